@@ -1,0 +1,16 @@
+# Sourced by the run and test scripts: installs the Debian packages named in
+# the arguments that are not installed yet (needs root, as on a fresh Debian 12).
+require_packages() {
+    missing=""
+    for package in "$@"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" ||
+            missing="$missing $package"
+    done
+    [ -z "$missing" ] && return 0
+    echo "installing:$missing" >&2
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq >&2 && apt-get install -y -qq --no-install-recommends $missing >&2
+}
+
+BUILD_PACKAGES="cmake make g++ pkg-config libgl-dev libglu1-mesa-dev freeglut3-dev libgl1-mesa-dri"
+DISPLAY_PACKAGES="xvfb xauth x11-apps imagemagick"

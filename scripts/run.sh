@@ -1,0 +1,26 @@
+#!/bin/sh
+# Builds the viewer and runs it from the repository folder. Without an X
+# display it runs under Xvfb for a few seconds and saves a screenshot.
+set -eu
+cd "$(dirname "$0")/.."
+. scripts/packages.sh
+
+require_packages $BUILD_PACKAGES
+[ -n "${DISPLAY:-}" ] || require_packages $DISPLAY_PACKAGES
+
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DVIEWER_TESTS=OFF >/dev/null
+cmake --build build --target viewer -j "$(nproc)" >/dev/null
+
+if [ -n "${DISPLAY:-}" ]; then
+    exec ./build/viewer "$@"
+fi
+
+screenshot="$PWD/build/screenshot.png"
+xvfb-run -a -s "-screen 0 1024x1024x24" sh -c '
+    ./build/viewer "$@" &
+    viewer=$!
+    sleep 6
+    xwd -root -silent | convert xwd:- -crop 700x700+250+250 +repage "'"$screenshot"'"
+    kill $viewer
+' sh "$@"
+echo "No X display: ran the viewer under Xvfb; screenshot saved to $screenshot" >&2

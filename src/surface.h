@@ -1,0 +1,55 @@
+#pragma once
+
+#include "vector3.h"
+
+// The dome: a bicubic Bezier patch sampled on a (GRID_STEPS + 1)^2 grid, with
+// a biquadratic patch of normals on the same grid, recorded as GRID_STEPS
+// triangle strips in one display list.
+
+constexpr int GRID_STEPS = 1024;
+constexpr int GRID_SAMPLES = GRID_STEPS + 1;
+constexpr int STRIP_VERTICES = 2 * GRID_SAMPLES;  // vertex A and B per column
+
+// Bernstein weights on the sample grid: [weight index][sample].
+extern float cubicBasis[4][GRID_SAMPLES];
+extern float quadraticBasis[3][GRID_SAMPLES];
+
+// Bezier control net, [row][column]: rows run along z, columns along x, y up.
+extern Vector3 controlNet[4][4];
+
+// Biquadratic net of normals, [row][column]; unit vectors at the corners only.
+extern Vector3 normalNet[3][3];
+
+// Display-list name of the recorded surface; 0 until recorded.
+extern unsigned int surfaceList;
+
+void buildBasisTables();
+void buildControlNet();
+void buildNormalNet();
+
+// Records surfaceList; needs a current GL context and the nets and tables.
+void buildSurfaceList();
+
+// One vertex as the strips issue it, laid out as GL_T2F_N3F_V3F.
+struct StripVertex {
+    float s, t;          // texture coordinate
+    float nx, ny, nz;    // normal of the undisplaced patch, not normalised
+    float x, y, z;       // position
+};
+
+// Pure evaluation, no GL. Row sample e and column sample i run 0..GRID_STEPS.
+
+// Reduces the control net to the four points of row sample e.
+void patchRowCurve(int e, Vector3 row[4]);
+// Reduces the normal net to the three vectors of row sample e.
+void normalRowCurve(int e, Vector3 row[3]);
+// The point / normal of column sample i on a reduced row.
+Vector3 rowCurvePoint(const Vector3 row[4], int i);
+Vector3 rowCurveNormal(const Vector3 row[3], int i);
+
+Vector3 patchPoint(int e, int i);
+Vector3 patchNormal(int e, int i);
+
+// Fills the STRIP_VERTICES vertices of strip e (0..GRID_STEPS-1) in the order
+// they are issued: for each column, vertex A on row e, then B on row e + 1.
+void computeStrip(int e, StripVertex* out);

@@ -1,0 +1,140 @@
+#include "viewer.h"
+
+#include "surface.h"
+
+#include <GL/glut.h>
+
+#include <initializer_list>
+
+Vector3 cameraOffset = {0.0f, 0.0f, 10.0f};
+Vector3 cameraAngles = {0.0f, 0.0f, 0.0f};
+
+int dragMode = DRAG_NONE;
+int lastMouseX = 0;
+int lastMouseY = 0;
+
+namespace {
+
+// Light 0, set anew each frame; the position is in eye coordinates, 10 units
+// behind the eye.
+const GLfloat lightAmbient[4] = {0.8f, 0.6f, 0.5f, 1.0f};
+const GLfloat lightDiffuse[4] = {0.9f, 0.9f, 0.9f, 1.0f};
+const GLfloat lightSpecular[4] = {0.9f, 0.9f, 0.9f, 1.0f};
+const GLfloat lightPosition[4] = {0.0f, 0.0f, 10.0f, 1.0f};
+
+// Drag speeds: scene units per pixel.
+constexpr float ZOOM_PER_PIXEL = 0.05f;
+constexpr float PAN_PER_PIXEL = 0.01f;
+
+}  // namespace
+
+void initScene()
+{
+    glClearColor(1.0f, 1.0f, 1.0f, 1.0f);
+    glClearDepth(1.0);
+    glEnable(GL_DEPTH_TEST);
+    glDepthFunc(GL_LEQUAL);
+    glEnable(GL_LIGHTING);
+    glEnable(GL_LIGHT0);
+    glEnable(GL_TEXTURE_2D);
+    glShadeModel(GL_SMOOTH);
+
+    buildBasisTables();
+    buildControlNet();
+    buildNormalNet();
+    // The textures are created here, before the list that binds the colour one.
+    buildSurfaceList();
+}
+
+void display()
+{
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glLoadIdentity();
+
+    glLightfv(GL_LIGHT0, GL_AMBIENT, lightAmbient);
+    glLightfv(GL_LIGHT0, GL_DIFFUSE, lightDiffuse);
+    glLightfv(GL_LIGHT0, GL_SPECULAR, lightSpecular);
+    glLightfv(GL_LIGHT0, GL_POSITION, lightPosition);
+
+    glTranslatef(-cameraOffset.x, -cameraOffset.y, -cameraOffset.z);
+    glRotatef(cameraAngles.x, 1.0f, 0.0f, 0.0f);
+    glRotatef(cameraAngles.y, 0.0f, 1.0f, 0.0f);
+    glRotatef(cameraAngles.z, 0.0f, 0.0f, 1.0f);
+
+    glCallList(surfaceList);
+    glutSwapBuffers();
+}
+
+double viewAspect(int width, int height)
+{
+    const int w = width > 0 ? width : 1;
+    const int h = height > 0 ? height : 1;
+    return static_cast<double>(w) / static_cast<double>(h);
+}
+
+void reshape(int width, int height)
+{
+    glViewport(0, 0, width, height);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    gluPerspective(45.0, viewAspect(width, height), 0.1, 100.0);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+}
+
+void mouseButton(int button, int state, int x, int y, int modifiers)
+{
+    if (state == GLUT_DOWN) {
+        lastMouseX = x;
+        lastMouseY = y;
+        if (button == GLUT_LEFT_BUTTON)
+            dragMode = modifiers == GLUT_ACTIVE_CTRL ? DRAG_PAN : DRAG_ROTATE;
+        else if (button == GLUT_RIGHT_BUTTON)
+            dragMode = DRAG_ZOOM;
+        // The middle button and the wheel leave the drag as it is.
+    } else if (state == GLUT_UP) {
+        // Any release ends the drag, whichever button it was.
+        dragMode = DRAG_NONE;
+    }
+}
+
+void mouse(int button, int state, int x, int y)
+{
+    // GLUT answers the modifier query only inside an input callback.
+    const bool leftPress = state == GLUT_DOWN && button == GLUT_LEFT_BUTTON;
+    mouseButton(button, state, x, y, leftPress ? glutGetModifiers() : 0);
+}
+
+void motion(int x, int y)
+{
+    const int dx = x - lastMouseX;
+    const int dy = y - lastMouseY;
+    switch (dragMode) {
+    case DRAG_ROTATE:
+        cameraAngles.x += static_cast<float>(dy);  // one degree per pixel
+        cameraAngles.y += static_cast<float>(dx);
+        limitAngles(cameraAngles);
+        break;
+    case DRAG_ZOOM:
+        cameraOffset.z += static_cast<float>(dy) * ZOOM_PER_PIXEL;
+        limitAngles(cameraAngles);
+        break;
+    case DRAG_PAN:
+        cameraOffset.x -= static_cast<float>(dx) * PAN_PER_PIXEL;
+        cameraOffset.y += static_cast<float>(dy) * PAN_PER_PIXEL;
+        limitAngles(cameraAngles);
+        break;
+    default:
+        break;
+    }
+    lastMouseX = x;
+    lastMouseY = y;
+}
+
+void limitAngles(Vector3& angles)
+{
+    // Snapped to 0, not wrapped: an angle that reaches 361 becomes 0.
+    for (float* a : {&angles.x, &angles.y, &angles.z})
+        if (*a > 360.0f || *a < -360.0f)
+            *a = 0.0f;
+}

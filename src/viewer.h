@@ -1,0 +1,39 @@
+#pragma once
+
+#include "vector3.h"
+
+// Camera: the view is translated by -cameraOffset, then rotated by
+// cameraAngles (degrees) about x, y and z in that order.
+extern Vector3 cameraOffset;
+extern Vector3 cameraAngles;
+
+// What a mouse drag currently does.
+constexpr int DRAG_NONE = -1;
+constexpr int DRAG_ROTATE = 0;
+constexpr int DRAG_ZOOM = 1;
+constexpr int DRAG_PAN = 2;
+
+extern int dragMode;
+// Pointer at the last press or motion event, window pixels, y growing downward.
+extern int lastMouseX;
+extern int lastMouseY;
+
+// One-time set-up; needs the window's GL context.
+void initScene();
+
+// GLUT callbacks.
+void display();
+void reshape(int width, int height);
+void mouse(int button, int state, int x, int y);
+void motion(int x, int y);
+
+// The mouse callback with the GLUT modifier state passed in, so a drag can be
+// driven without a window. modifiers is what glutGetModifiers reports.
+void mouseButton(int button, int state, int x, int y, int modifiers);
+
+// Resets each angle beyond +-360 degrees to 0 (exactly +-360 stays).
+void limitAngles(Vector3& angles);
+
+// Width / height for the projection; a zero dimension counts as one pixel, so
+// a collapsed window never divides by zero or yields a zero aspect.
+double viewAspect(int width, int height);

@@ -1,0 +1,34 @@
+#include "gl_window.h"
+
+#include <GL/freeglut.h>
+
+#include <chrono>
+#include <thread>
+
+void openTestWindow()
+{
+    static bool open = false;
+    if (open)
+        return;
+    int argc = 1;
+    char name[] = "gl_test";
+    char* argv[] = {name, nullptr};
+    glutInit(&argc, argv);
+    glutInitDisplayMode(GLUT_DOUBLE | GLUT_RGBA | GLUT_DEPTH);
+    glutInitWindowSize(700, 700);
+    glutInitWindowPosition(250, 250);
+    glutCreateWindow(name);
+    // freeglut insists on a display callback; tests draw by calling display().
+    glutDisplayFunc([] {});
+    glutSetOption(GLUT_ACTION_ON_WINDOW_CLOSE, GLUT_ACTION_GLUTMAINLOOP_RETURNS);
+    open = true;
+    pumpEvents();
+}
+
+void pumpEvents(int rounds)
+{
+    for (int n = 0; n < rounds; ++n) {
+        glutMainLoopEvent();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
