@@ -1,0 +1,25 @@
+#pragma once
+
+#include "tga.h"
+
+// GL texture names, 0 until created.
+extern unsigned int colorTexture;
+extern unsigned int displaceTexture;
+extern unsigned int normalTexture;
+
+// The images' pixels, kept for the whole run; null when not read.
+extern PixelBuffer* colorPixels;
+extern PixelBuffer* displacePixels;
+extern PixelBuffer* normalPixels;
+
+// The displacement image's own size as read (0 x 0 when not read): the
+// surface addresses displacePixels with this width.
+extern int displaceWidth;
+extern int displaceHeight;
+
+// Reads fileName into pixels and makes it the level-0 image of a new texture
+// named textureName (replacing the old one). Needs a current GL context.
+void createTexture(unsigned int& textureName, const char* fileName, PixelBuffer*& pixels);
+
+// The three textures, in the order colour, displacement, normal.
+void createTextures();

@@ -1,0 +1,16 @@
+#pragma once
+
+// RGBA pixels, 4 bytes each (red, green, blue, alpha), rows in the order of
+// the file. A buffer carries no size: imageWidth and imageHeight hold the size
+// of the image read last.
+using PixelBuffer = unsigned char;
+
+// Size of the image read last; a file that cannot be opened or is rejected
+// leaves them as they were.
+extern int imageWidth;
+extern int imageHeight;
+
+// Reads an uncompressed or run-length true-colour TGA (24 or 32 bits) and
+// returns its pixels, newly allocated with new[], or null when the file cannot
+// be opened or is rejected (one line "<file>: <reason>" on standard error).
+PixelBuffer* loadTga(const char* fileName);
