@@ -1,6 +1,7 @@
 #!/bin/sh
-# Builds the viewer and runs it from the repository folder. Without an X
-# display it runs under Xvfb for a few seconds and saves a screenshot.
+# Builds the viewer and runs it from the repository folder, making the sample
+# images first when there is no texture/ folder. Without an X display it runs
+# under Xvfb for a few seconds and saves a screenshot.
 set -eu
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
@@ -9,7 +10,13 @@ require_packages $BUILD_PACKAGES
 [ -n "${DISPLAY:-}" ] || require_packages $DISPLAY_PACKAGES
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DVIEWER_TESTS=OFF >/dev/null
-cmake --build build --target viewer -j "$(nproc)" >/dev/null
+cmake --build build --target viewer make_samples -j "$(nproc)" >/dev/null
+
+# The viewer reads its images from texture/ here; without that folder it gets
+# the sample images (make_samples never overwrites a file).
+if [ ! -e texture ]; then
+    ./build/make_samples texture >&2
+fi
 
 if [ -n "${DISPLAY:-}" ]; then
     exec ./build/viewer "$@"

@@ -1,5 +1,7 @@
 #include "surface.h"
 
+#include "textures.h"
+
 #include <GL/gl.h>
 
 #include <cmath>
@@ -169,7 +171,7 @@ void buildSurfaceList()
 {
     surfaceList = glGenLists(1);
     glNewList(surfaceList, GL_COMPILE);
-    // The colour texture is bound here, before the first strip.
+    glBindTexture(GL_TEXTURE_2D, colorTexture);
 
     std::vector<StripVertex> strip(STRIP_VERTICES);
     for (int e = 0; e < GRID_STEPS; ++e) {

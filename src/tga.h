@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+
 // RGBA pixels, 4 bytes each (red, green, blue, alpha), rows in the order of
 // the file. A buffer carries no size: imageWidth and imageHeight hold the size
 // of the image read last.
@@ -14,3 +16,9 @@ extern int imageHeight;
 // returns its pixels, newly allocated with new[], or null when the file cannot
 // be opened or is rejected (one line "<file>: <reason>" on standard error).
 PixelBuffer* loadTga(const char* fileName);
+
+// The same reader on a whole file already in memory (size bytes at data);
+// name stands for the file in the console lines. Prints the size line once the
+// 18-byte header is there, and touches no state but imageWidth and
+// imageHeight, which it sets only when it returns pixels.
+PixelBuffer* decodeTga(const unsigned char* data, size_t size, const char* name);

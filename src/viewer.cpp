@@ -1,6 +1,7 @@
 #include "viewer.h"
 
 #include "surface.h"
+#include "textures.h"
 
 #include <GL/glut.h>
 
@@ -42,7 +43,7 @@ void initScene()
     buildBasisTables();
     buildControlNet();
     buildNormalNet();
-    // The textures are created here, before the list that binds the colour one.
+    createTextures();
     buildSurfaceList();
 }
 

@@ -1,6 +1,7 @@
 // The viewer against a real GL context: the fixed state set-up leaves, the
 // vertices the display list really holds, the projection and a drawn frame.
 #include "gl_window.h"
+#include "sample_folder.h"
 #include "surface.h"
 #include "viewer.h"
 
@@ -17,6 +18,8 @@ protected:
     static void SetUpTestSuite()
     {
         openTestWindow();
+        // The list binds the colour texture; the sample images make it complete.
+        enterTemporaryFolder(true);
         initScene();
         reshape(700, 700);
     }

@@ -1,0 +1,41 @@
+#include "textures.h"
+
+#include <GL/gl.h>
+
+unsigned int colorTexture = 0;
+unsigned int displaceTexture = 0;
+unsigned int normalTexture = 0;
+
+PixelBuffer* colorPixels = nullptr;
+PixelBuffer* displacePixels = nullptr;
+PixelBuffer* normalPixels = nullptr;
+
+int displaceWidth = 0;
+int displaceHeight = 0;
+
+void createTexture(unsigned int& textureName, const char* fileName, PixelBuffer*& pixels)
+{
+    // A file that cannot be read still gets its texture: no data, and the
+    // size of the image read before it (0 x 0 when none was).
+    pixels = loadTga(fileName);
+    glDeleteTextures(1, &textureName);  // name 0 is ignored
+    glGenTextures(1, &textureName);
+    glBindTexture(GL_TEXTURE_2D, textureName);
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);  // lit colour x texture
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, imageWidth, imageHeight, 0, GL_RGBA, GL_UNSIGNED_BYTE,
+                 pixels);
+}
+
+void createTextures()
+{
+    createTexture(colorTexture, "texture/color.tga", colorPixels);
+    createTexture(displaceTexture, "texture/displace.tga", displacePixels);
+    // Only pixels that were read have a size of their own.
+    displaceWidth = displacePixels ? imageWidth : 0;
+    displaceHeight = displacePixels ? imageHeight : 0;
+    createTexture(normalTexture, "texture/normal.tga", normalPixels);
+}
