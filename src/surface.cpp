@@ -5,6 +5,7 @@
 #include <GL/gl.h>
 
 #include <cmath>
+#include <cstdio>
 #include <vector>
 
 float cubicBasis[4][GRID_SAMPLES];
@@ -52,7 +53,52 @@ Vector3 edgeNormal(Vector3 a, Vector3 b)
     return (1.0f / dot(h, a)) * h;
 }
 
+// Where a texture coordinate falls among the sampled texels along one axis:
+// the texel index below it, the one above (clamped at the last), and the
+// fraction between them. Row and column lookups share it.
+struct TexelSpan {
+    int low;
+    int high;
+    float fraction;
+};
+
+TexelSpan texelSpan(float coordinate)
+{
+    // coordinate is a multiple of 1/1024 and 511 needs nine bits: exact.
+    const float scaled = coordinate * static_cast<float>(DISPLACE_GRID_MAX);
+    const int low = static_cast<int>(scaled);
+    return {low, low < DISPLACE_GRID_MAX ? low + 1 : low, scaled - static_cast<float>(low)};
+}
+
+// Texel value 0..1 from the red byte of pixel (row, column).
+float texel(int row, int column)
+{
+    const size_t at = 4 * (size_t(row) * size_t(displaceWidth) + size_t(column));
+    return static_cast<float>(displacePixels[at]) / 255.0f;
+}
+
+float bilinear(const TexelSpan& row, const TexelSpan& column)
+{
+    const float fx = column.fraction, fy = row.fraction;
+    return (1.0f - fy) * (texel(row.low, column.high) * fx + texel(row.low, column.low) * (1.0f - fx)) +
+           fy * (texel(row.high, column.high) * fx + texel(row.high, column.low) * (1.0f - fx));
+}
+
+// The patch point moved along its (unnormalised) normal by d / 7.
+Vector3 displaced(Vector3 point, Vector3 normal, float d)
+{
+    return point + (d / DISPLACE_DIVISOR) * normal;
+}
+
 }  // namespace
+
+bool displacementAvailable()
+{
+    return displacePixels != nullptr && displaceWidth > DISPLACE_GRID_MAX &&
+           displaceHeight > DISPLACE_GRID_MAX;
+}
+
+float sampleDisplacement(float u, float v) { return bilinear(texelSpan(v), texelSpan(u)); }
 
 void buildBasisTables()
 {
@@ -158,10 +204,17 @@ void computeStrip(int e, StripVertex* out)
 
     const float tA = 1.0f - static_cast<float>(e) / GRID_STEPS;
     const float tB = 1.0f - static_cast<float>(e + 1) / GRID_STEPS;
+    const bool relief = displacementAvailable();
+    const TexelSpan rowA = texelSpan(tA), rowB = texelSpan(tB);
     for (int i = 0; i < GRID_SAMPLES; ++i) {
         const float s = static_cast<float>(i) / GRID_STEPS;
-        const Vector3 pA = rowCurvePoint(pointsA, i), nA = rowCurveNormal(normalsA, i);
-        const Vector3 pB = rowCurvePoint(pointsB, i), nB = rowCurveNormal(normalsB, i);
+        const Vector3 nA = rowCurveNormal(normalsA, i), nB = rowCurveNormal(normalsB, i);
+        Vector3 pA = rowCurvePoint(pointsA, i), pB = rowCurvePoint(pointsB, i);
+        if (relief) {
+            const TexelSpan column = texelSpan(s);
+            pA = displaced(pA, nA, bilinear(rowA, column));
+            pB = displaced(pB, nB, bilinear(rowB, column));
+        }
         out[2 * i] = {s, tA, nA.x, nA.y, nA.z, pA.x, pA.y, pA.z};
         out[2 * i + 1] = {s, tB, nB.x, nB.y, nB.z, pB.x, pB.y, pB.z};
     }
@@ -169,6 +222,15 @@ void computeStrip(int e, StripVertex* out)
 
 void buildSurfaceList()
 {
+    if (!displacementAvailable()) {
+        const int needed = DISPLACE_GRID_MAX + 1;
+        if (displacePixels)
+            std::fprintf(stderr, "%s: %d x %d is smaller than %d x %d; the surface is drawn without relief\n",
+                         DISPLACE_FILE, displaceWidth, displaceHeight, needed, needed);
+        else
+            std::fprintf(stderr, "%s: not loaded; the surface is drawn without relief\n", DISPLACE_FILE);
+    }
+
     surfaceList = glGenLists(1);
     glNewList(surfaceList, GL_COMPILE);
     glBindTexture(GL_TEXTURE_2D, colorTexture);

@@ -20,6 +20,12 @@ extern Vector3 controlNet[4][4];
 // Biquadratic net of normals, [row][column]; unit vectors at the corners only.
 extern Vector3 normalNet[3][3];
 
+// The displacement image is sampled on texel rows and columns
+// 0..DISPLACE_GRID_MAX; a vertex moves along its normal by the value read
+// (0..1) divided by DISPLACE_DIVISOR.
+constexpr int DISPLACE_GRID_MAX = 511;
+constexpr float DISPLACE_DIVISOR = 7.0f;
+
 // Display-list name of the recorded surface; 0 until recorded.
 extern unsigned int surfaceList;
 
@@ -50,6 +56,16 @@ Vector3 rowCurveNormal(const Vector3 row[3], int i);
 Vector3 patchPoint(int e, int i);
 Vector3 patchNormal(int e, int i);
 
+// True when the displacement image is loaded and covers the sampled texels
+// (at least 512 x 512); otherwise the surface is drawn without relief.
+bool displacementAvailable();
+
+// Bilinear height at texture coordinate (u, v), 0..1, from the red bytes of
+// the displacement image; row 0 of the image lies at v = 0. Needs
+// displacementAvailable().
+float sampleDisplacement(float u, float v);
+
 // Fills the STRIP_VERTICES vertices of strip e (0..GRID_STEPS-1) in the order
 // they are issued: for each column, vertex A on row e, then B on row e + 1.
+// Positions are displaced when displacementAvailable().
 void computeStrip(int e, StripVertex* out);

@@ -32,10 +32,10 @@ void createTexture(unsigned int& textureName, const char* fileName, PixelBuffer*
 
 void createTextures()
 {
-    createTexture(colorTexture, "texture/color.tga", colorPixels);
-    createTexture(displaceTexture, "texture/displace.tga", displacePixels);
+    createTexture(colorTexture, COLOR_FILE, colorPixels);
+    createTexture(displaceTexture, DISPLACE_FILE, displacePixels);
     // Only pixels that were read have a size of their own.
     displaceWidth = displacePixels ? imageWidth : 0;
     displaceHeight = displacePixels ? imageHeight : 0;
-    createTexture(normalTexture, "texture/normal.tga", normalPixels);
+    createTexture(normalTexture, NORMAL_FILE, normalPixels);
 }

@@ -2,6 +2,11 @@
 
 #include "tga.h"
 
+// The images, relative to the working directory.
+constexpr const char* COLOR_FILE = "texture/color.tga";
+constexpr const char* DISPLACE_FILE = "texture/displace.tga";
+constexpr const char* NORMAL_FILE = "texture/normal.tga";
+
 // GL texture names, 0 until created.
 extern unsigned int colorTexture;
 extern unsigned int displaceTexture;
