@@ -1,0 +1,405 @@
+// Writes the displaced dome the viewer draws as a mesh file other programs
+// open: every grid sample once, with its normal and texture coordinate, and
+// the two triangles per grid cell that the viewer's strips draw.
+//     export_surface [--displacement FILE] OUTPUT.ply|OUTPUT.obj
+// Needs no window and no GL context: only the surface arithmetic runs.
+#include "surface.h"
+#include "textures.h"
+
+#include <fcntl.h>     // Required for: open flags
+#include <sys/stat.h>  // Required for: fchmod(), umask()
+#include <unistd.h>    // Required for: write(), close(), unlink()
+
+#include <cctype>
+#include <cerrno>
+#include <charconv>  // Required for: to_chars(), shortest round-trip floats
+#include <csignal>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr const char* PROGRAM = "export_surface";
+
+constexpr size_t VERTEX_COUNT = size_t(GRID_SAMPLES) * GRID_SAMPLES;
+constexpr size_t TRIANGLES_PER_STRIP = STRIP_VERTICES - 2;
+constexpr size_t TRIANGLE_COUNT = size_t(GRID_STEPS) * TRIANGLES_PER_STRIP;
+
+// Exit statuses.
+constexpr int FAILED = 1;
+constexpr int BAD_ARGUMENTS = 2;
+
+const char* const USAGE =
+    "Usage: export_surface [--displacement FILE] OUTPUT.ply|OUTPUT.obj\n"
+    "\n"
+    "Writes the displaced surface the viewer draws as a mesh: its 1025 x 1025\n"
+    "samples (1,050,625 vertices with position, normal and texture coordinate)\n"
+    "and the 2,097,152 triangles of its 1024 strips, counter-clockwise seen from\n"
+    "the side the normals point to (above the dome).\n"
+    "\n"
+    "The output's extension chooses the format:\n"
+    "  .ply   binary little-endian PLY (x y z nx ny nz s t as float)\n"
+    "  .obj   Wavefront OBJ (v, vt, vn and f a/a/a lines)\n"
+    "\n"
+    "Options:\n"
+    "  --displacement FILE   height image, a 24- or 32-bit TGA of at least\n"
+    "                        512 x 512 (default: texture/displace.tga)\n"
+    "  -h, --help            show this text\n"
+    "\n"
+    "The file appears only once it is complete. Exit status: 0 when written,\n"
+    "1 when the image or the file failed, 2 for bad arguments.\n";
+
+enum class Format { Ply, Obj };
+
+// One line "<what>: <reason>" on standard error.
+[[gnu::format(printf, 2, 3)]] void report(const std::string& what, const char* format, ...)
+{
+    char reason[256];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(reason, sizeof reason, format, args);
+    va_end(args);
+    std::fprintf(stderr, "%s: %s\n", what.c_str(), reason);
+}
+
+bool endsWith(const std::string& text, const char* suffix)
+{
+    const size_t n = std::strlen(suffix);
+    if (text.size() < n)
+        return false;
+    for (size_t k = 0; k < n; ++k)
+        if (std::tolower(static_cast<unsigned char>(text[text.size() - n + k])) != suffix[k])
+            return false;
+    return true;
+}
+
+// The temporary file being written, removed when a signal ends the program
+// so that an interrupted export leaves nothing behind.
+std::string temporaryName;
+volatile std::sig_atomic_t temporaryExists = 0;
+
+void removeTemporaryAndDie(int signalNumber)
+{
+    if (temporaryExists)
+        unlink(temporaryName.c_str());
+    std::signal(signalNumber, SIG_DFL);
+    std::raise(signalNumber);
+}
+
+// Buffered output to a file descriptor; the first failed write is kept in
+// error and everything after it is dropped.
+struct Output {
+    int fd = -1;
+    std::vector<char> buffer = std::vector<char>(size_t(1) << 20);
+    size_t used = 0;
+    int error = 0;
+};
+
+void flush(Output& out)
+{
+    const char* at = out.buffer.data();
+    size_t left = out.used;
+    while (left > 0 && out.error == 0) {
+        const ssize_t written = write(out.fd, at, left);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            out.error = written < 0 ? errno : EIO;
+            break;
+        }
+        at += written;
+        left -= size_t(written);
+    }
+    out.used = 0;
+}
+
+// Room for at least bytes more; returns where they go.
+char* reserve(Output& out, size_t bytes)
+{
+    if (out.buffer.size() - out.used < bytes)
+        flush(out);
+    return out.buffer.data() + out.used;
+}
+
+void put(Output& out, const char* text)
+{
+    const size_t n = std::strlen(text);
+    std::memcpy(reserve(out, n), text, n);
+    out.used += n;
+}
+
+// Little-endian whatever the host's byte order.
+char* putU32(char* at, std::uint32_t value)
+{
+    for (int k = 0; k < 4; ++k)
+        *at++ = static_cast<char>(value >> (8 * k) & 0xffu);
+    return at;
+}
+
+char* putFloat(char* at, float value)
+{
+    std::uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return putU32(at, bits);
+}
+
+// Vertex index of strip vertex m of strip e: the strips issue vertex A (row e)
+// then vertex B (row e + 1) for each column.
+std::uint32_t gridIndex(int e, size_t m)
+{
+    return std::uint32_t((size_t(e) + m % 2) * GRID_SAMPLES + m / 2);
+}
+
+// Triangle k of strip e as a strip draws it: every second triangle has its
+// first two corners swapped so that all keep the strip's orientation.
+void stripTriangle(int e, size_t k, std::uint32_t corner[3])
+{
+    const bool odd = k % 2 == 1;
+    corner[0] = gridIndex(e, odd ? k + 1 : k);
+    corner[1] = gridIndex(e, odd ? k : k + 1);
+    corner[2] = gridIndex(e, k + 2);
+}
+
+// Every grid sample once, row by row: strip e's A vertices are row e, and the
+// last strip's B vertices the last row. Neighbouring strips compute their
+// shared row identically, so taking it from either gives the same values.
+std::vector<StripVertex> surfaceVertices()
+{
+    std::vector<StripVertex> grid(VERTEX_COUNT);
+    std::vector<StripVertex> strip(STRIP_VERTICES);
+    for (int e = 0; e < GRID_STEPS; ++e) {
+        computeStrip(e, strip.data());
+        for (int i = 0; i < GRID_SAMPLES; ++i) {
+            grid[size_t(e) * GRID_SAMPLES + i] = strip[2 * i];
+            if (e == GRID_STEPS - 1)
+                grid[size_t(e + 1) * GRID_SAMPLES + i] = strip[2 * i + 1];
+        }
+    }
+    return grid;
+}
+
+void writePly(Output& out, const std::vector<StripVertex>& grid)
+{
+    char header[512];
+    std::snprintf(header, sizeof header,
+                  "ply\n"
+                  "format binary_little_endian 1.0\n"
+                  "comment displaced Bezier dome, %d x %d samples\n"
+                  "element vertex %zu\n"
+                  "property float x\nproperty float y\nproperty float z\n"
+                  "property float nx\nproperty float ny\nproperty float nz\n"
+                  "property float s\nproperty float t\n"
+                  "element face %zu\n"
+                  "property list uchar uint vertex_indices\n"
+                  "end_header\n",
+                  GRID_SAMPLES, GRID_SAMPLES, grid.size(), TRIANGLE_COUNT);
+    put(out, header);
+    for (const StripVertex& v : grid) {
+        char* at = reserve(out, 32);
+        for (float value : {v.x, v.y, v.z, v.nx, v.ny, v.nz, v.s, v.t})
+            at = putFloat(at, value);
+        out.used += 32;
+    }
+    for (int e = 0; e < GRID_STEPS; ++e)
+        for (size_t k = 0; k < TRIANGLES_PER_STRIP; ++k) {
+            std::uint32_t corner[3];
+            stripTriangle(e, k, corner);
+            char* at = reserve(out, 13);
+            *at++ = 3;
+            for (std::uint32_t index : corner)
+                at = putU32(at, index);
+            out.used += 13;
+        }
+}
+
+// A line of a keyword and floats, each written in the fewest digits that read
+// back as the same single-precision value.
+void putFloatLine(Output& out, const char* keyword, std::initializer_list<float> values)
+{
+    char* const start = reserve(out, 128);
+    char* at = start;
+    for (const char* k = keyword; *k; ++k)
+        *at++ = *k;
+    for (float value : values) {
+        *at++ = ' ';
+        at = std::to_chars(at, start + 128, value).ptr;
+    }
+    *at++ = '\n';
+    out.used += size_t(at - start);
+}
+
+void writeObj(Output& out, const std::vector<StripVertex>& grid)
+{
+    char header[160];
+    std::snprintf(header, sizeof header,
+                  "# displaced Bezier dome, %d x %d samples: %zu vertices, %zu triangles\n",
+                  GRID_SAMPLES, GRID_SAMPLES, grid.size(), TRIANGLE_COUNT);
+    put(out, header);
+    for (const StripVertex& v : grid) {
+        putFloatLine(out, "v", {v.x, v.y, v.z});
+        putFloatLine(out, "vt", {v.s, v.t});
+        putFloatLine(out, "vn", {v.nx, v.ny, v.nz});
+    }
+    // Vertex, texture coordinate and normal share one index, counted from 1.
+    for (int e = 0; e < GRID_STEPS; ++e)
+        for (size_t k = 0; k < TRIANGLES_PER_STRIP; ++k) {
+            std::uint32_t corner[3];
+            stripTriangle(e, k, corner);
+            char* const start = reserve(out, 128);
+            char* at = start;
+            *at++ = 'f';
+            for (std::uint32_t index : corner) {
+                char number[16];
+                const size_t length = size_t(std::to_chars(number, number + 16, index + 1).ptr - number);
+                *at++ = ' ';
+                for (int part = 0; part < 3; ++part) {
+                    if (part > 0)
+                        *at++ = '/';
+                    std::memcpy(at, number, length);
+                    at += length;
+                }
+            }
+            *at++ = '\n';
+            out.used += size_t(at - start);
+        }
+}
+
+// Reads the height image as the viewer does; false (after one line on
+// standard error) when there is no relief to export.
+bool loadDisplacement(const std::string& file)
+{
+    // The reader is silent about a file it cannot open; say why here.
+    if (std::FILE* probe = std::fopen(file.c_str(), "rb")) {
+        std::fclose(probe);
+    } else {
+        report(file, "cannot be opened (%s)", std::strerror(errno));
+        return false;
+    }
+    displacePixels = loadTga(file.c_str());
+    if (!displacePixels)
+        return false;  // the reader has said why
+    displaceWidth = imageWidth;
+    displaceHeight = imageHeight;
+    if (!displacementAvailable()) {
+        const int needed = DISPLACE_GRID_MAX + 1;
+        report(file, "%d x %d is smaller than %d x %d; there is no relief to export", displaceWidth,
+               displaceHeight, needed, needed);
+        return false;
+    }
+    return true;
+}
+
+// Writes the mesh to a temporary file beside output and renames it over
+// output once complete; on any failure nothing is left behind.
+bool exportSurface(const std::string& output, Format format)
+{
+    std::error_code ignored;
+    if (std::filesystem::is_directory(output, ignored)) {
+        report(output, "is a directory");
+        return false;
+    }
+
+    temporaryName = output + ".tmp-XXXXXX";
+    sigset_t ending, previous;
+    sigemptyset(&ending);
+    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaddset(&ending, signalNumber);
+        std::signal(signalNumber, removeTemporaryAndDie);
+    }
+    // Past a file-size limit, a failed write (and a clean-up) rather than death.
+    std::signal(SIGXFSZ, SIG_IGN);
+
+    // No signal between making the file and noting it.
+    Output out;
+    sigprocmask(SIG_BLOCK, &ending, &previous);
+    out.fd = mkstemp(temporaryName.data());
+    const int openError = errno;
+    temporaryExists = out.fd >= 0;
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
+    if (out.fd < 0) {
+        report(output, "cannot be written (%s)", std::strerror(openError));
+        return false;
+    }
+    // mkstemp makes the file private; give it the permissions a new file
+    // normally gets.
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(out.fd, 0666 & ~mask);
+
+    const std::vector<StripVertex> grid = surfaceVertices();
+    if (format == Format::Ply)
+        writePly(out, grid);
+    else
+        writeObj(out, grid);
+    flush(out);
+    if (close(out.fd) != 0 && out.error == 0)
+        out.error = errno;
+    if (out.error == 0 && std::rename(temporaryName.c_str(), output.c_str()) != 0)
+        out.error = errno;
+    if (out.error != 0) {
+        unlink(temporaryName.c_str());
+        temporaryExists = 0;
+        report(output, "cannot be written (%s)", std::strerror(out.error));
+        return false;
+    }
+    temporaryExists = 0;
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::string displacement = DISPLACE_FILE;
+    std::string output;
+    for (int n = 1; n < argc; ++n) {
+        const std::string argument = argv[n];
+        if (argument == "-h" || argument == "--help") {
+            std::fputs(USAGE, stdout);
+            return 0;
+        }
+        if (argument == "--displacement") {
+            if (++n == argc) {
+                report(PROGRAM, "--displacement needs a file name (see --help)");
+                return BAD_ARGUMENTS;
+            }
+            displacement = argv[n];
+        } else if (argument.size() > 1 && argument[0] == '-') {
+            report(PROGRAM, "unknown option %s (see --help)", argument.c_str());
+            return BAD_ARGUMENTS;
+        } else if (!output.empty()) {
+            report(PROGRAM, "one output file only, not also %s (see --help)", argument.c_str());
+            return BAD_ARGUMENTS;
+        } else {
+            output = argument;
+        }
+    }
+    if (output.empty()) {
+        report(PROGRAM, "no output file given (see --help)");
+        return BAD_ARGUMENTS;
+    }
+    Format format;
+    if (endsWith(output, ".ply")) {
+        format = Format::Ply;
+    } else if (endsWith(output, ".obj")) {
+        format = Format::Obj;
+    } else {
+        report(output, "unknown extension: the name must end in .ply or .obj");
+        return BAD_ARGUMENTS;
+    }
+
+    buildBasisTables();
+    buildControlNet();
+    buildNormalNet();
+    if (!loadDisplacement(displacement) || !exportSurface(output, format))
+        return FAILED;
+    std::printf("wrote %s: %zu vertices, %zu triangles\n", output.c_str(), VERTEX_COUNT, TRIANGLE_COUNT);
+    return 0;
+}
