@@ -5,7 +5,7 @@ set -eu
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
 
-require_packages $BUILD_PACKAGES $DISPLAY_PACKAGES libgtest-dev
+require_packages $BUILD_PACKAGES $DISPLAY_PACKAGES $TEST_PACKAGES
 
 # Warnings are errors in CI.
 werror=OFF
