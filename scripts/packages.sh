@@ -15,3 +15,4 @@ require_packages() {
 BUILD_PACKAGES="cmake make g++ pkg-config libgl-dev libglu1-mesa-dev freeglut3-dev libgl1-mesa-dri libx11-dev libxtst-dev"
 DISPLAY_PACKAGES="xvfb xauth x11-apps imagemagick"
 TEST_PACKAGES="libgtest-dev assimp-utils"
+BENCH_PACKAGES="libbenchmark-dev"

@@ -29,7 +29,7 @@ constexpr float PAN_PER_PIXEL = 0.01f;
 
 }  // namespace
 
-void initScene()
+void setFixedState()
 {
     glClearColor(1.0f, 1.0f, 1.0f, 1.0f);
     glClearDepth(1.0);
@@ -39,7 +39,11 @@ void initScene()
     glEnable(GL_LIGHT0);
     glEnable(GL_TEXTURE_2D);
     glShadeModel(GL_SMOOTH);
+}
 
+void initScene()
+{
+    setFixedState();
     buildBasisTables();
     buildControlNet();
     buildNormalNet();

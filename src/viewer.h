@@ -18,8 +18,11 @@ extern int dragMode;
 extern int lastMouseX;
 extern int lastMouseY;
 
-// One-time set-up; needs the window's GL context.
+// One-time set-up; needs the window's GL context. It sets the fixed GL state
+// (clear values, depth test, lighting, texturing), builds the tables and
+// nets, creates the textures and records the surface list, in that order.
 void initScene();
+void setFixedState();
 
 // GLUT callbacks.
 void display();

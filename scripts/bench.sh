@@ -1,0 +1,45 @@
+#!/bin/sh
+# Measures the surface evaluation alone (Google Benchmark, one core, no GL),
+# then the viewer's set-up, first frame, steady frame and peak memory against
+# the floor in a real 700 x 700 window (under Xvfb when there is no X
+# display), and prints one Markdown table of medians.
+#     sh scripts/bench.sh [runs] [frames]      (default 5 runs, 10 frames)
+set -eu
+cd "$(dirname "$0")/.."
+. scripts/packages.sh
+
+runs=${1:-5}
+frames=${2:-10}
+require_packages $BUILD_PACKAGES $BENCH_PACKAGES
+[ -n "${DISPLAY:-}" ] || require_packages $DISPLAY_PACKAGES
+
+cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DVIEWER_TESTS=OFF -DVIEWER_BENCH=ON >/dev/null
+cmake --build build-bench --target surface_bench viewer_timing -j "$(nproc)" >/dev/null
+
+echo "surface_bench: $runs repetitions" >&2
+micro=$(./build-bench/bench/surface_bench --benchmark_repetitions="$runs" \
+    --benchmark_report_aggregates_only=true --benchmark_format=csv 2>/dev/null)
+
+echo "viewer_timing: $runs runs of $frames frames" >&2
+if [ -n "${DISPLAY:-}" ]; then
+    timing=$(./build-bench/bench/viewer_timing "$runs" "$frames")
+else
+    timing=$(xvfb-run -a -s "-screen 0 1024x1024x24" ./build-bench/bench/viewer_timing "$runs" "$frames")
+fi
+
+echo "| figure | this program | compared with | ratio | target |"
+echo "|---|---|---|---|---|"
+# Median rows of the CSV: name, iterations, real, cpu, unit, bytes/s, items/s.
+echo "$micro" | awk -F, '
+    { gsub(/"/, "") }
+    $1 == "surface/computeStrip_median" { fastRate = $7; fastTime = $4 }
+    $1 == "surface/straightforward_median" { plainRate = $7; plainTime = $4 }
+    $1 == "tablesAndNets_median" { tables = $4 }
+    END {
+        printf "| surface evaluation, 2,099,200 vertices, one core | %.0f M vertices/s (%.1f ms) | straightforward loop %.0f M vertices/s (%.1f ms) | %.2f x | >= 200 M vertices/s |\n",
+            fastRate / 1e6, fastTime, plainRate / 1e6, plainTime, fastRate / plainRate
+        printf "| tables and nets, no GL | %.1f us | | | |\n", tables
+    }'
+echo "$timing"
+echo
+echo "Medians of $runs runs; each run's frame time is the median of its $frames frames."
