@@ -14,3 +14,6 @@ require_packages() {
 
 BUILD_PACKAGES="cmake make g++ pkg-config libgl-dev libglu1-mesa-dev freeglut3-dev libgl1-mesa-dri libx11-dev libxtst-dev"
 DISPLAY_PACKAGES="xvfb xauth x11-apps imagemagick"
+# The sanitizer build uses g++; the fuzz target needs clang and its libFuzzer.
+SANITIZER_PACKAGES="clang libclang-rt-14-dev"
+MEMCHECK_PACKAGES="valgrind"
