@@ -3,7 +3,7 @@
 # Xvfb: waits for its first frame, drags twice with the left button and
 # waits each time for the frame that shows the new view, then stops it and
 # prints memcheck's error summary. Fails on any error outside the system
-# libraries' own, suppressed in tests/valgrind.supp. Slow: minutes.
+# libraries' own, suppressed in tests/valgrind.supp. About a minute.
 set -eu
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
@@ -26,11 +26,11 @@ supp="$PWD/tests/valgrind.supp"
     # The window at 250, 250: its top row turns white with the first frame.
     window() { xwd -root -silent | convert xwd:- -crop "$1" +repage -format "%#" info:; }
     whiteTop() { xwd -root -silent | convert xwd:- -crop 16x1+250+250 +repage txt:- | grep -c "#FFFFFF"; }
-    waitFor() {  # a condition, checked every 5 seconds for up to 20 minutes
+    waitFor() {  # a condition, checked every 5 seconds for up to 10 minutes
         n=0
         until eval "$1"; do
             n=$((n + 1))
-            [ $n -lt 240 ] || { echo "memcheck: gave up waiting" >&2; kill -TERM $pid; wait $pid; exit 1; }
+            [ $n -lt 120 ] || { echo "memcheck: gave up waiting" >&2; kill -TERM $pid; wait $pid; exit 1; }
             sleep 5
         done
     }

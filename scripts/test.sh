@@ -1,7 +1,7 @@
 #!/bin/sh
 # Builds everything and runs every test, then the same tests built with
 # AddressSanitizer and UndefinedBehaviorSanitizer, then fuzzes the image
-# reader for a minute. The GL tests run under Xvfb with Mesa's software
+# reader for a minute, then runs the viewer under Valgrind's memcheck. The GL tests run under Xvfb with Mesa's software
 # renderer, so no display or GPU is needed. Any failure stops the script
 # with a non-zero status.
 set -eu
@@ -26,3 +26,4 @@ LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0" UBSAN_OPTI
     xvfb-run -a -s "-screen 0 1024x1024x24" ctest --test-dir build-asan --output-on-failure --timeout 900
 
 sh scripts/fuzz.sh 60
+sh scripts/memcheck.sh
