@@ -16,3 +16,6 @@ BUILD_PACKAGES="cmake make g++ pkg-config libgl-dev libglu1-mesa-dev freeglut3-d
 DISPLAY_PACKAGES="xvfb xauth x11-apps imagemagick"
 TEST_PACKAGES="libgtest-dev assimp-utils"
 BENCH_PACKAGES="libbenchmark-dev"
+# The sanitizer build uses g++; the fuzz target needs clang and its libFuzzer.
+SANITIZER_PACKAGES="clang libclang-rt-14-dev"
+MEMCHECK_PACKAGES="valgrind xdotool"

@@ -1,9 +1,11 @@
 #include "tga.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>  // Required for: is_regular_file(), file_size()
+#include <cstring>
+#include <filesystem>  // Required for: status(), file_size()
 #include <fstream>
 #include <limits>
 #include <memory>
@@ -177,18 +179,32 @@ PixelBuffer* decodeTga(const unsigned char* data, size_t size, const char* name)
 
 PixelBuffer* loadTga(const char* fileName)
 {
-    std::ifstream file(fileName, std::ios::binary);
-    if (!file.good())
+    // Looked at before it is opened: opening a FIFO would wait for a writer.
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(fileName, error);
+    if (status.type() == std::filesystem::file_type::not_found)
+        return nullptr;  // no such file: passed over silently
+    if (status.type() == std::filesystem::file_type::none) {
+        report(fileName, "cannot be opened (%s)", error.message().c_str());
         return nullptr;
+    }
+    if (!std::filesystem::is_regular_file(status)) {
+        printLine("[Texture Loading] : %s\n", fileName);
+        report(fileName, "not a regular file");
+        return nullptr;
+    }
+    errno = 0;
+    std::ifstream file(fileName, std::ios::binary);
+    if (!file.good()) {
+        // There, but not for us (no read permission): unlike a missing file,
+        // that is worth a word.
+        report(fileName, "cannot be opened (%s)", errno ? std::strerror(errno) : "unknown reason");
+        return nullptr;
+    }
     printLine("[Texture Loading] : %s\n", fileName);
 
     // The whole file is read into memory, its size known first, and decoded
     // from there.
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(fileName, error)) {
-        report(fileName, "not a regular file");
-        return nullptr;
-    }
     const std::uintmax_t size = std::filesystem::file_size(fileName, error);
     if (error || size > std::uintmax_t(std::numeric_limits<std::streamsize>::max())) {
         report(fileName, "cannot be read");

@@ -13,8 +13,9 @@ extern int imageWidth;
 extern int imageHeight;
 
 // Reads an uncompressed or run-length true-colour TGA (24 or 32 bits) and
-// returns its pixels, newly allocated with new[], or null when the file cannot
-// be opened or is rejected (one line "<file>: <reason>" on standard error).
+// returns its pixels, newly allocated with new[], or null: silently when there
+// is no such file, with one line "<file>: <reason>" on standard error when it
+// cannot be opened or is rejected.
 PixelBuffer* loadTga(const char* fileName);
 
 // The same reader on a whole file already in memory (size bytes at data);

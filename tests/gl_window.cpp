@@ -3,7 +3,12 @@
 #include <GL/freeglut.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <thread>
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
 
 void openTestWindow()
 {
@@ -22,6 +27,11 @@ void openTestWindow()
     glutDisplayFunc([] {});
     glutSetOption(GLUT_ACTION_ON_WINDOW_CLOSE, GLUT_ACTION_GLUTMAINLOOP_RETURNS);
     open = true;
+#if defined(__SANITIZE_ADDRESS__)
+    // Leaks are looked for while the GL driver is still loaded: once it is
+    // unloaded at exit, all it held would show as leaks of unknown origin.
+    std::atexit([] { __lsan_do_leak_check(); });
+#endif
     pumpEvents();
 }
 

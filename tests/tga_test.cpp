@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>  // Required for: setrlimit()
+#include <sys/stat.h>      // Required for: mkfifo()
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -330,17 +331,24 @@ TEST(Tga, MalformedFilesAreRejectedWithTheirReason)
     }
 }
 
-TEST(Tga, DirectoryIsRejected)
+TEST(Tga, WhatIsNotAPlainFileIsRejected)
 {
     enterTemporaryFolder(false);
     std::filesystem::create_directory("folder.tga");
-    imageWidth = 7;
-    CaptureStdout();
-    CaptureStderr();
-    EXPECT_FALSE(load("folder.tga").ok);
-    EXPECT_EQ(GetCapturedStderr(), "folder.tga: not a regular file\n");
-    EXPECT_EQ(GetCapturedStdout(), "[Texture Loading] : folder.tga\n");
-    EXPECT_EQ(imageWidth, 7);
+    ASSERT_EQ(mkfifo("fifo.tga", 0644), 0);
+    for (const std::string name : {"folder.tga", "fifo.tga"}) {
+        imageWidth = 7;
+        CaptureStdout();
+        CaptureStderr();
+        // Opening a FIFO waits for a writer that never comes: the alarm ends
+        // the test program if the reader does.
+        alarm(10);
+        EXPECT_FALSE(load(name).ok);
+        alarm(0);
+        EXPECT_EQ(GetCapturedStderr(), name + ": not a regular file\n");
+        EXPECT_EQ(GetCapturedStdout(), "[Texture Loading] : " + name + "\n");
+        EXPECT_EQ(imageWidth, 7);
+    }
 }
 
 #if !defined(__SANITIZE_ADDRESS__)

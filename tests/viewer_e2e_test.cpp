@@ -49,8 +49,8 @@ TEST(ViewerEndToEnd, PrintsItsSixLinesAndDrawsTexturedRelief)
     ASSERT_TRUE(writeImages(flatDir, "xc:black"));
     ASSERT_TRUE(writeImages(reliefDir, "-size 600x512 " + NOISE + " -crop 512x512+0+0 +repage"));
 
-    const ViewerRun flat = runViewer(flatDir, 5.0, true);
-    const ViewerRun relief = runViewer(reliefDir, 5.0, true);
+    const ViewerRun flat = runViewer(flatDir, 1.0, true);
+    const ViewerRun relief = runViewer(reliefDir, 1.0, true);
     for (const ViewerRun* run : {&flat, &relief}) {
         EXPECT_TRUE(run->stillRunning);
         EXPECT_EQ(run->out, SIX_LINES);
@@ -85,7 +85,7 @@ TEST(ViewerEndToEnd, PrintsItsSixLinesAndDrawsTexturedRelief)
     // length: only its left 512 columns count, so the picture is the same.
     const std::string wideDir = makeTempDir();
     ASSERT_TRUE(writeImages(wideDir, "-size 600x512 " + NOISE));
-    const ViewerRun wide = runViewer(wideDir, 5.0, true);
+    const ViewerRun wide = runViewer(wideDir, 1.0, true);
     EXPECT_EQ(wide.err, "");
     EXPECT_TRUE(wide.frame == relief.frame);
 
@@ -93,7 +93,7 @@ TEST(ViewerEndToEnd, PrintsItsSixLinesAndDrawsTexturedRelief)
     // exactly as with a black image.
     const std::string smallDir = makeTempDir();
     ASSERT_TRUE(writeImages(smallDir, "-size 256x256 " + NOISE));
-    const ViewerRun small = runViewer(smallDir, 5.0, true);
+    const ViewerRun small = runViewer(smallDir, 1.0, true);
     EXPECT_TRUE(small.stillRunning);
     EXPECT_EQ(small.err, "texture/displace.tga: 256 x 256 is smaller than 512 x 512; the surface is drawn without relief\n");
     EXPECT_TRUE(small.frame == flat.frame);

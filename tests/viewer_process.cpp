@@ -3,19 +3,27 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <fcntl.h>
 #include <fstream>
 #include <sstream>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
 constexpr int WINDOW_X = 250, WINDOW_Y = 250, WINDOW_SIZE = 700;
+
+// Set-up takes seconds (longer in the sanitizer build); a viewer that has
+// shown nothing by then is stuck.
+constexpr double FIRST_FRAME_LIMIT = 60.0;
 
 std::string slurp(const std::string& path)
 {
@@ -61,7 +69,57 @@ std::vector<unsigned char> grabWindow()
     return rgb;
 }
 
+// True while the top-left corner of the viewer's window area shows the clear
+// colour: a frame is on the screen. Xvfb's root window is a black and white
+// stipple, never a white row.
+bool frameShown(Display* display)
+{
+    XImage* image = XGetImage(display, DefaultRootWindow(display), WINDOW_X, WINDOW_Y, 16, 1,
+                              AllPlanes, ZPixmap);
+    if (!image)
+        return false;
+    const unsigned long white = image->red_mask | image->green_mask | image->blue_mask;
+    bool shown = true;
+    for (int x = 0; x < 16; ++x)
+        shown = shown && (XGetPixel(image, x, 0) & white) == white;
+    XDestroyImage(image);
+    return shown;
+}
+
+// Gives up root's power to read and search any file, for this process and
+// what it executes. True when it is gone (or was never there).
+bool dropReadOverride()
+{
+    if (geteuid() != 0)
+        return true;
+    const int capabilities[] = {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH};
+    for (int capability : capabilities)
+        if (prctl(PR_CAPBSET_DROP, capability, 0, 0, 0) != 0)
+            return false;
+    __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2] = {};
+    if (syscall(SYS_capget, &header, data) != 0)
+        return false;
+    for (int capability : capabilities) {
+        const unsigned bit = 1u << (capability % 32);
+        data[capability / 32].effective &= ~bit;
+        data[capability / 32].permitted &= ~bit;
+        data[capability / 32].inheritable &= ~bit;
+    }
+    return syscall(SYS_capset, &header, data) == 0;
+}
+
 }  // namespace
+
+bool viewerHonoursPermissions()
+{
+    const pid_t pid = fork();
+    if (pid == 0)
+        _exit(dropReadOverride() ? 0 : 1);
+    int status = 1;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
 
 std::string makeTempDir()
 {
@@ -74,11 +132,19 @@ bool shell(const std::string& command) { return std::system(command.c_str()) == 
 
 ViewerRun runViewer(const std::string& workDir, double seconds, bool readFrame)
 {
+    using Clock = std::chrono::steady_clock;
+    const auto pause = [] { std::this_thread::sleep_for(std::chrono::milliseconds(50)); };
+    Display* display = XOpenDisplay(nullptr);
+    // The window of the run before may take a moment to go.
+    for (auto end = Clock::now() + std::chrono::seconds(5); display && frameShown(display) && Clock::now() < end;)
+        pause();
+
     const std::string outPath = workDir + "/.stdout", errPath = workDir + "/.stderr";
     const pid_t pid = fork();
     if (pid == 0) {
         if (chdir(workDir.c_str()) != 0)
             _exit(127);
+        dropReadOverride();  // where it cannot, viewerHonoursPermissions() says so
         const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(out, 1);
@@ -88,18 +154,16 @@ ViewerRun runViewer(const std::string& workDir, double seconds, bool readFrame)
     }
 
     ViewerRun run;
-    // Set-up ends before the first frame; wait for the window to be mapped
-    // (its first expose) by giving the viewer a moment after it goes quiet.
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
     int status = 0;
     bool exited = false;
-    while (Clock::now() < deadline) {
-        if (waitpid(pid, &status, WNOHANG) == pid) {
-            exited = true;
-            break;
+    auto deadline = Clock::now() + std::chrono::duration<double>(FIRST_FRAME_LIMIT);
+    while (!exited && Clock::now() < deadline) {
+        exited = waitpid(pid, &status, WNOHANG) == pid;
+        if (!run.drewFrame && display && frameShown(display)) {
+            run.drewFrame = true;
+            deadline = Clock::now() + std::chrono::duration<double>(seconds);
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        pause();
     }
     if (!exited) {
         run.stillRunning = true;
@@ -109,6 +173,8 @@ ViewerRun runViewer(const std::string& workDir, double seconds, bool readFrame)
         kill(pid, SIGKILL);
         waitpid(pid, &status, 0);
     }
+    if (display)
+        XCloseDisplay(display);
     run.out = slurp(outPath);
     run.err = slurp(errPath);
     return run;

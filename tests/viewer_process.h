@@ -9,13 +9,20 @@ struct ViewerRun {
     std::string out;                   // everything printed on standard output
     std::string err;                   // everything printed on standard error
     bool stillRunning = false;         // alive when the run was cut off
+    bool drewFrame = false;            // its window showed a frame
     long peakResidentKb = 0;           // VmHWM just before it was stopped
     std::vector<unsigned char> frame;  // 700 x 700 RGB, bottom row first; empty if not taken
 };
 
-// Starts the viewer in workDir, lets it draw for `seconds` after its set-up
-// has printed what it prints, optionally reads its window back, then stops it.
+// Starts the viewer in workDir, lets it draw for `seconds` after its first
+// frame is on the screen, optionally reads its window back, then stops it.
+// Running as root, the viewer is started without root's power to read any
+// file, so a file without read permission stops it as it stops a user.
 ViewerRun runViewer(const std::string& workDir, double seconds, bool readFrame);
+
+// False when the viewer cannot be started without that power (as root in a
+// sandbox that keeps it): it then reads files whatever their permissions.
+bool viewerHonoursPermissions();
 
 // A fresh empty folder under the system's temporary directory.
 std::string makeTempDir();
