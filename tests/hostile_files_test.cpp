@@ -4,6 +4,7 @@
 // name the file and the reason on standard error, and never allocate for
 // pixels the file does not hold.
 #include "sample_images.h"
+#include "tga_bytes.h"
 #include "viewer_process.h"
 
 #include <gtest/gtest.h>
@@ -18,7 +19,6 @@
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
 
 enum Image { COLOR, DISPLACE, NORMAL };
 const char* const FILES[] = {"texture/color.tga", "texture/displace.tga", "texture/normal.tga"};
@@ -37,24 +37,6 @@ struct Hostile {
     std::string header;  // the size line it prints, if its header is complete
     std::string reason;
 };
-
-Bytes header(int type, int width, int height, int depth)
-{
-    Bytes h(18, 0);
-    h[2] = static_cast<unsigned char>(type);
-    h[12] = static_cast<unsigned char>(width & 255);
-    h[13] = static_cast<unsigned char>(width >> 8);
-    h[14] = static_cast<unsigned char>(height & 255);
-    h[15] = static_cast<unsigned char>(height >> 8);
-    h[16] = static_cast<unsigned char>(depth);
-    return h;
-}
-
-Bytes operator+(Bytes a, const Bytes& b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
 
 std::string sizeLine(int width, int height)
 {

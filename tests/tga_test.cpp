@@ -3,6 +3,7 @@
 #include "sample_folder.h"
 #include "sample_images.h"
 #include "tga.h"
+#include "tga_bytes.h"
 
 #include <gtest/gtest.h>
 
@@ -24,17 +25,10 @@
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
 using testing::internal::CaptureStderr;
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStderr;
 using testing::internal::GetCapturedStdout;
-
-Bytes operator+(Bytes a, const Bytes& b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
 
 void writeFile(const std::string& path, const Bytes& bytes)
 {
@@ -46,19 +40,6 @@ Bytes readFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// An 18-byte header with the fields the reader looks at; the rest 0.
-Bytes header(int type, int width, int height, int depth)
-{
-    Bytes h(18, 0);
-    h[2] = static_cast<unsigned char>(type);
-    h[12] = static_cast<unsigned char>(width & 255);
-    h[13] = static_cast<unsigned char>(width >> 8);
-    h[14] = static_cast<unsigned char>(height & 255);
-    h[15] = static_cast<unsigned char>(height >> 8);
-    h[16] = static_cast<unsigned char>(depth);
-    return h;
 }
 
 // What loadTga returned, owned; the size is the one it published.
