@@ -267,13 +267,8 @@ struct RowRelief {
     float restY;  // 1 - fy
 };
 
-// The column loop of a strip. Every value that depends on the column alone
-// comes from a table and every value of a row is held in locals, so the loop
-// is straight-line single-precision arithmetic the compiler can run several
-// columns at a time; each lane performs the reference operations in the
-// reference order (weighted sums from index 0 up, then p + (d / 7) * n).
-// Reference order: the weighted sums of a row curve at a column, from index 0
-// up (weightedSum), each axis on its own.
+// The weighted sums of a row curve at one column, from index 0 up as
+// weightedSum() adds them, one axis at a time.
 float cubicSum(float w0, float w1, float w2, float w3, const Vector3 (&p)[4], float Vector3::*axis)
 {
     return w0 * (p[0].*axis) + w1 * (p[1].*axis) + w2 * (p[2].*axis) + w3 * (p[3].*axis);
