@@ -91,6 +91,19 @@ double frameTime(int frames, Frame frame)
     return median(times);
 }
 
+// Once the list is recorded: memory so far, the first frame (counted from
+// the start of set-up) and the steady frame, then memory with frames drawn.
+void firstAndSteadyFrames(Figures& f, Clock::time_point start, int frames)
+{
+    f["setupMemory"] = peakResidentMb();
+    reshape(700, 700);
+    display();
+    glFinish();
+    f["first"] = millisecondsSince(start);
+    f["frame"] = frameTime(frames, display);
+    f["memory"] = peakResidentMb();
+}
+
 // The viewer: initScene's steps in initScene's order, each timed, then the
 // first frame as GLUT would draw it (reshape, display) and the steady frames.
 Figures measureViewer(int frames)
@@ -121,13 +134,7 @@ Figures measureViewer(int frames)
     glFinish();
     f["compileCpu"] = threadMilliseconds() - cpu;
     lap("compile");
-    f["setupMemory"] = peakResidentMb();
-    reshape(700, 700);
-    display();
-    glFinish();
-    f["first"] = millisecondsSince(start);
-    f["frame"] = frameTime(frames, display);
-    f["memory"] = peakResidentMb();
+    firstAndSteadyFrames(f, start, frames);
     return f;
 }
 
@@ -170,13 +177,7 @@ Figures measureListFloor(int frames)
     glFinish();
     f["compileCpu"] = threadMilliseconds() - cpu;
     f["compile"] = millisecondsSince(start);
-    f["setupMemory"] = peakResidentMb();
-    reshape(700, 700);
-    display();
-    glFinish();
-    f["first"] = millisecondsSince(start);
-    f["frame"] = frameTime(frames, display);
-    f["memory"] = peakResidentMb();
+    firstAndSteadyFrames(f, start, frames);
     return f;
 }
 
