@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 namespace {
@@ -97,6 +98,9 @@ TEST(ViewerEndToEnd, PrintsItsSixLinesAndDrawsTexturedRelief)
     EXPECT_TRUE(small.stillRunning);
     EXPECT_EQ(small.err, "texture/displace.tga: 256 x 256 is smaller than 512 x 512; the surface is drawn without relief\n");
     EXPECT_TRUE(small.frame == flat.frame);
+
+    for (const std::string& dir : {flatDir, reliefDir, wideDir, smallDir})
+        std::filesystem::remove_all(dir);
 }
 
 }  // namespace
