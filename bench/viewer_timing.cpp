@@ -10,8 +10,7 @@
 // Needs an X display (Xvfb will do). The working folder is a temporary one
 // holding the sample images.
 #define GL_GLEXT_PROTOTYPES  // Required for: the GL 1.5 buffer functions
-#include "gl_window.h"
-#include "sample_folder.h"
+#include "support.h"
 #include "surface.h"
 #include "textures.h"
 #include "viewer.h"
