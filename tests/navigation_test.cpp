@@ -1,97 +1,68 @@
-// Drag arithmetic without a window: presses go through mouseButton with the
-// modifiers a real press reports, motion through motion().
+// The viewer's arithmetic without a window: a sequence of mouse events, each
+// followed by the camera and drag mode it must leave (presses go through
+// mouseButton with the modifiers a real press reports), and the aspect ratio
+// of the projection.
+#include "support.h"
 #include "viewer.h"
 
 #include <GL/glut.h>
 #include <gtest/gtest.h>
 
-#include <cmath>
-
 namespace {
 
-constexpr int LEFT = GLUT_LEFT_BUTTON, MIDDLE = GLUT_MIDDLE_BUTTON, RIGHT = GLUT_RIGHT_BUTTON;
-constexpr int WHEEL_UP = 3;  // GLUT reports wheel notches as buttons 3 and 4
+constexpr int MOVE = -1, LEFT = GLUT_LEFT_BUTTON, MIDDLE = GLUT_MIDDLE_BUTTON, RIGHT = GLUT_RIGHT_BUTTON;
+constexpr int WHEEL = 3;  // GLUT reports wheel notches as buttons 3 and 4
+constexpr int DOWN = GLUT_DOWN, UP = GLUT_UP, CTRL = GLUT_ACTIVE_CTRL, SHIFT = GLUT_ACTIVE_SHIFT;
 
-void press(int button, int x, int y, int modifiers = 0) { mouseButton(button, GLUT_DOWN, x, y, modifiers); }
-void release(int button) { mouseButton(button, GLUT_UP, 0, 0, 0); }
+struct Event {
+    int button, state, x, y, modifiers;  // button MOVE: a motion to (x, y)
+    Vector3 offset, angles;
+    int mode;
+};
 
-// The camera, as offset x, y, z and angles x, y, z.
-bool cameraIs(Vector3 offset, Vector3 angles)
-{
-    const float got[6] = {cameraOffset.x, cameraOffset.y, cameraOffset.z, cameraAngles.x, cameraAngles.y, cameraAngles.z};
-    const float want[6] = {offset.x, offset.y, offset.z, angles.x, angles.y, angles.z};
-    for (int k = 0; k < 6; ++k)
-        if (std::fabs(got[k] - want[k]) > 1e-5f)
-            return false;
-    return true;
-}
-
-TEST(Navigation, EachDragMovesTheCameraItsOwnWay)
-{
-    // Left: a vertical move tilts about x, a horizontal one turns about y,
-    // each measured from the last event.
-    press(LEFT, 100, 100);
-    motion(140, 130);
-    motion(130, 80);
-    EXPECT_TRUE(cameraIs({0, 0, 10}, {-20, 30, 0}));
+const Event EVENTS[] = {
+    // Without a drag, a middle press only records the pointer.
+    {MIDDLE, DOWN, 70, 80, 0, {0, 0, 10}, {0, 0, 0}, DRAG_NONE},
+    // Left: down tilts about x, right turns about y, from the last event.
+    {LEFT, DOWN, 100, 100, 0, {0, 0, 10}, {0, 0, 0}, DRAG_ROTATE},
+    {MOVE, 0, 140, 130, 0, {0, 0, 10}, {30, 40, 0}, DRAG_ROTATE},
+    {MOVE, 0, 130, 80, 0, {0, 0, 10}, {-20, 30, 0}, DRAG_ROTATE},
+    // The wheel (and the middle button) keep the drag but move its start;
+    // the wheel's release ends it, as any release does.
+    {WHEEL, DOWN, 20, 30, 0, {0, 0, 10}, {-20, 30, 0}, DRAG_ROTATE},
+    {MOVE, 0, 25, 32, 0, {0, 0, 10}, {-18, 35, 0}, DRAG_ROTATE},
+    {WHEEL, UP, 25, 32, 0, {0, 0, 10}, {-18, 35, 0}, DRAG_NONE},
     // Ctrl alone pans: the surface follows the pointer (y grows downward).
-    press(LEFT, 200, 200, GLUT_ACTIVE_CTRL);
-    motion(240, 230);
-    EXPECT_TRUE(cameraIs({-0.4f, 0.3f, 10}, {-20, 30, 0}));
-    // Right: down moves away, up moves closer, through the eye and beyond.
-    press(RIGHT, 300, 300);
-    motion(310, 340);
-    motion(0, 40);
-    EXPECT_TRUE(cameraIs({-0.4f, 0.3f, -3}, {-20, 30, 0}));
-    // Ctrl with Shift rotates.
-    press(LEFT, 0, 0, GLUT_ACTIVE_CTRL | GLUT_ACTIVE_SHIFT);
-    EXPECT_EQ(dragMode, DRAG_ROTATE);
-}
+    {LEFT, DOWN, 200, 200, CTRL, {0, 0, 10}, {-18, 35, 0}, DRAG_PAN},
+    {MOVE, 0, 240, 230, 0, {-0.4f, 0.3f, 10}, {-18, 35, 0}, DRAG_PAN},
+    {LEFT, DOWN, 200, 200, CTRL | SHIFT, {-0.4f, 0.3f, 10}, {-18, 35, 0}, DRAG_ROTATE},
+    // Right: down moves away, up closer, through the eye and beyond.
+    {RIGHT, DOWN, 300, 300, CTRL, {-0.4f, 0.3f, 10}, {-18, 35, 0}, DRAG_ZOOM},
+    {MOVE, 0, 310, 340, 0, {-0.4f, 0.3f, 12}, {-18, 35, 0}, DRAG_ZOOM},
+    {MOVE, 0, 0, 40, 0, {-0.4f, 0.3f, -3}, {-18, 35, 0}, DRAG_ZOOM},
+    {MIDDLE, UP, 0, 0, 0, {-0.4f, 0.3f, -3}, {-18, 35, 0}, DRAG_NONE},
+    // Past a full turn an angle snaps to 0, not wraps: 35 + 326 = 361; a
+    // full turn itself stays.
+    {LEFT, DOWN, 0, 0, 0, {-0.4f, 0.3f, -3}, {-18, 35, 0}, DRAG_ROTATE},
+    {MOVE, 0, 325, -342, 0, {-0.4f, 0.3f, -3}, {-360, 360, 0}, DRAG_ROTATE},
+    {MOVE, 0, 326, -342, 0, {-0.4f, 0.3f, -3}, {-360, 0, 0}, DRAG_ROTATE},
+    {MOVE, 0, 335, -343, 0, {-0.4f, 0.3f, -3}, {0, 9, 0}, DRAG_ROTATE},
+};
 
-TEST(Navigation, AnglesPastAFullTurnSnapToZero)
+TEST(Navigation, EventsMoveTheCameraAsTheDragSays)
 {
-    // 170 + 200 = 370 in one event snaps to 0; in 1-pixel events it snaps at
-    // 361 and goes on from 0 to 9.
-    cameraAngles.y = 170;
-    press(LEFT, 0, 0);
-    motion(200, 0);
-    EXPECT_EQ(cameraAngles.y, 0);
-    cameraAngles.y = 170;
-    press(LEFT, 0, 0);
-    for (int x = 1; x <= 200; ++x)
-        motion(x, 0);
-    EXPECT_EQ(cameraAngles.y, 9);
-    // A full turn itself stays; zoom and pan pass the angles through the
-    // limiter too, z included.
-    cameraAngles = {360, -360, 365};
-    press(RIGHT, 0, 0);
-    motion(0, 1);
-    EXPECT_TRUE(cameraIs({0, 0, 10.05f}, {360, -360, 0}));
-    cameraAngles = {-400, 0, 0};
-    press(LEFT, 0, 0, GLUT_ACTIVE_CTRL);
-    motion(0, 0);
-    EXPECT_EQ(cameraAngles.x, 0);
-}
-
-TEST(Navigation, OtherButtonsOnlyMoveTheStartAndAnyReleaseEnds)
-{
-    // No drag: motion and a middle press only record the pointer.
-    motion(50, 60);
-    press(MIDDLE, 70, 80);
-    motion(90, 100);
-    EXPECT_TRUE(cameraIs({0, 0, 10}, {0, 0, 0}));
-    // During a drag the middle button and the wheel keep the mode but move
-    // its start; the wheel's release ends the drag, as any release does.
-    press(LEFT, 10, 10);
-    press(MIDDLE, 20, 30);
-    press(WHEEL_UP, 20, 30);
-    motion(25, 32);
-    EXPECT_TRUE(cameraIs({0, 0, 10}, {2, 5, 0}));
-    release(WHEEL_UP);
-    EXPECT_EQ(dragMode, DRAG_NONE);
-    press(RIGHT, 0, 0);
-    release(MIDDLE);
-    EXPECT_EQ(dragMode, DRAG_NONE);
+    for (const Event& e : EVENTS) {
+        if (e.button == MOVE)
+            motion(e.x, e.y);
+        else
+            mouseButton(e.button, e.state, e.x, e.y, e.modifiers);
+        ASSERT_TRUE(near(cameraOffset, e.offset) && near(cameraAngles, e.angles) && dragMode == e.mode)
+            << "after the event at " << e.x << ", " << e.y << " (row " << &e - EVENTS << ")";
+    }
+    // The projection's width / height, a zero side counting as one pixel.
+    EXPECT_EQ(viewAspect(1000, 500), 2.0);
+    EXPECT_EQ(viewAspect(300, 0), 300.0);
+    EXPECT_EQ(viewAspect(0, 0), 1.0);
 }
 
 }  // namespace

@@ -3,29 +3,109 @@
 // What the test programs share: temporary folders, file bytes, hand-made TGA
 // headers, shell commands with their output, and the viewer's GL window.
 
+#include "sample_images.h"
+#include "vector3.h"
+
+#include <GL/freeglut.h>
+#include <sys/wait.h>  // Required for: WEXITSTATUS
+#include <unistd.h>    // Required for: chdir(), getpid()
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
 using Bytes = std::vector<unsigned char>;
-Bytes operator+(Bytes a, const Bytes& b);
+
+inline Bytes operator+(Bytes a, const Bytes& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
 
 // An 18-byte TGA header with the given type, size and depth; the rest 0.
-Bytes tgaHeader(int type, int width, int height, int depth);
+inline Bytes tgaHeader(int type, int width, int height, int depth)
+{
+    using B = unsigned char;
+    return {0, 0, B(type), 0, 0, 0, 0, 0, 0, 0, 0, 0, B(width), B(width >> 8), B(height), B(height >> 8), B(depth), 0};
+}
 
-void writeFile(const std::string& path, const Bytes& bytes);
-std::string readFile(const std::string& path);
+inline void writeFile(const std::string& path, const Bytes& bytes)
+{
+    std::ofstream file(path, std::ios::binary);
+    file.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+inline std::string readFile(const std::string& path)
+{
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
+}
 
 // Makes a new temporary folder the working directory; with samples, its
 // texture/ holds the sample images. The folders go when the program exits.
-void enterTemporaryFolder(bool samples);
+inline void enterTemporaryFolder(bool samples)
+{
+    namespace fs = std::filesystem;
+    static std::vector<fs::path> made;
+    if (made.empty())
+        std::atexit([] {
+            for (const fs::path& folder : made)
+                fs::remove_all(folder);
+        });
+    std::string name = (fs::temp_directory_path() / "viewer_test_XXXXXX").string();
+    if (!mkdtemp(name.data()) || chdir(name.c_str()) != 0)
+        std::abort();
+    made.push_back(name);
+    if (samples && !(fs::create_directory("texture") && writeSampleImages("texture").empty()))
+        std::abort();
+}
 
 // A shell command run in the working directory, its output captured outside it.
 struct Outcome {
     int status = -1;
     std::string out, err;
 };
-Outcome runCommand(const std::string& command);
+
+inline Outcome runCommand(const std::string& command)
+{
+    const std::string capture = std::filesystem::temp_directory_path() / ("viewer_test_" + std::to_string(getpid()));
+    const int status = std::system(("(" + command + ") >" + capture + ".out 2>" + capture + ".err").c_str());
+    const Outcome run = {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(capture + ".out"),
+                         readFile(capture + ".err")};
+    std::filesystem::remove(capture + ".out");
+    std::filesystem::remove(capture + ".err");
+    return run;
+}
 
 // Opens the viewer's 700 x 700 double-buffered RGBA window with a depth
-// buffer at (250, 250), once, for a real GL context. Needs an X display.
-void openTestWindow();
+// buffer, for a real GL context. Needs an X display.
+inline void openTestWindow()
+{
+    int argc = 1;
+    char name[] = "viewer_test";
+    char* argv[] = {name, nullptr};
+    glutInit(&argc, argv);
+    glutInitDisplayMode(GLUT_DOUBLE | GLUT_RGBA | GLUT_DEPTH);
+    glutInitWindowSize(700, 700);
+    glutCreateWindow(name);
+#if defined(__SANITIZE_ADDRESS__)
+    // Leaks are looked for while the GL driver is loaded: once it is unloaded
+    // at exit, what it holds would show as leaks of unknown origin.
+    std::atexit([] { __lsan_do_leak_check(); });
+#endif
+}
+
+// Each component of a within tolerance of b's.
+inline bool near(Vector3 a, Vector3 b, float tolerance = 1e-5f)
+{
+    return std::fabs(a.x - b.x) <= tolerance && std::fabs(a.y - b.y) <= tolerance && std::fabs(a.z - b.z) <= tolerance;
+}
