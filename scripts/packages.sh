@@ -12,9 +12,9 @@ require_packages() {
     apt-get update -qq >&2 && apt-get install -y -qq --no-install-recommends $missing >&2
 }
 
-BUILD_PACKAGES="cmake make g++ pkg-config libgl-dev libglu1-mesa-dev freeglut3-dev libgl1-mesa-dri libx11-dev libxtst-dev"
+BUILD_PACKAGES="cmake make g++ pkg-config libgl-dev libglu1-mesa-dev freeglut3-dev libgl1-mesa-dri"
 DISPLAY_PACKAGES="xvfb xauth x11-apps imagemagick"
-TEST_PACKAGES="libgtest-dev assimp-utils"
+TEST_PACKAGES="libgtest-dev assimp-utils xdotool"
 BENCH_PACKAGES="libbenchmark-dev"
 # The sanitizer build uses g++; the fuzz target needs clang and its libFuzzer.
 SANITIZER_PACKAGES="clang libclang-rt-14-dev"

@@ -3,8 +3,8 @@
 # AddressSanitizer and UndefinedBehaviorSanitizer, then fuzzes the image
 # reader for a minute, then runs the viewer under Valgrind's memcheck. The GL
 # tests run under Xvfb with Mesa's software renderer, so no display or GPU is
-# needed. Any failure stops the script with a non-zero status; the last line
-# sums up both test runs.
+# needed. Any failure stops the script with a non-zero status, and so does a
+# test run that finds no test; the last line sums up the two test runs.
 set -eu
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
@@ -15,37 +15,48 @@ require_packages $BUILD_PACKAGES $DISPLAY_PACKAGES $TEST_PACKAGES $SANITIZER_PAC
 werror=OFF
 [ -n "${CI:-}" ] && werror=ON
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DVIEWER_WERROR=$werror
-cmake --build build -j "$(nproc)"
-# ctest's own summary ("100% tests passed, 0 tests failed out of N") is kept
-# for the closing line.
+# Every option is given rather than left to the cache: the run script
+# configures build/ without the tests, and this must build them whatever ran
+# before it.
+configure() {
+    dir=$1
+    shift
+    cmake -S . -B "$dir" -DVIEWER_TESTS=ON -DVIEWER_BENCH=OFF -DVIEWER_FUZZ=OFF -DVIEWER_WERROR=$werror "$@"
+    cmake --build "$dir" -j "$(nproc)"
+}
+
+# Runs the tests in a build folder under Xvfb; ctest's own summary ("100%
+# tests passed, 0 tests failed out of N") is kept for the closing line.
 run_ctest() {
     dir=$1
     shift
-    if "$@" ctest --test-dir "$dir" --output-on-failure $CTEST_ARGS >"$dir/ctest.out" 2>&1; then
+    rm -f "$dir/ctest.out"
+    if xvfb-run -a -s "-screen 0 1024x1024x24" ctest --test-dir "$dir" --output-on-failure --no-tests=error "$@" \
+        >"$dir/ctest.out" 2>&1; then
         cat "$dir/ctest.out"
     else
         cat "$dir/ctest.out"
+        echo "tests FAILED in $dir" >&2
         exit 1
     fi
 }
-total() { sed -n 's/.* tests failed out of \([0-9]*\).*/\1/p' "$1/ctest.out" | tail -n 1; }
+passed() { sed -n 's/.* 0 tests failed out of \([0-9]*\)$/\1/p' "$1/ctest.out" | tail -n 1; }
 
-CTEST_ARGS=""
-run_ctest build xvfb-run -a -s "-screen 0 1024x1024x24"
+configure build -DCMAKE_BUILD_TYPE=Release -DVIEWER_SANITIZE=OFF
+run_ctest build
 
 # Any sanitizer finding aborts the test it is in. Leaks inside the GL driver
 # are suppressed (tests/lsan.supp says which and why); ours are not.
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVIEWER_SANITIZE=ON -DVIEWER_WERROR=$werror
-cmake --build build-asan -j "$(nproc)"
-CTEST_ARGS="--timeout 900"
-export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
-export UBSAN_OPTIONS=print_stacktrace=1
-run_ctest build-asan xvfb-run -a -s "-screen 0 1024x1024x24"
+configure build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVIEWER_SANITIZE=ON
+export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0" UBSAN_OPTIONS=print_stacktrace=1
+run_ctest build-asan --timeout 900
 unset LSAN_OPTIONS UBSAN_OPTIONS
 
 sh scripts/fuzz.sh 60
 sh scripts/memcheck.sh
 
-# One closing line over both test runs (each failure has stopped the script).
-echo "tests: $(( $(total build) + $(total build-asan) )) passed, 0 failed"
+# One closing line over the two test runs of this script; each failure has
+# stopped it already.
+plain=$(passed build)
+sanitized=$(passed build-asan)
+echo "tests: $((plain + sanitized)) passed, 0 failed ($plain plain, $sanitized with the sanitizers)"
