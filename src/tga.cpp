@@ -18,7 +18,8 @@ namespace {
 
 constexpr size_t HEADER_SIZE = 18;
 
-// Image types: 2 and 10 are true colour, uncompressed and run-length.
+// Image types: colour-mapped, true colour and grey-scale, each uncompressed
+// or run-length encoded.
 constexpr int TYPE_COLOUR_MAPPED = 1;
 constexpr int TYPE_TRUE_COLOUR = 2;
 constexpr int TYPE_GREY = 3;
@@ -28,6 +29,9 @@ constexpr int TYPE_RLE_GREY = 11;
 
 // A run-length packet covers at most this many pixels.
 constexpr size_t PACKET_PIXELS = 128;
+
+// Indices are 8 bits, so no more map entries than this can be named.
+constexpr size_t INDICES = 256;
 
 // The console lines go out at once, so a pipe or file gets them even if the
 // program is killed later.
@@ -54,21 +58,71 @@ constexpr size_t PACKET_PIXELS = 128;
 
 unsigned readU16(const unsigned char* at) { return at[0] | unsigned(at[1]) << 8; }
 
-// File pixels are blue, green, red and, with 4 bytes, alpha; 3-byte pixels
-// are opaque.
-void convertPixel(const unsigned char* in, size_t bytesPerPixel, unsigned char* out)
+// A 5-bit channel (the low 5 bits of v) widened to 8 bits: 0 stays 0, 31
+// becomes 255.
+unsigned char widen5(unsigned v)
 {
+    v &= 31u;
+    return static_cast<unsigned char>(v << 3 | v >> 2);
+}
+
+// A true-colour pixel or colour-map entry to RGBA. 2 bytes: a little-endian
+// value with 5 bits each of blue, green and red from bit 0 up (the top bit is
+// not alpha); 3 bytes: blue, green, red; 4 bytes: blue, green, red, alpha.
+// All but 4-byte ones are opaque.
+void convertColour(const unsigned char* in, size_t bytes, unsigned char* out)
+{
+    if (bytes == 2) {
+        const unsigned value = readU16(in);
+        out[0] = widen5(value >> 10);
+        out[1] = widen5(value >> 5);
+        out[2] = widen5(value);
+        out[3] = 255;
+        return;
+    }
     out[0] = in[2];
     out[1] = in[1];
     out[2] = in[0];
-    out[3] = bytesPerPixel == 4 ? in[3] : 255;
+    out[3] = bytes == 4 ? in[3] : 255;
+}
+
+// What a file pixel is: its size, and a grey value, a colour index or a
+// colour. Index i names map entry i - first of length entries; its RGBA is
+// at map[4 * i].
+struct PixelKind {
+    size_t bytes = 0;
+    bool grey = false;
+    bool indexed = false;
+    size_t first = 0;
+    size_t length = 0;
+    unsigned char map[4 * INDICES] = {};
+};
+
+// One file pixel to RGBA; an index outside the map is reported and gives false.
+bool convertPixel(const unsigned char* in, const PixelKind& kind, unsigned char* out, const char* name)
+{
+    if (kind.grey) {
+        out[0] = out[1] = out[2] = in[0];
+        out[3] = 255;
+    } else if (kind.indexed) {
+        const size_t index = in[0];
+        if (index < kind.first || index - kind.first >= kind.length) {
+            report(name, "colour index %zu is outside the map (entries %zu to %zu)", index, kind.first,
+                   kind.first + kind.length - 1);
+            return false;
+        }
+        std::memcpy(out, kind.map + 4 * index, 4);
+    } else {
+        convertColour(in, kind.bytes, out);
+    }
+    return true;
 }
 
 // Expands the packets at in (size bytes, starting at byte offset of the file)
 // into exactly pixels RGBA pixels. Packets may cross rows but not the end of
 // the image or of the data.
 bool decodeRunLength(const unsigned char* in, size_t size, size_t offset, size_t pixels,
-                     size_t bytesPerPixel, unsigned char* out, const char* name)
+                     const PixelKind& kind, unsigned char* out, const char* name)
 {
     size_t at = 0;
     for (size_t n = 0; n < pixels;) {
@@ -79,7 +133,7 @@ bool decodeRunLength(const unsigned char* in, size_t size, size_t offset, size_t
         const unsigned char head = in[at];
         const size_t count = (head & 0x7fu) + 1;
         const bool repeated = head & 0x80u;
-        const size_t bytes = repeated ? bytesPerPixel : count * bytesPerPixel;
+        const size_t bytes = repeated ? kind.bytes : count * kind.bytes;
         if (count > pixels - n) {
             report(name, "run-length packet at byte %zu runs past the image", offset + at);
             return false;
@@ -89,11 +143,27 @@ bool decodeRunLength(const unsigned char* in, size_t size, size_t offset, size_t
             return false;
         }
         const unsigned char* data = in + at + 1;
-        for (size_t k = 0; k < count; ++k, ++n)
-            convertPixel(repeated ? data : data + k * bytesPerPixel, bytesPerPixel, out + 4 * n);
+        for (size_t k = 0; k < count; ++k, ++n) {
+            if (!convertPixel(repeated ? data : data + k * kind.bytes, kind, out + 4 * n, name))
+                return false;
+        }
         at += 1 + bytes;
     }
     return true;
+}
+
+// Whether pixels of depth bits suit the image type; if not, says why.
+bool depthSuits(bool grey, bool indexed, int depth, const char* name)
+{
+    if (grey && depth != 8)
+        report(name, "%d-bit pixels do not suit a grey-scale image (only 8)", depth);
+    else if (indexed && depth != 8)
+        report(name, "%d-bit indices are not supported (only 8)", depth);
+    else if (!grey && !indexed && depth != 15 && depth != 16 && depth != 24 && depth != 32)
+        report(name, "%d-bit pixels do not suit a true-colour image (only 15, 16, 24 and 32)", depth);
+    else
+        return true;
+    return false;
 }
 
 }  // namespace
@@ -107,8 +177,10 @@ PixelBuffer* decodeTga(const unsigned char* data, size_t size, const char* name)
     const size_t idLength = data[0];
     const int mapType = data[1];
     const int type = data[2];
+    const size_t mapFirst = readU16(data + 3);
     const size_t mapLength = readU16(data + 5);
-    const size_t mapEntryBytes = (data[7] + 7u) / 8;
+    const int mapEntryBits = data[7];
+    const size_t mapEntryBytes = (mapEntryBits + 7u) / 8;
     const int width = int(readU16(data + 12));
     const int height = int(readU16(data + 14));
     const int depth = data[16];
@@ -116,47 +188,61 @@ PixelBuffer* decodeTga(const unsigned char* data, size_t size, const char* name)
     // are kept in file order all the same.
     printLine("width: %d, height: %d\n", width, height);
 
-    if (type == TYPE_COLOUR_MAPPED || type == TYPE_RLE_COLOUR_MAPPED) {
-        report(name, "colour-mapped images (type %d) are not supported", type);
+    const bool runLength =
+        type == TYPE_RLE_COLOUR_MAPPED || type == TYPE_RLE_TRUE_COLOUR || type == TYPE_RLE_GREY;
+    PixelKind kind;
+    kind.grey = type == TYPE_GREY || type == TYPE_RLE_GREY;
+    kind.indexed = type == TYPE_COLOUR_MAPPED || type == TYPE_RLE_COLOUR_MAPPED;
+    if (!runLength && !kind.grey && !kind.indexed && type != TYPE_TRUE_COLOUR) {
+        report(name, "image type %d is not supported (only 1, 2, 3, 9, 10 and 11)", type);
         return nullptr;
     }
-    if (type == TYPE_GREY || type == TYPE_RLE_GREY) {
-        report(name, "grey-scale images (type %d) are not supported", type);
+    if (!depthSuits(kind.grey, kind.indexed, depth, name))
         return nullptr;
-    }
-    if (type != TYPE_TRUE_COLOUR && type != TYPE_RLE_TRUE_COLOUR) {
-        report(name, "image type %d is not supported (only 2 and 10, true colour)", type);
-        return nullptr;
-    }
-    if (depth != 24 && depth != 32) {
-        report(name, "%d-bit pixels are not supported (only 24 and 32)", depth);
-        return nullptr;
-    }
-    // A true-colour file may still carry a colour map; it is skipped unused.
+    // A true-colour or grey-scale file may still carry a colour map; it is
+    // skipped unused.
     if (mapType != 0 && mapType != 1) {
         report(name, "colour-map type %d is not supported", mapType);
         return nullptr;
     }
-    const size_t offset = HEADER_SIZE + idLength + (mapType == 1 ? mapLength * mapEntryBytes : 0);
+    if (kind.indexed && (mapType == 0 || mapLength == 0)) {
+        report(name, "colour-mapped image without a colour map");
+        return nullptr;
+    }
+    if (kind.indexed && mapEntryBits != 15 && mapEntryBits != 16 && mapEntryBits != 24 &&
+        mapEntryBits != 32) {
+        report(name, "colour-map entries of %d bits are not supported (only 15, 16, 24 and 32)",
+               mapEntryBits);
+        return nullptr;
+    }
+    const size_t mapOffset = HEADER_SIZE + idLength;
+    const size_t offset = mapOffset + (mapType == 1 ? mapLength * mapEntryBytes : 0);
     if (offset > size) {
         report(name, "ID field or colour map cut short (%zu of %zu bytes)", size, offset);
         return nullptr;
     }
+    if (kind.indexed) {
+        // Converted once, and only the entries an 8-bit index can name.
+        kind.first = mapFirst;
+        kind.length = mapLength;
+        for (size_t index = mapFirst, k = 0; index < INDICES && k < mapLength; ++index, ++k)
+            convertColour(data + mapOffset + k * mapEntryBytes, mapEntryBytes, kind.map + 4 * index);
+    }
 
     // Every size below fits: at most 65535 x 65535 pixels of 4 bytes.
     const size_t pixels = size_t(width) * size_t(height);
-    const size_t bytesPerPixel = size_t(depth) / 8;
+    kind.bytes = (size_t(depth) + 7) / 8;
     const unsigned char* in = data + offset;
     const size_t available = size - offset;
     // Checked against the file before allocating, so a short file claiming a
     // huge image costs nothing; a packet holds at least one pixel's bytes for
     // up to 128 pixels.
-    if (type == TYPE_TRUE_COLOUR && available < pixels * bytesPerPixel) {
-        report(name, "pixel data cut short (%zu of %zu bytes)", available, pixels * bytesPerPixel);
+    if (!runLength && available < pixels * kind.bytes) {
+        report(name, "pixel data cut short (%zu of %zu bytes)", available, pixels * kind.bytes);
         return nullptr;
     }
     const size_t fewestPackets = (pixels + PACKET_PIXELS - 1) / PACKET_PIXELS;
-    if (type == TYPE_RLE_TRUE_COLOUR && available < fewestPackets * (1 + bytesPerPixel)) {
+    if (runLength && available < fewestPackets * (1 + kind.bytes)) {
         report(name, "run-length data cut short (%zu bytes cannot hold %zu pixels)", available, pixels);
         return nullptr;
     }
@@ -166,11 +252,14 @@ PixelBuffer* decodeTga(const unsigned char* data, size_t size, const char* name)
         report(name, "not enough memory for %d x %d pixels", width, height);
         return nullptr;
     }
-    if (type == TYPE_TRUE_COLOUR) {
-        for (size_t n = 0; n < pixels; ++n)
-            convertPixel(in + n * bytesPerPixel, bytesPerPixel, &result[4 * n]);
-    } else if (!decodeRunLength(in, available, offset, pixels, bytesPerPixel, result.get(), name)) {
-        return nullptr;
+    if (runLength) {
+        if (!decodeRunLength(in, available, offset, pixels, kind, result.get(), name))
+            return nullptr;
+    } else {
+        for (size_t n = 0; n < pixels; ++n) {
+            if (!convertPixel(in + n * kind.bytes, kind, &result[4 * n], name))
+                return nullptr;
+        }
     }
     imageWidth = width;
     imageHeight = height;

@@ -12,10 +12,12 @@ using PixelBuffer = unsigned char;
 extern int imageWidth;
 extern int imageHeight;
 
-// Reads an uncompressed or run-length true-colour TGA (24 or 32 bits) and
-// returns its pixels, newly allocated with new[], or null: silently when there
-// is no such file, with one line "<file>: <reason>" on standard error when it
-// cannot be opened or is rejected.
+// Reads a TGA, uncompressed or run-length encoded: true colour of 15, 16, 24
+// or 32 bits, 8-bit grey-scale, or 8-bit indices into a colour map of 15-,
+// 16-, 24- or 32-bit entries; only 32-bit pixels and entries carry alpha, the
+// rest are opaque. Returns its pixels, newly allocated with new[], or null:
+// silently when there is no such file, with one line "<file>: <reason>" on
+// standard error when it cannot be opened or is rejected.
 PixelBuffer* loadTga(const char* fileName);
 
 // The same reader on a whole file already in memory (size bytes at data);
