@@ -2,6 +2,8 @@
 
 #include <GL/gl.h>
 
+#include <cstdio>
+
 unsigned int colorTexture = 0;
 unsigned int displaceTexture = 0;
 unsigned int normalTexture = 0;
@@ -16,8 +18,24 @@ int displaceHeight = 0;
 void createTexture(unsigned int& textureName, const char* fileName, PixelBuffer*& pixels)
 {
     // A file that cannot be read still gets its texture: no data, and the
-    // size of the image read before it (0 x 0 when none was).
+    // size of the image read before it (0 x 0 when none was). So does an
+    // image larger than GL takes, but its pixels and size stay as read: the
+    // displacement reads them without GL.
+    int width = imageWidth;
+    int height = imageHeight;
     pixels = loadTga(fileName);
+    GLint largest = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largest);
+    const bool taken = pixels && imageWidth <= largest && imageHeight <= largest;
+    if (pixels && !taken)
+        std::fprintf(stderr, "%s: %d x %d is larger than GL takes as a texture here (%d x %d)\n",
+                     fileName, imageWidth, imageHeight, largest, largest);
+    if (taken) {
+        width = imageWidth;
+        height = imageHeight;
+    } else if (width > largest || height > largest) {
+        width = height = 0;  // the size before was too large as well: GL would refuse it
+    }
     glDeleteTextures(1, &textureName);  // name 0 is ignored
     glGenTextures(1, &textureName);
     glBindTexture(GL_TEXTURE_2D, textureName);
@@ -26,8 +44,8 @@ void createTexture(unsigned int& textureName, const char* fileName, PixelBuffer*
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, imageWidth, imageHeight, 0, GL_RGBA, GL_UNSIGNED_BYTE,
-                 pixels);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE,
+                 taken ? pixels : nullptr);
 }
 
 void createTextures()

@@ -23,7 +23,9 @@ extern int displaceWidth;
 extern int displaceHeight;
 
 // Reads fileName into pixels and makes it the level-0 image of a new texture
-// named textureName (replacing the old one). Needs a current GL context.
+// named textureName (replacing the old one). An image larger than GL takes is
+// kept in pixels but gets one line on standard error and a texture without
+// data. Needs a current GL context.
 void createTexture(unsigned int& textureName, const char* fileName, PixelBuffer*& pixels);
 
 // The three textures, in the order colour, displacement, normal.
