@@ -59,6 +59,12 @@ TEST(Export, FilesHoldTheViewersSurface)
             }
     }
     EXPECT_EQ(wrong, 0u) << "triangle corners unlike the viewer's";
+
+    // The same heights in a grey-scale file give the same surface.
+    ASSERT_EQ(runCommand("convert texture/displace.tga -type Grayscale grey.tga").status, 0);
+    ASSERT_EQ(runCommand(EXPORT + "--displacement grey.tga grey.ply").status, 0);
+    EXPECT_EQ(readFile("grey.tga")[2], 3);
+    EXPECT_TRUE(readFile("grey.ply") == ply);
 }
 
 TEST(Export, FailuresSayWhyAndLeaveTheFolderAsItWas)

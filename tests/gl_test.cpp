@@ -42,12 +42,15 @@ std::vector<unsigned char> frame(GLuint list)
 TEST(Gl, StateTexturesListAndCameraAreWhatTheViewerSets)
 {
     // The sample images, but a normal image of another size than the
-    // displacement image, which set-up reads before it.
+    // displacement image, which set-up reads before it, and wider than GL
+    // takes: its texture gets the size read before it and no data.
     openTestWindow();
     enterTemporaryFolder(true);
-    const unsigned char blue[6] = {0, 0, 255, 0, 0, 200};
-    writeFile("texture/normal.tga", encodeTga(2, 1, blue));
+    writeFile("texture/normal.tga", tgaHeader(2, 20000, 1, 24) + Bytes(60000, 7));
+    testing::internal::CaptureStderr();
     initScene();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "texture/normal.tga: 20000 x 1 is larger than GL takes as a texture here (16384 x 16384)\n");
     reshape(700, 700);
     // The texture made last stays bound.
     EXPECT_EQ(got(glGetIntegerv, {GL_DEPTH_FUNC, GL_SHADE_MODEL, GL_TEXTURE_BINDING_2D}),
@@ -62,9 +65,10 @@ TEST(Gl, StateTexturesListAndCameraAreWhatTheViewerSets)
     // The colour texture at its image's size; the relief reads the
     // displacement image with its own width, not the normal image's.
     EXPECT_EQ(displaceWidth, 512);
-    glBindTexture(GL_TEXTURE_2D, colorTexture);
     auto level = [](GLenum parameter, GLint* value) { glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, parameter, value); };
     auto texture = [](GLenum parameter, GLint* value) { glGetTexParameteriv(GL_TEXTURE_2D, parameter, value); };
+    EXPECT_EQ(got<GLint>(level, {GL_TEXTURE_WIDTH, GL_TEXTURE_HEIGHT}), Ints({512, 512}));  // the normal texture
+    glBindTexture(GL_TEXTURE_2D, colorTexture);
     EXPECT_EQ(got<GLint>(level, {GL_TEXTURE_WIDTH, GL_TEXTURE_HEIGHT, GL_TEXTURE_INTERNAL_FORMAT}),
               Ints({512, 512, GL_RGBA}));
     EXPECT_EQ(got<GLint>(texture, {GL_TEXTURE_MAG_FILTER, GL_TEXTURE_MIN_FILTER, GL_TEXTURE_WRAP_S, GL_TEXTURE_WRAP_T}),

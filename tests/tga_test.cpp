@@ -26,10 +26,17 @@ TEST(Tga, ReadsWhatImageMagickWritesAsImageMagickDoes)
     for (int n = 0; n < 129 * 3 * 4; ++n)
         pam += char(n < 129 * 4 ? n % 4 * 50 : n * 37);
     writeFile("source.pam", Bytes(pam.begin(), pam.end()));
-    for (const std::string kind : {"-type TrueColor", "-type TrueColorAlpha -set comment an-ID-field"})
+    // True colour of 24 and 32 bits, grey-scale, and colour-mapped from a
+    // palette PNG; each with its image type.
+    const std::pair<std::string, int> kinds[] = {{"convert source.pam -type TrueColor", 2},
+                                                 {"convert source.pam -type TrueColorAlpha -set comment ID", 2},
+                                                 {"convert source.pam -alpha off -type Grayscale", 3},
+                                                 {"convert source.pam -alpha off PNG8:- | convert png:-", 1}};
+    for (const auto& [kind, type] : kinds)
         for (const std::string options : {"", " -orient TopLeft", " -compress RLE", " -orient TopLeft -compress RLE"}) {
             SCOPED_TRACE(kind + options);
-            ASSERT_EQ(runCommand("convert source.pam " + kind + options + " image.tga").status, 0);
+            ASSERT_EQ(runCommand(kind + options + " image.tga").status, 0);
+            ASSERT_EQ(readFile("image.tga")[2] & 7, type);
             // ImageMagick shows the top row first; ours stay in file order.
             std::string expected = runCommand("convert image.tga -auto-orient rgba:-").out;
             if (!(readFile("image.tga")[17] & 0x20))
@@ -51,18 +58,27 @@ TEST(Tga, HandMadeFilesAreReadOrRefusedWithTheirReason)
         return bytes;
     };
     const Bytes mapped = {3, 1, 2, 0, 0, 2, 0, 24, 0, 0, 0, 0, 2, 0, 1, 0, 32, 0};  // an ID field, an unused colour map
+    // Run-length indices into a map of two 15-bit entries that starts at
+    // index 2; 5-bit channels widen to 8 bits by their top bits (16: 132).
+    const Bytes indexed = {0, 1, 9, 2, 0, 2, 0, 15, 0, 0, 0, 0, 3, 0, 1, 0, 8, 0, 0x00, 0x02, 0x01, 0x7c};
     const std::pair<Bytes, std::string> files[] = {
         {mapped + Bytes{'I', 'D', '!', 9, 9, 9, 9, 9, 9, 1, 2, 3, 4, 5, 6, 7, 8}, std::string{3, 2, 1, 4, 7, 6, 5, 8}},
+        {indexed + Bytes{0x81, 3, 0x00, 2}, std::string{-1, 0, 8, -1, -1, 0, 8, -1, 0, -124, 0, -1}},
+        {tgaHeader(2, 2, 1, 16) + Bytes{0xff, 0xff, 0xe0, 0x03}, std::string{-1, -1, -1, -1, 0, -1, 0, -1}},
+        {tgaHeader(10, 2, 1, 16) + Bytes{0x81, 0x1f, 0x00}, std::string{0, 0, -1, -1, 0, 0, -1, -1}},
+        {with(indexed, 7, 12), "colour-map entries of 12 bits are not supported (only 15, 16, 24 and 32)"},
+        {indexed + Bytes{0x81, 3, 0x00, 1}, "colour index 1 is outside the map (entries 2 to 3)"},
         {tgaHeader(10, 0, 7, 24), ""},
         {Bytes(valid.begin(), valid.begin() + 17), "header cut short (17 of 18 bytes)"},
         {Bytes(valid.begin(), valid.end() - 1), "pixel data cut short (35 of 36 bytes)"},
         {tgaHeader(2, 65535, 65535, 32), "pixel data cut short (0 of 17179344900 bytes)"},
         {tgaHeader(10, 65535, 65535, 24) + Bytes{0xff, 1, 2, 3},
          "run-length data cut short (4 bytes cannot hold 4294836225 pixels)"},
-        {with(valid, 16, 16), "16-bit pixels are not supported (only 24 and 32)"},
-        {with(valid, 2, 1), "colour-mapped images (type 1) are not supported"},
-        {with(valid, 2, 11), "grey-scale images (type 11) are not supported"},
-        {with(valid, 2, 32), "image type 32 is not supported (only 2 and 10, true colour)"},
+        {with(valid, 16, 8), "8-bit pixels do not suit a true-colour image (only 15, 16, 24 and 32)"},
+        {with(valid, 2, 1), "24-bit indices are not supported (only 8)"},
+        {with(with(valid, 2, 1), 16, 8), "colour-mapped image without a colour map"},
+        {with(valid, 2, 11), "24-bit pixels do not suit a grey-scale image (only 8)"},
+        {with(valid, 2, 32), "image type 32 is not supported (only 1, 2, 3, 9, 10 and 11)"},
         {with(valid, 1, 2), "colour-map type 2 is not supported"},
         {with(tgaHeader(2, 0, 0, 24), 0, 10), "ID field or colour map cut short (18 of 28 bytes)"},
         {runLength + Bytes{0x83, 1, 2, 3}, "run-length data ends at pixel 4 of 12"},

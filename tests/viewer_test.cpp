@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <sstream>
 #include <utility>
 
 namespace {
@@ -63,12 +64,23 @@ size_t domeStart(const std::string& picture) { return picture.find_first_not_of(
 
 TEST(Viewer, DrawsTheDomeFollowsTheMouseAndPassesOverAFifo)
 {
-    // The sample images as the run script makes them, but a normal image
-    // (never drawn) that is a FIFO no one writes: it must not be opened.
-    // Ctrl + left pans 40 pixels right: the dome follows, about 34 pixels at
-    // its distance. A left drag down tilts it.
+    // The sample images, as the run script makes them, turned into the
+    // pictures a user starts from, and those into the three files by every
+    // command the README gives for it, as written: the colour image ends
+    // colour-mapped, the height map grey-scale and run-length encoded.
     enterTemporaryFolder(false);
-    ASSERT_EQ(runCommand(MAKE_SAMPLES_BINARY).status, 0);
+    ASSERT_EQ(runCommand(std::string(MAKE_SAMPLES_BINARY) + " && cd texture && convert color.tga PNG8:../palette.png &&"
+                         " convert color.tga ../photo.jpg && convert displace.tga -type Grayscale ../heights.png &&"
+                         " convert normal.tga ../normals.png").status, 0);
+    const std::string readme = readFile(README_FILE);
+    const size_t from = readme.find("## Using your own images");
+    std::istringstream section(readme.substr(from, readme.find("\n## ", from) - from));
+    for (std::string line; std::getline(section, line);)  // the indented lines are commands
+        EXPECT_TRUE(line.rfind("    ", 0) != 0 || runCommand(line).status == 0) << line;
+    EXPECT_EQ(readFile("texture/color.tga").substr(2, 1) + readFile("texture/displace.tga").substr(2, 1), "\1\13");
+    // A normal image (never drawn) that is a FIFO no one writes: it must not
+    // be opened. Ctrl + left pans 40 pixels right: the dome follows, about 34
+    // pixels at its distance. A left drag down tilts it.
     ASSERT_EQ(runCommand("rm texture/normal.tga && mkfifo texture/normal.tga").status, 0);
     const auto [run, pictures] = runViewer(
         {"keydown ctrl mousedown 1 mousemove 620 500 mousemove 640 500 mouseup 1 keyup ctrl",
