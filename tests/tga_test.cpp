@@ -1,5 +1,6 @@
 // The image reader without GL: files ImageMagick writes, odd but valid
 // hand-made files, and a table of malformed ones with the reason each gets.
+#include "sample_images.h"
 #include "support.h"
 #include "tga.h"
 
@@ -63,11 +64,12 @@ TEST(Tga, HandMadeFilesAreReadOrRefusedWithTheirReason)
     const Bytes indexed = {0, 1, 9, 2, 0, 2, 0, 15, 0, 0, 0, 0, 3, 0, 1, 0, 8, 0, 0x00, 0x02, 0x01, 0x7c};
     const std::pair<Bytes, std::string> files[] = {
         {mapped + Bytes{'I', 'D', '!', 9, 9, 9, 9, 9, 9, 1, 2, 3, 4, 5, 6, 7, 8}, std::string{3, 2, 1, 4, 7, 6, 5, 8}},
+        {encodeTga(1, 1, Bytes{10, 20, 30}.data()), std::string{10, 20, 30, -1}},  // as make_samples writes
         {indexed + Bytes{0x81, 3, 0x00, 2}, std::string{-1, 0, 8, -1, -1, 0, 8, -1, 0, -124, 0, -1}},
-        {tgaHeader(2, 2, 1, 16) + Bytes{0xff, 0xff, 0xe0, 0x03}, std::string{-1, -1, -1, -1, 0, -1, 0, -1}},
+        {tgaHeader(2, 2, 1, 15) + Bytes{0xff, 0xff, 0xe0, 0x03}, std::string{-1, -1, -1, -1, 0, -1, 0, -1}},
         {tgaHeader(10, 2, 1, 16) + Bytes{0x81, 0x1f, 0x00}, std::string{0, 0, -1, -1, 0, 0, -1, -1}},
         {with(indexed, 7, 12), "colour-map entries of 12 bits are not supported (only 15, 16, 24 and 32)"},
-        {indexed + Bytes{0x81, 3, 0x00, 1}, "colour index 1 is outside the map (entries 2 to 3)"},
+        {indexed + Bytes{0x81, 3, 0x00, 4}, "colour index 4 is outside the map (entries 2 to 3)"},
         {tgaHeader(10, 0, 7, 24), ""},
         {Bytes(valid.begin(), valid.begin() + 17), "header cut short (17 of 18 bytes)"},
         {Bytes(valid.begin(), valid.end() - 1), "pixel data cut short (35 of 36 bytes)"},

@@ -77,6 +77,8 @@ TEST(Viewer, DrawsTheDomeFollowsTheMouseAndPassesOverAFifo)
     std::istringstream section(readme.substr(from, readme.find("\n## ", from) - from));
     for (std::string line; std::getline(section, line);)  // the indented lines are commands
         EXPECT_TRUE(line.rfind("    ", 0) != 0 || runCommand(line).status == 0) << line;
+    // The sample images are never written over one's own.
+    EXPECT_EQ(runCommand(MAKE_SAMPLES_BINARY).err, "texture/color.tga: already there, not overwritten\n");
     EXPECT_EQ(readFile("texture/color.tga").substr(2, 1) + readFile("texture/displace.tga").substr(2, 1), "\1\13");
     // A normal image (never drawn) that is a FIFO no one writes: it must not
     // be opened. Ctrl + left pans 40 pixels right: the dome follows, about 34
