@@ -1,5 +1,6 @@
-// The image reader without GL: files ImageMagick writes, odd but valid
-// hand-made files, and a table of malformed ones with the reason each gets.
+// The image reader without GL: files ImageMagick writes, against its own
+// decoding, and one table of hand-made files, each read or refused with the
+// reason it gets.
 #include "sample_images.h"
 #include "support.h"
 #include "tga.h"
