@@ -104,6 +104,22 @@ inline void openTestWindow()
 #endif
 }
 
+// Pixels of two RGB pictures with a channel more than `levels` apart (all,
+// when their sizes differ).
+inline size_t unlike(const std::string& a, const std::string& b, int levels)
+{
+    if (a.size() != b.size())
+        return a.size() + b.size();
+    size_t count = 0;
+    for (size_t n = 0; n < a.size(); n += 3) {
+        bool off = false;
+        for (size_t c = n; c < n + 3; ++c)
+            off = off || std::abs(int(static_cast<unsigned char>(a[c])) - static_cast<unsigned char>(b[c])) > levels;
+        count += off;
+    }
+    return count;
+}
+
 // Each component of a within tolerance of b's.
 inline bool near(Vector3 a, Vector3 b, float tolerance = 1e-5f)
 {
