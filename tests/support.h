@@ -16,6 +16,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -84,6 +85,22 @@ inline Outcome runCommand(const std::string& command)
     std::filesystem::remove(capture + ".out");
     std::filesystem::remove(capture + ".err");
     return run;
+}
+
+// Runs each command in the working folder, expecting its exit status and
+// standard error and the folder unchanged. Returns how each that fails to
+// differs, or nothing.
+inline std::string refusalsUnlike(const std::vector<std::tuple<std::string, int, std::string>>& cases)
+{
+    const std::string before = runCommand("ls -A").out;
+    std::string unlike;
+    for (const auto& [command, status, err] : cases) {
+        const Outcome run = runCommand(command);
+        const std::string after = runCommand("ls -A").out;
+        if (run.status != status || run.err != err || after != before)
+            unlike += command + ": status " + std::to_string(run.status) + ", " + run.err + after + "\n";
+    }
+    return unlike;
 }
 
 // Opens the viewer's 700 x 700 double-buffered RGBA window with a depth
