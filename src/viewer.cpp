@@ -51,7 +51,7 @@ void initScene()
     buildSurfaceList();
 }
 
-void display()
+void drawFrame()
 {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glLoadIdentity();
@@ -67,6 +67,11 @@ void display()
     glRotatef(cameraAngles.z, 0.0f, 0.0f, 1.0f);
 
     glCallList(surfaceList);
+}
+
+void display()
+{
+    drawFrame();
     glutSwapBuffers();
 }
 

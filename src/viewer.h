@@ -24,7 +24,12 @@ extern int lastMouseY;
 void initScene();
 void setFixedState();
 
-// GLUT callbacks.
+// One frame into the current draw buffer: clear, light 0, the camera
+// transform and the surface list. The window's display callback and the
+// offscreen renderer both draw with it.
+void drawFrame();
+
+// GLUT callbacks. display() draws a frame and swaps the buffers.
 void display();
 void reshape(int width, int height);
 void mouse(int button, int state, int x, int y);

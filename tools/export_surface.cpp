@@ -3,23 +3,17 @@
 // the two triangles per grid cell that the viewer's strips draw.
 //     export_surface [--displacement FILE] OUTPUT.ply|OUTPUT.obj
 // Needs no window and no GL context: only the surface arithmetic runs.
+#include "output_file.h"
 #include "surface.h"
 #include "textures.h"
-
-#include <fcntl.h>     // Required for: open flags
-#include <sys/stat.h>  // Required for: fchmod(), umask()
-#include <unistd.h>    // Required for: write(), close(), unlink()
 
 #include <cctype>
 #include <cerrno>
 #include <charconv>  // Required for: to_chars(), shortest round-trip floats
-#include <csignal>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -80,61 +74,6 @@ bool endsWith(const std::string& text, const char* suffix)
     return true;
 }
 
-// The temporary file being written, removed when a signal ends the program
-// so that an interrupted export leaves nothing behind.
-std::string temporaryName;
-volatile std::sig_atomic_t temporaryExists = 0;
-
-void removeTemporaryAndDie(int signalNumber)
-{
-    if (temporaryExists)
-        unlink(temporaryName.c_str());
-    std::signal(signalNumber, SIG_DFL);
-    std::raise(signalNumber);
-}
-
-// Buffered output to a file descriptor; the first failed write is kept in
-// error and everything after it is dropped.
-struct Output {
-    int fd = -1;
-    std::vector<char> buffer = std::vector<char>(size_t(1) << 20);
-    size_t used = 0;
-    int error = 0;
-};
-
-void flush(Output& out)
-{
-    const char* at = out.buffer.data();
-    size_t left = out.used;
-    while (left > 0 && out.error == 0) {
-        const ssize_t written = write(out.fd, at, left);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0) {
-            out.error = written < 0 ? errno : EIO;
-            break;
-        }
-        at += written;
-        left -= size_t(written);
-    }
-    out.used = 0;
-}
-
-// Room for at least bytes more; returns where they go.
-char* reserve(Output& out, size_t bytes)
-{
-    if (out.buffer.size() - out.used < bytes)
-        flush(out);
-    return out.buffer.data() + out.used;
-}
-
-void put(Output& out, const char* text)
-{
-    const size_t n = std::strlen(text);
-    std::memcpy(reserve(out, n), text, n);
-    out.used += n;
-}
-
 // Little-endian whatever the host's byte order.
 char* putU32(char* at, std::uint32_t value)
 {
@@ -185,7 +124,7 @@ std::vector<StripVertex> surfaceVertices()
     return grid;
 }
 
-void writePly(Output& out, const std::vector<StripVertex>& grid)
+void writePly(OutputFile& out, const std::vector<StripVertex>& grid)
 {
     char header[512];
     std::snprintf(header, sizeof header,
@@ -221,7 +160,7 @@ void writePly(Output& out, const std::vector<StripVertex>& grid)
 
 // A line of a keyword and floats, each written in the fewest digits that read
 // back as the same single-precision value.
-void putFloatLine(Output& out, const char* keyword, std::initializer_list<float> values)
+void putFloatLine(OutputFile& out, const char* keyword, std::initializer_list<float> values)
 {
     char* const start = reserve(out, 128);
     char* at = start;
@@ -235,7 +174,7 @@ void putFloatLine(Output& out, const char* keyword, std::initializer_list<float>
     out.used += size_t(at - start);
 }
 
-void writeObj(Output& out, const std::vector<StripVertex>& grid)
+void writeObj(OutputFile& out, const std::vector<StripVertex>& grid)
 {
     char header[160];
     std::snprintf(header, sizeof header,
@@ -296,61 +235,18 @@ bool loadDisplacement(const std::string& file)
     return true;
 }
 
-// Writes the mesh to a temporary file beside output and renames it over
-// output once complete; on any failure nothing is left behind.
+// Writes the mesh; the file appears only once complete.
 bool exportSurface(const std::string& output, Format format)
 {
-    std::error_code ignored;
-    if (std::filesystem::is_directory(output, ignored)) {
-        report(output, "is a directory");
+    OutputFile out;
+    if (!openOutput(out, output))
         return false;
-    }
-
-    temporaryName = output + ".tmp-XXXXXX";
-    sigset_t ending, previous;
-    sigemptyset(&ending);
-    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
-        sigaddset(&ending, signalNumber);
-        std::signal(signalNumber, removeTemporaryAndDie);
-    }
-    // Past a file-size limit, a failed write (and a clean-up) rather than death.
-    std::signal(SIGXFSZ, SIG_IGN);
-
-    // No signal between making the file and noting it.
-    Output out;
-    sigprocmask(SIG_BLOCK, &ending, &previous);
-    out.fd = mkstemp(temporaryName.data());
-    const int openError = errno;
-    temporaryExists = out.fd >= 0;
-    sigprocmask(SIG_SETMASK, &previous, nullptr);
-    if (out.fd < 0) {
-        report(output, "cannot be written (%s)", std::strerror(openError));
-        return false;
-    }
-    // mkstemp makes the file private; give it the permissions a new file
-    // normally gets.
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(out.fd, 0666 & ~mask);
-
     const std::vector<StripVertex> grid = surfaceVertices();
     if (format == Format::Ply)
         writePly(out, grid);
     else
         writeObj(out, grid);
-    flush(out);
-    if (close(out.fd) != 0 && out.error == 0)
-        out.error = errno;
-    if (out.error == 0 && std::rename(temporaryName.c_str(), output.c_str()) != 0)
-        out.error = errno;
-    if (out.error != 0) {
-        unlink(temporaryName.c_str());
-        temporaryExists = 0;
-        report(output, "cannot be written (%s)", std::strerror(out.error));
-        return false;
-    }
-    temporaryExists = 0;
-    return true;
+    return closeOutput(out) && commitOutput(out);
 }
 
 }  // namespace

@@ -1,0 +1,185 @@
+#include "output_file.h"
+
+#include <fcntl.h>     // Required for: open flags
+#include <sys/stat.h>  // Required for: fchmod(), umask()
+#include <unistd.h>    // Required for: write(), close(), unlink()
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <initializer_list>
+
+namespace {
+
+constexpr size_t BUFFER_SIZE = size_t(1) << 20;
+
+// The temporaries being written, for the signal handler; a slot is in use
+// while its flag is set. No export writes more files than this at once.
+constexpr int MAX_TEMPORARIES = 8;
+char temporaryNames[MAX_TEMPORARIES][4096];
+volatile std::sig_atomic_t temporaryExists[MAX_TEMPORARIES] = {};
+
+void removeTemporariesAndDie(int signalNumber)
+{
+    for (int k = 0; k < MAX_TEMPORARIES; ++k)
+        if (temporaryExists[k])
+            unlink(temporaryNames[k]);
+    std::signal(signalNumber, SIG_DFL);
+    std::raise(signalNumber);
+}
+
+void report(const std::string& path, const char* what, int error)
+{
+    std::fprintf(stderr, "%s: %s (%s)\n", path.c_str(), what, std::strerror(error));
+}
+
+// The signals' slot of a temporary, or -1.
+int slotOf(const OutputFile& out)
+{
+    for (int k = 0; k < MAX_TEMPORARIES; ++k)
+        if (temporaryExists[k] && out.temporary == temporaryNames[k])
+            return k;
+    return -1;
+}
+
+void forget(const OutputFile& out)
+{
+    const int slot = slotOf(out);
+    if (slot >= 0)
+        temporaryExists[slot] = 0;
+}
+
+void flush(OutputFile& out)
+{
+    const char* at = out.buffer.data();
+    size_t left = out.used;
+    while (left > 0 && out.error == 0) {
+        const ssize_t written = write(out.fd, at, left);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            out.error = written < 0 ? errno : EIO;
+            break;
+        }
+        at += written;
+        left -= size_t(written);
+    }
+    out.used = 0;
+}
+
+}  // namespace
+
+bool openOutput(OutputFile& out, const std::string& path)
+{
+    std::error_code ignored;
+    if (std::filesystem::is_directory(path, ignored)) {
+        std::fprintf(stderr, "%s: is a directory\n", path.c_str());
+        return false;
+    }
+    out.path = path;
+    out.temporary = path + ".tmp-XXXXXX";
+    out.used = 0;
+    out.error = 0;
+    int slot = 0;
+    while (slot < MAX_TEMPORARIES && temporaryExists[slot])
+        ++slot;
+    if (slot == MAX_TEMPORARIES || out.temporary.size() >= sizeof temporaryNames[0]) {
+        report(path, "cannot be written", ENAMETOOLONG);
+        return false;
+    }
+
+    sigset_t ending, previous;
+    sigemptyset(&ending);
+    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaddset(&ending, signalNumber);
+        std::signal(signalNumber, removeTemporariesAndDie);
+    }
+    std::signal(SIGXFSZ, SIG_IGN);
+
+    // No signal between making the file and noting it.
+    sigprocmask(SIG_BLOCK, &ending, &previous);
+    out.fd = mkstemp(out.temporary.data());
+    const int openError = errno;
+    if (out.fd >= 0) {
+        std::memcpy(temporaryNames[slot], out.temporary.c_str(), out.temporary.size() + 1);
+        temporaryExists[slot] = 1;
+    }
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
+    if (out.fd < 0) {
+        report(path, "cannot be written", openError);
+        return false;
+    }
+    // mkstemp makes the file private; give it the permissions a new file
+    // normally gets.
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(out.fd, 0666 & ~mask);
+    out.buffer.resize(BUFFER_SIZE);
+    return true;
+}
+
+bool closeOutput(OutputFile& out)
+{
+    flush(out);
+    if (close(out.fd) != 0 && out.error == 0)
+        out.error = errno;
+    out.fd = -1;
+    if (out.error == 0)
+        return true;
+    report(out.path, "cannot be written", out.error);
+    discardOutput(out);
+    return false;
+}
+
+bool commitOutput(OutputFile& out)
+{
+    if (std::rename(out.temporary.c_str(), out.path.c_str()) == 0) {
+        forget(out);
+        return true;
+    }
+    report(out.path, "cannot be written", errno);
+    discardOutput(out);
+    return false;
+}
+
+void discardOutput(OutputFile& out)
+{
+    if (out.fd >= 0)
+        close(out.fd);
+    out.fd = -1;
+    if (slotOf(out) >= 0)
+        unlink(out.temporary.c_str());
+    forget(out);
+}
+
+char* reserve(OutputFile& out, size_t bytes)
+{
+    if (out.buffer.size() - out.used < bytes)
+        flush(out);
+    return out.buffer.data() + out.used;
+}
+
+void put(OutputFile& out, const char* text) { putBytes(out, text, std::strlen(text)); }
+
+void putBytes(OutputFile& out, const void* data, size_t size)
+{
+    const char* at = static_cast<const char*>(data);
+    while (size > 0) {
+        const size_t part = size < out.buffer.size() ? size : out.buffer.size();
+        std::memcpy(reserve(out, part), at, part);
+        out.used += part;
+        at += part;
+        size -= part;
+    }
+}
+
+bool writeWholeOutput(const std::string& path, const void* data, size_t size)
+{
+    OutputFile out;
+    if (!openOutput(out, path))
+        return false;
+    putBytes(out, data, size);
+    return closeOutput(out) && commitOutput(out);
+}
