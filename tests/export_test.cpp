@@ -38,8 +38,9 @@ double filtered(const char* pixels, int stride, int n, double x, double y, int c
 {
     const int x0 = int(std::floor(x - 0.5)), y0 = int(std::floor(y - 0.5));
     const double fx = x - 0.5 - x0, fy = y - 0.5 - y0;
-    auto at = [&](int c, int r) { return double((unsigned char)pixels[(((r + n) % n) * n + (c + n) % n) * stride + channel]); };
-    return (1 - fy) * ((1 - fx) * at(x0, y0) + fx * at(x0 + 1, y0)) + fy * ((1 - fx) * at(x0, y0 + 1) + fx * at(x0 + 1, y0 + 1));
+    auto at = [&](int c, int r) { return uint8_t(pixels[((r + n) % n * n + (c + n) % n) * stride + channel]); };
+    auto row = [&](int r) { return (1 - fx) * at(x0, r) + fx * at(x0 + 1, r); };
+    return (1 - fy) * row(y0) + fy * row(y0 + 1);
 }
 
 TEST(Export, FilesHoldTheViewersSurface)
@@ -57,7 +58,8 @@ TEST(Export, FilesHoldTheViewersSurface)
     for (const std::string file : {"dome.ply", "dome.obj", "dome.glb"}) {
         const Outcome run = runCommand(EXPORT + file);
         EXPECT_EQ(run.out + run.err, IMAGE_LINES + "wrote " + file + ": 1050625 vertices, 2097152 triangles\n");
-        info.push_back(runCommand("assimp info " + file + " -r | grep -E \"^(Faces|M.* point|Tex.*ed)|'(dome.png|[*]0)'\" | sort -u").out);
+        const std::string lines = " -r | grep -E \"^(Faces|M.* point|Tex.*ed)|'(dome.png|[*]0)'\" | sort -u";
+        info.push_back(runCommand("assimp info " + file + lines).out);
     }
     EXPECT_EQ(info[0], info[1]);
     EXPECT_NE(info[0].find("    'dome.png'\nFaces:              2097152\n"), std::string::npos) << info[0];
@@ -93,8 +95,10 @@ TEST(Export, FilesHoldTheViewersSurface)
 
     // The glTF's positions and triangles are the PLY's, bit for bit.
     const std::string glb = readFile("dome.glb"), mesh = "/meshes/0/primitives/0/";
-    const std::string positions = glbPart(glb, mesh + "attributes/POSITION"), corners = glbPart(glb, mesh + "indices");
-    ASSERT_EQ(positions.size() + corners.size(), (triangles - vertices) / 32 * 12 + (ply.size() - triangles) / 13 * 12);
+    const std::string positions = glbPart(glb, mesh + "attributes/POSITION");
+    const std::string corners = glbPart(glb, mesh + "indices");
+    ASSERT_EQ(positions.size() + corners.size(),
+              (triangles - vertices) / 32 * 12 + (ply.size() - triangles) / 13 * 12);
     for (size_t n = 0; n < GRID_SAMPLES * GRID_SAMPLES; ++n)
         wrong += positions.compare(12 * n, 12, ply, vertices + 32 * n, 12) != 0;
     for (size_t n = 0; n < corners.size() / 12; ++n)
@@ -124,12 +128,14 @@ TEST(Export, PicturesGiveEveryVertexTheViewersTexel)
         ASSERT_EQ(runCommand(options + " dome.ply && " + options + " dome.glb").status, 0);
         const std::string ply = readFile("dome.ply"), glb = readFile("dome.glb");
         const std::string uv = glbPart(glb, "/meshes/0/primitives/0/attributes/TEXCOORD_0");
-        writeFile("glb.png", [](const std::string& s) { return Bytes(s.begin(), s.end()); }(glbPart(glb, "/images/0")));
+        const std::string embedded = glbPart(glb, "/images/0");
+        writeFile("glb.png", Bytes(embedded.begin(), embedded.end()));
         // The viewer's texels (its reader's rows, t = 0 first) and the two
         // pictures as ImageMagick decodes them, top row first.
         const std::unique_ptr<PixelBuffer[]> pixels(loadTga(colour.c_str()));
         const std::string viewer(pixels.get(), pixels.get() + 512 * 512 * 4);
-        const std::string plyPicture = runCommand("convert dome.png rgb:-").out, glbPicture = runCommand("convert glb.png rgb:-").out;
+        const std::string plyPicture = runCommand("convert dome.png rgb:-").out;
+        const std::string glbPicture = runCommand("convert glb.png rgb:-").out;
         ASSERT_EQ(plyPicture.size() + glbPicture.size(), 2u * 512 * 512 * 3) << colour;
         if (colour == "texture/color.tga") {
             EXPECT_TRUE(plyPicture == runCommand("convert texture/color.tga -auto-orient rgb:-").out) << "upside down";
@@ -145,8 +151,8 @@ TEST(Export, PicturesGiveEveryVertexTheViewersTexel)
             std::memcpy(glbUv, &uv[8 * n], 8);
             for (int c = 0; c < 3; ++c) {
                 const double texel = filtered(viewer.data(), 4, 512, st[0] * 512, st[1] * 512, c);
-                wrong += std::fabs(filtered(plyPicture.data(), 3, 512, st[0] * 512, (1 - st[1]) * 512, c) - texel) > 1e-9;
-                wrong += std::fabs(filtered(glbPicture.data(), 3, 512, glbUv[0] * 512, glbUv[1] * 512, c) - texel) > 1e-9;
+                wrong += filtered(plyPicture.data(), 3, 512, st[0] * 512, (1 - st[1]) * 512, c) != texel;
+                wrong += filtered(glbPicture.data(), 3, 512, glbUv[0] * 512, glbUv[1] * 512, c) != texel;
             }
         }
         EXPECT_EQ(wrong, 0u) << colour;
@@ -156,9 +162,11 @@ TEST(Export, PicturesGiveEveryVertexTheViewersTexel)
     // and untextured, and says so; no picture is written.
     writeFile("huge.tga", tgaHeader(11, 65535, 65535, 8) + Bytes{0xff, 1});
     std::filesystem::remove("dome.png");
-    const Outcome none = runCommand(EXPORT + "--color missing.tga dome.obj"), refused = runCommand(EXPORT + "--color huge.tga dome.ply");
+    const Outcome none = runCommand(EXPORT + "--color missing.tga dome.obj");
+    const Outcome refused = runCommand(EXPORT + "--color huge.tga dome.ply");
     EXPECT_EQ(none.status + refused.status, 0);
-    EXPECT_EQ(none.err + refused.err, "missing.tga: cannot be opened (No such file or directory); the mesh has no texture\n"
+    EXPECT_EQ(none.err + refused.err,
+              "missing.tga: cannot be opened (No such file or directory); the mesh has no texture\n"
               "huge.tga: 65535 x 65535 is more pixels than an image may have (16384 x 16384 in all)\n"
               "huge.tga: no picture to lay on the surface; the mesh has no texture\n");
     EXPECT_EQ(readFile("dome.mtl"), "newmtl dome\nKa 0 0 0\nKd 1 1 1\nKs 0 0 0\nillum 1\n");

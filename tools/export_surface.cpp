@@ -143,17 +143,12 @@ std::vector<StripVertex> surfaceVertices()
     return grid;
 }
 
-// The colour image as a picture file, and the mesh's name for it (beside
-// the mesh, so no folder); no name when the mesh is untextured.
-struct Picture {
-    std::vector<unsigned char> png;
-    std::string name;
-};
-
-void writePly(OutputFile& out, const std::vector<StripVertex>& grid, const Picture& picture)
+// picture names the colour image's file beside the mesh; empty when the mesh
+// is untextured.
+void writePly(OutputFile& out, const std::vector<StripVertex>& grid, const std::string& picture)
 {
     char header[512 + 4096];
-    const std::string texture = picture.name.empty() ? "" : "comment TextureFile " + picture.name + "\n";
+    const std::string texture = picture.empty() ? "" : "comment TextureFile " + picture + "\n";
     std::snprintf(header, sizeof header,
                   "ply\n"
                   "format binary_little_endian 1.0\n"
@@ -241,23 +236,23 @@ void writeObj(OutputFile& out, const std::vector<StripVertex>& grid, const std::
 
 // One matte material, white (as the viewer lights the dome without texture)
 // or the picture.
-void writeMtl(OutputFile& out, const Picture& picture)
+void writeMtl(OutputFile& out, const std::string& picture)
 {
     put(out, "newmtl dome\nKa 0 0 0\nKd 1 1 1\nKs 0 0 0\nillum 1\n");
-    if (!picture.name.empty())
-        put(out, ("map_Kd " + picture.name + "\n").c_str());
+    if (!picture.empty())
+        put(out, ("map_Kd " + picture + "\n").c_str());
 }
 
 // glTF 2.0 binary: a JSON chunk describing one mesh, then one binary chunk
 // holding positions, unit normals, texture coordinates, indices and the
-// picture, each part starting on a 4-byte boundary.
-void writeGlb(OutputFile& out, const std::vector<StripVertex>& grid, const Picture& picture)
+// picture (if any), each part starting on a 4-byte boundary.
+void writeGlb(OutputFile& out, const std::vector<StripVertex>& grid, const std::vector<unsigned char>& png)
 {
     constexpr int FLOAT = 5126, UNSIGNED_INT = 5125, ARRAY_BUFFER = 34962, ELEMENT_ARRAY_BUFFER = 34963;
     constexpr int LINEAR = 9729, REPEAT = 10497, TRIANGLES = 4;
     const size_t positions = 0, normals = VERTEX_COUNT * 12, coordinates = normals + VERTEX_COUNT * 12;
     const size_t indices = coordinates + VERTEX_COUNT * 8, image = indices + TRIANGLE_COUNT * 12;
-    const size_t binarySize = image + (picture.png.size() + 3) / 4 * 4;
+    const size_t binarySize = image + (png.size() + 3) / 4 * 4;
 
     float low[3] = {grid[0].x, grid[0].y, grid[0].z}, high[3] = {low[0], low[1], low[2]};
     for (const StripVertex& v : grid) {
@@ -289,16 +284,18 @@ void writeGlb(OutputFile& out, const std::vector<StripVertex>& grid, const Pictu
                                       {"material", 0},
                                       {"mode", TRIANGLES}}}}}}},
         {"buffers", {{{"byteLength", binarySize}}}},
-        {"bufferViews", {view(positions, normals - positions, ARRAY_BUFFER), view(normals, coordinates - normals, ARRAY_BUFFER),
+        {"bufferViews", {view(positions, normals - positions, ARRAY_BUFFER),
+                         view(normals, coordinates - normals, ARRAY_BUFFER),
                          view(coordinates, indices - coordinates, ARRAY_BUFFER),
                          view(indices, image - indices, ELEMENT_ARRAY_BUFFER)}},
         {"accessors", {accessor(0, FLOAT, VERTEX_COUNT, "VEC3"), accessor(1, FLOAT, VERTEX_COUNT, "VEC3"),
-                       accessor(2, FLOAT, VERTEX_COUNT, "VEC2"), accessor(3, UNSIGNED_INT, TRIANGLE_COUNT * 3, "SCALAR")}},
+                       accessor(2, FLOAT, VERTEX_COUNT, "VEC2"),
+                       accessor(3, UNSIGNED_INT, TRIANGLE_COUNT * 3, "SCALAR")}},
     };
     gltf["accessors"][0]["min"] = low;
     gltf["accessors"][0]["max"] = high;
-    if (!picture.png.empty()) {
-        gltf["bufferViews"].push_back(view(image, picture.png.size(), 0));
+    if (!png.empty()) {
+        gltf["bufferViews"].push_back(view(image, png.size(), 0));
         gltf["images"] = {{{"bufferView", 4}, {"mimeType", "image/png"}}};
         gltf["samplers"] = {{{"magFilter", LINEAR}, {"minFilter", LINEAR}, {"wrapS", REPEAT}, {"wrapT", REPEAT}}};
         gltf["textures"] = {{{"sampler", 0}, {"source", 0}}};
@@ -350,8 +347,8 @@ void writeGlb(OutputFile& out, const std::vector<StripVertex>& grid, const Pictu
                 at = putU32(at, index);
             out.used += 12;
         }
-    putBytes(out, picture.png.data(), picture.png.size());
-    putBytes(out, "\0\0\0", binarySize - image - picture.png.size());
+    putBytes(out, png.data(), png.size());
+    putBytes(out, "\0\0\0", binarySize - image - png.size());
 }
 
 // Reads the height image as the viewer does; false (after one line on
@@ -414,10 +411,10 @@ bool exportSurface(const std::string& output, Format format, const std::vector<u
 {
     const std::string stem = output.substr(0, output.size() - 4);
     const std::string base = stem.substr(stem.find_last_of('/') + 1);
-    Picture picture;
+    std::string picture;
     std::vector<std::string> paths;
     if (!png.empty() && format != Format::Glb) {
-        picture.name = base + ".png";
+        picture = base + ".png";
         paths.push_back(stem + ".png");
     }
     if (format == Format::Obj)
@@ -432,7 +429,7 @@ bool exportSurface(const std::string& output, Format format, const std::vector<u
             return false;
         }
     OutputFile& mesh = files.back();
-    if (!picture.name.empty())
+    if (!picture.empty())
         putBytes(files[0], png.data(), png.size());
     const std::vector<StripVertex> grid = surfaceVertices();
     if (format == Format::Ply) {
@@ -441,8 +438,7 @@ bool exportSurface(const std::string& output, Format format, const std::vector<u
         writeMtl(files[files.size() - 2], picture);
         writeObj(mesh, grid, base + ".mtl");
     } else {
-        picture.png = png;
-        writeGlb(mesh, grid, picture);
+        writeGlb(mesh, grid, png);
     }
     bool written = true;
     for (OutputFile& file : files)
