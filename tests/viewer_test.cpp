@@ -2,6 +2,7 @@
 // prints, what its window shows on the X display, how the mouse moves the
 // picture, and that a file it cannot use stops nothing.
 #include "support.h"
+#include "tga.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <memory>
 #include <sstream>
 #include <utility>
 
@@ -65,18 +67,42 @@ size_t domeStart(const std::string& picture) { return picture.find_first_not_of(
 TEST(Viewer, DrawsTheDomeFollowsTheMouseAndPassesOverAFifo)
 {
     // The sample images, as the run script makes them, turned into the
-    // pictures a user starts from, and those into the three files by every
-    // command the README gives for it, as written: the colour image ends
-    // colour-mapped, the height map grey-scale and run-length encoded.
+    // pictures a user starts from: upright, and numbered row by row in their
+    // first two columns so that no two rows are alike. Those become the three
+    // files by every command the README gives for it, as written: the colour
+    // image ends colour-mapped, the height map grey-scale and run-length
+    // encoded.
     enterTemporaryFolder(false);
-    ASSERT_EQ(runCommand(std::string(MAKE_SAMPLES_BINARY) + " && cd texture && convert color.tga PNG8:../palette.png &&"
-                         " convert color.tga ../photo.jpg && convert displace.tga -type Grayscale ../heights.png &&"
-                         " convert normal.tga ../normals.png").status, 0);
+    ASSERT_EQ(runCommand(std::string(MAKE_SAMPLES_BINARY) + " && convert -size 2x512 xc: -fx 'i ? int(j/256)/255 :"
+                         " j%256/255' rows.png && for f in color displace normal; do convert texture/$f.tga -auto-orient"
+                         " rows.png -composite $f.png; done && convert color.png PNG8:palette.png && convert color.png"
+                         " photo.jpg && convert displace.png -type Grayscale heights.png && mv normal.png normals.png")
+                  .status, 0);
     const std::string readme = readFile(README_FILE);
     const size_t from = readme.find("## Using your own images");
     std::istringstream section(readme.substr(from, readme.find("\n## ", from) - from));
-    for (std::string line; std::getline(section, line);)  // the indented lines are commands
-        EXPECT_TRUE(line.rfind("    ", 0) != 0 || runCommand(line).status == 0) << line;
+    for (std::string line; std::getline(section, line);) {
+        if (line.rfind("    ", 0) != 0)  // the indented lines are commands
+            continue;
+        EXPECT_EQ(runCommand(line).status, 0) << line;
+        // What it wrote stands the right way up: the viewer's texture row 0,
+        // which GL lays at the bottom, is the source's bottom row, and so on
+        // up. The source is read by ImageMagick from a PNG or JPEG, which
+        // has one row order only.
+        std::istringstream words(line);
+        std::string command, source, target;
+        words >> command >> source;
+        for (std::string word; words >> word;)
+            target = word;
+        if (command != "convert")
+            continue;
+        testing::internal::CaptureStdout();
+        const std::unique_ptr<PixelBuffer[]> pixels(loadTga(target.c_str()));
+        testing::internal::GetCapturedStdout();
+        const std::string bottomUp = runCommand("convert " + source + " -flip rgba:-").out;
+        EXPECT_TRUE(pixels && bottomUp.size() == 512 * 512 * 4 && bottomUp.compare(0, bottomUp.npos,
+                    reinterpret_cast<const char*>(pixels.get()), bottomUp.size()) == 0) << line;
+    }
     // The sample images are never written over one's own.
     EXPECT_EQ(runCommand(MAKE_SAMPLES_BINARY).err, "texture/color.tga: already there, not overwritten\n");
     EXPECT_EQ(readFile("texture/color.tga").substr(2, 1) + readFile("texture/displace.tga").substr(2, 1), "\1\13");
