@@ -33,6 +33,11 @@ constexpr size_t PACKET_PIXELS = 128;
 // Indices are 8 bits, so no more map entries than this can be named.
 constexpr size_t INDICES = 256;
 
+// The most pixels an image may have: 16384 x 16384, 1 GiB as RGBA, the
+// largest texture llvmpipe and most GL implementations take. Without it a
+// small run-length file could claim 65535 x 65535 and cost 17 GB.
+constexpr size_t MOST_PIXELS = size_t(16384) * 16384;
+
 // The console lines go out at once, so a pipe or file gets them even if the
 // program is killed later.
 [[gnu::format(printf, 1, 2)]] void printLine(const char* format, ...)
@@ -87,8 +92,8 @@ void convertColour(const unsigned char* in, size_t bytes, unsigned char* out)
 }
 
 // What a file pixel is: its size, and a grey value, a colour index or a
-// colour. Index i names map entry i - first of length entries; its RGBA is
-// at map[4 * i].
+// colour. Grey pixels of 2 bytes are a value then an alpha. Index i names
+// map entry i - first of length entries; its RGBA is at map[4 * i].
 struct PixelKind {
     size_t bytes = 0;
     bool grey = false;
@@ -103,7 +108,7 @@ bool convertPixel(const unsigned char* in, const PixelKind& kind, unsigned char*
 {
     if (kind.grey) {
         out[0] = out[1] = out[2] = in[0];
-        out[3] = 255;
+        out[3] = kind.bytes == 2 ? in[1] : 255;
     } else if (kind.indexed) {
         const size_t index = in[0];
         if (index < kind.first || index - kind.first >= kind.length) {
@@ -155,8 +160,8 @@ bool decodeRunLength(const unsigned char* in, size_t size, size_t offset, size_t
 // Whether pixels of depth bits suit the image type; if not, says why.
 bool depthSuits(bool grey, bool indexed, int depth, const char* name)
 {
-    if (grey && depth != 8)
-        report(name, "%d-bit pixels do not suit a grey-scale image (only 8)", depth);
+    if (grey && depth != 8 && depth != 16)
+        report(name, "%d-bit pixels do not suit a grey-scale image (only 8 and 16)", depth);
     else if (indexed && depth != 8)
         report(name, "%d-bit indices are not supported (only 8)", depth);
     else if (!grey && !indexed && depth != 15 && depth != 16 && depth != 24 && depth != 32)
@@ -199,6 +204,12 @@ PixelBuffer* decodeTga(const unsigned char* data, size_t size, const char* name)
     }
     if (!depthSuits(kind.grey, kind.indexed, depth, name))
         return nullptr;
+    // Every size below fits: at most 65535 x 65535 pixels of 4 bytes.
+    const size_t pixels = size_t(width) * size_t(height);
+    if (pixels > MOST_PIXELS) {
+        report(name, "%d x %d is more pixels than an image may have (16384 x 16384 in all)", width, height);
+        return nullptr;
+    }
     // A true-colour or grey-scale file may still carry a colour map; it is
     // skipped unused.
     if (mapType != 0 && mapType != 1) {
@@ -229,8 +240,6 @@ PixelBuffer* decodeTga(const unsigned char* data, size_t size, const char* name)
             convertColour(data + mapOffset + k * mapEntryBytes, mapEntryBytes, kind.map + 4 * index);
     }
 
-    // Every size below fits: at most 65535 x 65535 pixels of 4 bytes.
-    const size_t pixels = size_t(width) * size_t(height);
     kind.bytes = (size_t(depth) + 7) / 8;
     const unsigned char* in = data + offset;
     const size_t available = size - offset;

@@ -13,9 +13,10 @@ extern int imageWidth;
 extern int imageHeight;
 
 // Reads a TGA, uncompressed or run-length encoded: true colour of 15, 16, 24
-// or 32 bits, 8-bit grey-scale, or 8-bit indices into a colour map of 15-,
-// 16-, 24- or 32-bit entries; only 32-bit pixels and entries carry alpha, the
-// rest are opaque. Returns its pixels, newly allocated with new[], or null:
+// or 32 bits, grey-scale of 8 bits or of 16 (value, then alpha), or 8-bit
+// indices into a colour map of 15-, 16-, 24- or 32-bit entries; only 32-bit
+// pixels and entries and 16-bit grey carry alpha, the rest are opaque. Images
+// of more than 16384 x 16384 pixels in all are refused. Returns its pixels, newly allocated with new[], or null:
 // silently when there is no such file, with one line "<file>: <reason>" on
 // standard error when it cannot be opened or is rejected.
 PixelBuffer* loadTga(const char* fileName);

@@ -1,12 +1,14 @@
 // The real export_surface program: its PLY holds the viewer's strips value
-// for value, assimp (a reader not ours) finds the same triangles and extent
-// in its OBJ, and every refusal or failure says why and leaves the folder as
-// it was.
+// for value, assimp (a reader not ours) finds the same triangles, extent and
+// texture in its OBJ and glTF, Khronos' validator passes the glTF, the
+// pictures (decoded by ImageMagick) give every vertex the viewer's texel,
+// and every refusal or failure says why and leaves the folder as it was.
 #include "support.h"
 #include "surface.h"
 #include "textures.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <cstdint>
 #include <cstring>
@@ -15,6 +17,31 @@
 namespace {
 
 const std::string EXPORT = std::string("'") + EXPORT_BINARY + "' ";
+const std::string IMAGE_LINES = "[Texture Loading] : texture/displace.tga\nwidth: 512, height: 512\n"
+                                "[Texture Loading] : texture/color.tga\nwidth: 512, height: 512\n";
+
+// The bytes of a .glb's accessor (or image) at pointer, found through its JSON.
+std::string glbPart(const std::string& glb, const std::string& pointer)
+{
+    std::uint32_t length = 0;
+    std::memcpy(&length, &glb[12], 4);
+    const nlohmann::json gltf = nlohmann::json::parse(glb.substr(20, length));
+    const nlohmann::json& item = gltf.at(nlohmann::json::json_pointer(pointer));
+    const nlohmann::json& entry = item.is_number() ? gltf["accessors"][int(item)] : item;
+    const nlohmann::json& view = gltf["bufferViews"][int(entry["bufferView"])];
+    return glb.substr(28 + length + view.value("byteOffset", 0) + entry.value("byteOffset", 0), view["byteLength"]);
+}
+
+// What GL's linear filter with repeat gives of an n x n picture (stride bytes
+// a pixel, rows in the order given) at (x, y) in texels.
+double filtered(const char* pixels, int stride, int n, double x, double y, int channel)
+{
+    const int x0 = int(std::floor(x - 0.5)), y0 = int(std::floor(y - 0.5));
+    const double fx = x - 0.5 - x0, fy = y - 0.5 - y0;
+    auto at = [&](int c, int r) { return uint8_t(pixels[((r + n) % n * n + (c + n) % n) * stride + channel]); };
+    auto row = [&](int r) { return (1 - fx) * at(x0, r) + fx * at(x0 + 1, r); };
+    return (1 - fy) * row(y0) + fy * row(y0 + 1);
+}
 
 TEST(Export, FilesHoldTheViewersSurface)
 {
@@ -26,15 +53,21 @@ TEST(Export, FilesHoldTheViewersSurface)
     displacePixels = loadTga(DISPLACE_FILE);
     displaceWidth = imageWidth;
     displaceHeight = imageHeight;
-    std::string extent[2];
-    for (const std::string file : {"dome.ply", "dome.obj"}) {
+    // assimp's count of triangles, extent and texture (embedded in the glTF).
+    std::vector<std::string> info;
+    for (const std::string file : {"dome.ply", "dome.obj", "dome.glb"}) {
         const Outcome run = runCommand(EXPORT + file);
-        EXPECT_EQ(run.out + run.err, "[Texture Loading] : texture/displace.tga\nwidth: 512, height: 512\n"
-                                     "wrote " + file + ": 1050625 vertices, 2097152 triangles\n");
-        extent[file == "dome.obj"] = runCommand("assimp info " + file + " -r | grep -E '^(Faces|M.* point)'").out;
+        EXPECT_EQ(run.out + run.err, IMAGE_LINES + "wrote " + file + ": 1050625 vertices, 2097152 triangles\n");
+        const std::string lines = " -r | grep -E \"^(Faces|M.* point|Tex.*ed)|'(dome.png|[*]0)'\" | sort -u";
+        info.push_back(runCommand("assimp info " + file + lines).out);
     }
-    EXPECT_EQ(extent[0], extent[1]);
-    EXPECT_NE(extent[0].find("Faces:              2097152\n"), std::string::npos) << extent[0];
+    EXPECT_EQ(info[0], info[1]);
+    EXPECT_NE(info[0].find("    'dome.png'\nFaces:              2097152\n"), std::string::npos) << info[0];
+    info[0].replace(info[0].find("'dome.png'"), 10, "'*0'");
+    info[0].replace(info[0].find("):  0"), 5, "):  1");
+    EXPECT_EQ(info[0], info[2]);
+    const std::string report = runCommand("node '" VALIDATE_SCRIPT "' '" GLTF_VALIDATOR "' dome.glb").out;
+    EXPECT_NE(report.find("\"numErrors\": 0,\n  \"numWarnings\": 0,"), std::string::npos) << report;
 
     // The PLY after its header: 1025 x 1025 vertices of the floats x y z nx
     // ny nz s t, then the triangles, each a count 3 and three uint indices;
@@ -60,11 +93,85 @@ TEST(Export, FilesHoldTheViewersSurface)
     }
     EXPECT_EQ(wrong, 0u) << "triangle corners unlike the viewer's";
 
-    // The same heights in a grey-scale file give the same surface.
-    ASSERT_EQ(runCommand("convert texture/displace.tga -type Grayscale grey.tga").status, 0);
-    ASSERT_EQ(runCommand(EXPORT + "--displacement grey.tga grey.ply").status, 0);
-    EXPECT_EQ(readFile("grey.tga")[2], 3);
-    EXPECT_TRUE(readFile("grey.ply") == ply);
+    // The glTF's positions and triangles are the PLY's, bit for bit.
+    const std::string glb = readFile("dome.glb"), mesh = "/meshes/0/primitives/0/";
+    const std::string positions = glbPart(glb, mesh + "attributes/POSITION");
+    const std::string corners = glbPart(glb, mesh + "indices");
+    ASSERT_EQ(positions.size() + corners.size(),
+              (triangles - vertices) / 32 * 12 + (ply.size() - triangles) / 13 * 12);
+    for (size_t n = 0; n < GRID_SAMPLES * GRID_SAMPLES; ++n)
+        wrong += positions.compare(12 * n, 12, ply, vertices + 32 * n, 12) != 0;
+    for (size_t n = 0; n < corners.size() / 12; ++n)
+        wrong += corners.compare(12 * n, 12, ply, triangles + 13 * n + 1, 12) != 0;
+    EXPECT_EQ(wrong, 0u) << "glTF unlike the PLY";
+
+    // The same heights in a grey-scale file with alpha (value, then alpha) give
+    // the same surface; ImageMagick's grey comes in the file's row order.
+    const std::string grey = runCommand("convert texture/displace.tga gray:-").out;
+    Bytes greyAlpha = tgaHeader(3, 512, 512, 16);
+    for (size_t n = 0; n < grey.size(); ++n)
+        greyAlpha.insert(greyAlpha.end(), {(unsigned char)grey[n], (unsigned char)(n * 7)});
+    writeFile("grey.tga", greyAlpha);
+    std::filesystem::create_directory("grey");
+    ASSERT_EQ(runCommand(EXPORT + "--displacement grey.tga grey/dome.ply").status, 0);
+    EXPECT_TRUE(readFile("grey/dome.ply") == ply);
+}
+
+TEST(Export, PicturesGiveEveryVertexTheViewersTexel)
+{
+    // The sample colour image, stored bottom row first, and the same picture
+    // stored top row first (which the viewer shows upside down).
+    enterTemporaryFolder(true);
+    ASSERT_EQ(runCommand("convert texture/color.tga -auto-orient top.tga").status, 0);
+    for (const std::string colour : {"texture/color.tga", "top.tga"}) {
+        const std::string options = EXPORT + "--color " + colour;
+        ASSERT_EQ(runCommand(options + " dome.ply && " + options + " dome.glb").status, 0);
+        const std::string ply = readFile("dome.ply"), glb = readFile("dome.glb");
+        const std::string uv = glbPart(glb, "/meshes/0/primitives/0/attributes/TEXCOORD_0");
+        const std::string embedded = glbPart(glb, "/images/0");
+        writeFile("glb.png", Bytes(embedded.begin(), embedded.end()));
+        // The viewer's texels (its reader's rows, t = 0 first) and the two
+        // pictures as ImageMagick decodes them, top row first.
+        const std::unique_ptr<PixelBuffer[]> pixels(loadTga(colour.c_str()));
+        const std::string viewer(pixels.get(), pixels.get() + 512 * 512 * 4);
+        const std::string plyPicture = runCommand("convert dome.png rgb:-").out;
+        const std::string glbPicture = runCommand("convert glb.png rgb:-").out;
+        ASSERT_EQ(plyPicture.size() + glbPicture.size(), 2u * 512 * 512 * 3) << colour;
+        if (colour == "texture/color.tga") {
+            EXPECT_TRUE(plyPicture == runCommand("convert texture/color.tga -auto-orient rgb:-").out) << "upside down";
+        }
+        EXPECT_TRUE(glbPicture == plyPicture);
+        // Every vertex's (s, t) in the viewer, (s, t) up the PLY's picture and
+        // (u, v) down the glTF's.
+        size_t wrong = 0;
+        const size_t vertices = ply.find("end_header\n") + 11;
+        for (size_t n = 0; n < GRID_SAMPLES * GRID_SAMPLES; ++n) {
+            float st[2], glbUv[2];
+            std::memcpy(st, &ply[vertices + 32 * n + 24], 8);
+            std::memcpy(glbUv, &uv[8 * n], 8);
+            for (int c = 0; c < 3; ++c) {
+                const double texel = filtered(viewer.data(), 4, 512, st[0] * 512, st[1] * 512, c);
+                wrong += filtered(plyPicture.data(), 3, 512, st[0] * 512, (1 - st[1]) * 512, c) != texel;
+                wrong += filtered(glbPicture.data(), 3, 512, glbUv[0] * 512, glbUv[1] * 512, c) != texel;
+            }
+        }
+        EXPECT_EQ(wrong, 0u) << colour;
+    }
+
+    // Without a colour image (none, or one refused) the mesh is written white
+    // and untextured, and says so; no picture is written.
+    writeFile("huge.tga", tgaHeader(11, 65535, 65535, 8) + Bytes{0xff, 1});
+    std::filesystem::remove("dome.png");
+    const Outcome none = runCommand(EXPORT + "--color missing.tga dome.obj");
+    const Outcome refused = runCommand(EXPORT + "--color huge.tga dome.ply");
+    EXPECT_EQ(none.status + refused.status, 0);
+    EXPECT_EQ(none.err + refused.err,
+              "missing.tga: cannot be opened (No such file or directory); the mesh has no texture\n"
+              "huge.tga: 65535 x 65535 is more pixels than an image may have (16384 x 16384 in all)\n"
+              "huge.tga: no picture to lay on the surface; the mesh has no texture\n");
+    EXPECT_EQ(readFile("dome.mtl"), "newmtl dome\nKa 0 0 0\nKd 1 1 1\nKs 0 0 0\nillum 1\n");
+    EXPECT_EQ(readFile("dome.ply").find("TextureFile"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists("dome.png"));
 }
 
 TEST(Export, FailuresSayWhyAndLeaveTheFolderAsItWas)
