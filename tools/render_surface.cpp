@@ -27,16 +27,7 @@ namespace {
 constexpr const char* PROGRAM = "render_surface";
 
 // Exit statuses.
-constexpr int FAILED = 1;
-constexpr int BAD_ARGUMENTS = 2;
-
-// A turntable of one degree a frame at the finest.
-constexpr int MOST_FRAMES = 360;
-
-// zlib level for the PNGs: about 14 ms for a 700 x 700 frame, against 21-25
-// for zlib's default 6 and 80-100 for 9, for files 45-55% larger than 6's
-// (50-70 KB): the frame itself takes about 150 ms (docs/performance.md).
-constexpr int PNG_LEVEL = 1;
+enum { WRITTEN = 0, FAILED = 1, BAD_ARGUMENTS = 2 };
 
 const char* const USAGE =
     "Usage: render_surface [options] OUTPUT.png\n"
@@ -60,6 +51,9 @@ const char* const USAGE =
     "Each file appears once complete; a failure ends a turntable there.\n"
     "Exit status: 0 when written, 1 when GL, the picture or a file failed,\n"
     "2 for bad arguments.\n";
+
+// A turntable of one degree a frame at the finest.
+constexpr int MOST_FRAMES = 360;
 
 struct Options {
     float tilt = 0, turn = 0, panX = 0, panY = 0, distance = 10;
@@ -130,7 +124,7 @@ int parseArguments(int argc, char** argv, Options& o)
         const std::string argument = argv[n];
         if (argument == "-h" || argument == "--help") {
             std::fputs(USAGE, stdout);
-            return 0;
+            return WRITTEN;
         }
         const bool valued = argument == "--tilt" || argument == "--turn" || argument == "--pan" ||
                             argument == "--distance" || argument == "--size" || argument == "--turntable";
@@ -247,6 +241,11 @@ void largestSize(GLint& width, GLint& height)
     height = std::min(renderbuffer, viewport[1]);
 }
 
+// zlib level for the PNGs: about 14 ms for a 700 x 700 frame, against 21-25
+// for zlib's default 6 and 80-100 for 9, for files 45-55% larger than 6's
+// (50-70 KB): the frame itself takes about 150 ms (docs/performance.md).
+constexpr int PNG_LEVEL = 1;
+
 // The framebuffer as PNG: read back bottom row first, stored top row first.
 std::vector<unsigned char> framePng(int width, int height, std::vector<unsigned char>& rgb)
 {
@@ -308,7 +307,7 @@ int render(const Options& o)
             return FAILED;
         std::printf("wrote %s: %d x %d\n", name.c_str(), o.width, o.height);
     }
-    return 0;
+    return WRITTEN;
 }
 
 }  // namespace
