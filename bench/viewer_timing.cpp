@@ -5,7 +5,10 @@
 // the peak memory figures stay apart; the medians over the runs come out as
 // rows of a Markdown table.
 //
-//     viewer_timing [runs] [frames]      (default 5 runs of 10 frames)
+//     viewer_timing [runs] [frames] [render_surface]      (default 5 runs of 10 frames)
+//
+// Given render_surface, each run also times it in the same folder as a
+// whole process: a still, and a turntable of `frames` frames.
 //
 // Needs an X display (Xvfb will do). The working folder is a temporary one
 // holding the sample images.
@@ -271,6 +274,15 @@ bool runMeasurement(const char* self, const std::string& what, int frames, Figur
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 && !figures.empty();
 }
 
+// Wall time of a shell command, ms; its output is dropped.
+double commandMilliseconds(const std::string& command)
+{
+    const Clock::time_point start = Clock::now();
+    if (std::system((command + " >/dev/null").c_str()) != 0)
+        std::fprintf(stderr, "viewer_timing: %s failed\n", command.c_str());
+    return millisecondsSince(start);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -295,6 +307,15 @@ int main(int argc, char** argv)
             }
             for (const auto& [name, value] : figures)
                 samples[kind][name].push_back(value);
+        }
+        if (argc > 3) {
+            // The turntable's frames past the first, each drawn, read back,
+            // encoded and written.
+            const std::string render = std::string("'") + argv[3] + "' ";
+            const double still = commandMilliseconds(render + "still.png");
+            const double turntable = commandMilliseconds(render + "--turntable " + std::to_string(frames) + " turn.png");
+            samples["render"]["still"].push_back(still);
+            samples["render"]["frame"].push_back(frames > 1 ? (turntable - still) / (frames - 1) : turntable);
         }
         std::fprintf(stderr, "viewer_timing: run %d of %d done\n", run + 1, runs);
     }
@@ -321,6 +342,12 @@ int main(int argc, char** argv)
         std::printf("| peak resident memory, %s | %.0f MB | floor list %.0f MB without its %.0f MB array (%.0f MB with it) | %+.0f MB | <= floor + 16 MB |\n",
                     phase == std::string("memory") ? "frames included" : "set-up done", viewer, floor - arrayMb,
                     arrayMb, floor, viewer - (floor - arrayMb));
+    }
+    if (argc > 3) {
+        std::printf("| render_surface still, 700 x 700 PNG (whole process) | %.0f ms | viewer time to first frame %.0f ms | %.2f x | |\n",
+                    m("render", "still"), m("viewer", "first"), m("render", "still") / m("viewer", "first"));
+        std::printf("| render_surface turntable, per frame (draw, read back, PNG, write) | %.1f ms | viewer steady frame %.1f ms | %.2f x | |\n",
+                    m("render", "frame"), m("viewer", "frame"), m("render", "frame") / m("viewer", "frame"));
     }
     std::printf("| floor VBO: upload, first frame | %.0f ms, %.0f ms | | | |\n", m("vbo", "compile"),
                 m("vbo", "first"));

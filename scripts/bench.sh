@@ -2,7 +2,8 @@
 # Measures the surface evaluation alone (Google Benchmark, one core, no GL),
 # then the viewer's set-up, first frame, steady frame and peak memory against
 # the floor in a real 700 x 700 window (under Xvfb when there is no X
-# display), and prints one Markdown table of medians.
+# display), and render_surface's still and turntable frame beside the
+# viewer's, and prints one Markdown table of medians.
 #     sh scripts/bench.sh [runs] [frames]      (default 5 runs, 10 frames)
 set -eu
 cd "$(dirname "$0")/.."
@@ -14,7 +15,7 @@ require_packages $BUILD_PACKAGES $BENCH_PACKAGES
 [ -n "${DISPLAY:-}" ] || require_packages $DISPLAY_PACKAGES
 
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DVIEWER_TESTS=OFF -DVIEWER_BENCH=ON >/dev/null
-cmake --build build-bench --target surface_bench viewer_timing -j "$(nproc)" >/dev/null
+cmake --build build-bench --target surface_bench viewer_timing render_surface -j "$(nproc)" >/dev/null
 
 echo "surface_bench: $runs repetitions" >&2
 micro=$(./build-bench/bench/surface_bench --benchmark_repetitions="$runs" \
@@ -22,9 +23,10 @@ micro=$(./build-bench/bench/surface_bench --benchmark_repetitions="$runs" \
 
 echo "viewer_timing: $runs runs of $frames frames" >&2
 if [ -n "${DISPLAY:-}" ]; then
-    timing=$(./build-bench/bench/viewer_timing "$runs" "$frames")
+    timing=$(./build-bench/bench/viewer_timing "$runs" "$frames" "$PWD/build-bench/render_surface")
 else
-    timing=$(xvfb-run -a -s "-screen 0 1024x1024x24" ./build-bench/bench/viewer_timing "$runs" "$frames")
+    timing=$(xvfb-run -a -s "-screen 0 1024x1024x24" ./build-bench/bench/viewer_timing "$runs" "$frames" \
+        "$PWD/build-bench/render_surface")
 fi
 
 echo "| figure | this program | compared with | ratio | target |"

@@ -73,6 +73,14 @@ TEST(Gl, StateTexturesListAndCameraAreWhatTheViewerSets)
               Ints({512, 512, GL_RGBA}));
     EXPECT_EQ(got<GLint>(texture, {GL_TEXTURE_MAG_FILTER, GL_TEXTURE_MIN_FILTER, GL_TEXTURE_WRAP_S, GL_TEXTURE_WRAP_T}),
               Ints({GL_LINEAR, GL_LINEAR, GL_REPEAT, GL_REPEAT}));
+    // Nor does an image taller than GL takes.
+    writeFile("tall.tga", tgaHeader(2, 1, 20000, 24) + Bytes(60000, 7));
+    PixelBuffer* tall = nullptr;
+    testing::internal::CaptureStderr();
+    createTexture(normalTexture, "tall.tga", tall);
+    delete[] tall;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "tall.tga: 1 x 20000 is larger than GL takes as a texture here (16384 x 16384)\n");
     EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
 
     // The same strips drawn from arrays: texture coordinate, normal and

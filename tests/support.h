@@ -16,6 +16,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -86,6 +87,22 @@ inline Outcome runCommand(const std::string& command)
     return run;
 }
 
+// Runs each command in the working folder, expecting its exit status and
+// standard error and the folder unchanged. Returns how each that fails to
+// differs, or nothing.
+inline std::string refusalsUnlike(const std::vector<std::tuple<std::string, int, std::string>>& cases)
+{
+    const std::string before = runCommand("ls -A").out;
+    std::string unlike;
+    for (const auto& [command, status, err] : cases) {
+        const Outcome run = runCommand(command);
+        const std::string after = runCommand("ls -A").out;
+        if (run.status != status || run.err != err || after != before)
+            unlike += command + ": status " + std::to_string(run.status) + ", " + run.err + after + "\n";
+    }
+    return unlike;
+}
+
 // Opens the viewer's 700 x 700 double-buffered RGBA window with a depth
 // buffer, for a real GL context. Needs an X display.
 inline void openTestWindow()
@@ -102,6 +119,22 @@ inline void openTestWindow()
     // at exit, what it holds would show as leaks of unknown origin.
     std::atexit([] { __lsan_do_leak_check(); });
 #endif
+}
+
+// Pixels of two RGB pictures with a channel more than `levels` apart (all,
+// when their sizes differ).
+inline size_t unlike(const std::string& a, const std::string& b, int levels)
+{
+    if (a.size() != b.size())
+        return a.size() + b.size();
+    size_t count = 0;
+    for (size_t n = 0; n < a.size(); n += 3) {
+        bool off = false;
+        for (size_t c = n; c < n + 3; ++c)
+            off = off || std::abs(int(static_cast<unsigned char>(a[c])) - static_cast<unsigned char>(b[c])) > levels;
+        count += off;
+    }
+    return count;
 }
 
 // Each component of a within tolerance of b's.

@@ -1,0 +1,116 @@
+// The real render_surface program, no display needed: its pictures against
+// two made once from the sample images and looked at, the relief read from
+// displacement images of other shapes, a turntable through the README's GIF
+// command, and refusals that leave the folder as it was.
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <tuple>
+
+namespace {
+
+const std::string RENDER = std::string("'") + RENDER_BINARY + "' ";
+const std::string TEXTURE_LINES = "[Texture Loading] : texture/color.tga\nwidth: 512, height: 512\n"
+                                  "[Texture Loading] : texture/displace.tga\nwidth: 512, height: 512\n"
+                                  "[Texture Loading] : texture/normal.tga\nwidth: 512, height: 512\n";
+
+// A PNG's pixels as ImageMagick decodes them: RGB, top row first.
+std::string pixels(const std::string& png) { return runCommand("convert '" + png + "' -depth 8 rgb:-").out; }
+
+// How far a's colours lie from b's on average over b's surface (not white),
+// in levels: the largest of the three channels' mean signed differences.
+double colourShift(const std::string& a, const std::string& b)
+{
+    double sum[3] = {0, 0, 0}, surface = 1;
+    for (size_t n = 0; n + 3 <= std::min(a.size(), b.size()); n += 3) {
+        surface += b.compare(n, 3, "\xff\xff\xff") != 0;
+        for (int c = 0; c < 3; ++c)
+            sum[c] += int(static_cast<unsigned char>(a[n + c])) - static_cast<unsigned char>(b[n + c]);
+    }
+    return std::max({std::fabs(sum[0]), std::fabs(sum[1]), std::fabs(sum[2])}) / surface;
+}
+
+TEST(Render, PicturesAreTheViewersAndReadTheReliefByItsOwnWidth)
+{
+    // The first view; and one turned to the back, where the strips are drawn
+    // front to back, tilted and zoomed in until the near edge is under a unit
+    // from the eye. Another llvmpipe build or CPU may round a colour or an
+    // edge pixel differently by a level or two, so up to 0.5% of the pixels
+    // may be off by more than 2 levels; a wrong light, clipping plane, depth
+    // test or texture mode changes tens of thousands. Rounding goes either
+    // way and cancels out in the mean colour, which a fainter light moves by
+    // a level or more.
+    enterTemporaryFolder(true);
+    const std::pair<std::string, std::string> views[] = {{"", "render_first.png"},
+                                                         {"--tilt 20 --turn 160 --distance 3.5 ", "render_turned.png"}};
+    for (const auto& [options, reference] : views) {
+        const Outcome run = runCommand(RENDER + options + reference);
+        EXPECT_EQ(run.out + run.err, TEXTURE_LINES + "wrote " + reference + ": 700 x 700\n");
+        const std::string picture = pixels(reference), expected = pixels(REFERENCE_FOLDER + reference);
+        EXPECT_LE(unlike(picture, expected, 2), 700u * 700 / 200) << reference;
+        EXPECT_LT(colourShift(picture, expected), 0.5) << reference;
+    }
+
+    // The sample heights padded with white to the right or in the file rows
+    // past them: the first 512 rows and columns alone are sampled, so the
+    // picture stays the same. An image missing or too small gets a line.
+    const std::string first = pixels("render_first.png");
+    const std::vector<unsigned char> heights = makeSampleImages().displace;
+    auto padded = [&](int width, int height) {
+        Bytes rgb(size_t(width) * height * 3, 255);
+        for (size_t row = 0; row < SAMPLE_SIZE; ++row)
+            std::copy_n(&heights[row * SAMPLE_SIZE * 3], SAMPLE_SIZE * 3, &rgb[row * width * 3]);
+        return encodeTga(width, height, rgb.data());
+    };
+    const std::tuple<Bytes, std::string> images[] = {
+        {padded(600, 512), ""},
+        {padded(512, 600), ""},
+        {tgaHeader(2, 256, 256, 24) + Bytes(256 * 256 * 3, 200),
+         "texture/displace.tga: 256 x 256 is smaller than 512 x 512; the surface is drawn without relief\n"},
+        {Bytes(), "texture/displace.tga: not loaded; the surface is drawn without relief\n"},
+    };
+    for (const auto& [image, err] : images) {
+        std::filesystem::remove("texture/displace.tga");
+        if (!image.empty())
+            writeFile("texture/displace.tga", image);
+        const Outcome run = runCommand(RENDER + "out.png");
+        EXPECT_EQ(run.err, err);
+        EXPECT_EQ(pixels("out.png") == first, err.empty()) << err;
+    }
+
+    // A turntable of four: frame 2 is the view turned 180 degrees; the
+    // README's command makes the GIF of them.
+    ASSERT_EQ(runCommand(RENDER + "--size 64x48 --turn 180 turned.png && " + RENDER + "--size 64x48 --turntable 4 dome.png")
+                  .status, 0);
+    EXPECT_TRUE(pixels("dome-2.png") == pixels("turned.png"));
+    const std::string readme = readFile(README_FILE);
+    const size_t from = readme.find("## Pictures without a display");
+    std::istringstream section(readme.substr(from, readme.find("\n## ", from) - from));
+    for (std::string line; std::getline(section, line);)
+        EXPECT_TRUE(line.rfind("    convert", 0) != 0 || runCommand(line).status == 0) << line;
+    EXPECT_EQ(runCommand("identify -format '%wx%h ' dome.gif").out, "64x48 64x48 64x48 64x48 ");
+}
+
+TEST(Render, RefusalsSayWhyAndLeaveTheFolderAsItWas)
+{
+    enterTemporaryFolder(true);
+    std::filesystem::create_directory("folder.png");
+    writeFile("old.png", {'o', 'l', 'd'});
+    EXPECT_EQ(refusalsUnlike({
+        {RENDER + "--pan 1 a.png", 2, "render_surface: --pan needs X,Y in scene units, such as 0.5,-1, not '1'\n"},
+        {RENDER + "--size 16385x2 a.png", 2,
+         "render_surface: 16385 x 2 is larger than GL draws here (16384 x 16384 at most)\n"},
+        {RENDER + "folder.png", 1, "folder.png: is a directory\n"},
+        // Past a file-size limit of 10 KB.
+        {"ulimit -f 10; " + RENDER + "old.png", 1, "old.png: cannot be written (File too large)\n"},
+        // EGL with no driver at all.
+        {"__EGL_VENDOR_LIBRARY_FILENAMES=/dev/null " + RENDER + "a.png", 1,
+         "render_surface: no EGL display: neither Mesa's surfaceless platform nor EGL's default display works "
+         "(Debian: libegl-mesa0)\n"},
+              }), "");
+    EXPECT_EQ(readFile("old.png"), "old");
+}
+
+}  // namespace

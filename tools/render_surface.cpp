@@ -1,0 +1,320 @@
+// Draws the viewer's picture without a window and writes it as PNG: a still,
+// or a turntable of frames turned about the vertical axis.
+//     render_surface [options] OUTPUT.png
+// The set-up and the frame are the viewer's own (initScene, reshape,
+// drawFrame); only the GL context differs: EGL with no surface, drawing into
+// a framebuffer object of the window's kind (RGBA8 colour, 24-bit depth).
+#include "output_file.h"
+#include "png_image.h"
+#include "viewer.h"
+
+#include <EGL/egl.h>
+#include <EGL/eglext.h>
+#include <GL/gl.h>
+#include <GL/glext.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr const char* PROGRAM = "render_surface";
+
+// Exit statuses.
+enum { WRITTEN = 0, FAILED = 1, BAD_ARGUMENTS = 2 };
+
+const char* const USAGE =
+    "Usage: render_surface [options] OUTPUT.png\n"
+    "\n"
+    "Draws what the viewer shows, from the images in texture/, without a window,\n"
+    "display or GPU, and writes it as an 8-bit RGB PNG.\n"
+    "\n"
+    "Options, in the viewer's units (a start in the viewer's first view):\n"
+    "  --tilt DEG        tilt, as a vertical left drag of DEG pixels (down: +)\n"
+    "  --turn DEG        turn, as a horizontal left drag of DEG pixels (right: +)\n"
+    "                    (an angle past +-360 becomes 0, as in the viewer)\n"
+    "  --pan X,Y         move the surface X right and Y up, in scene units,\n"
+    "                    as a Ctrl drag\n"
+    "  --distance D      the camera's distance (10 at start; a right drag)\n"
+    "  --size WxH        picture size in pixels (default 700x700, the window),\n"
+    "                    up to the largest framebuffer GL makes here\n"
+    "  --turntable N     N pictures (1 to 360), each turned 360/N degrees further\n"
+    "                    about the vertical axis, named OUTPUT-00.png, -01 ...\n"
+    "  -h, --help        show this text\n"
+    "\n"
+    "Each file appears once complete; a failure ends a turntable there.\n"
+    "Exit status: 0 when written, 1 when GL, the picture or a file failed,\n"
+    "2 for bad arguments.\n";
+
+// A turntable of one degree a frame at the finest.
+constexpr int MOST_FRAMES = 360;
+
+struct Options {
+    float tilt = 0, turn = 0, panX = 0, panY = 0, distance = 10;
+    int width = 700, height = 700;
+    int frames = 0;  // 0: a still, named OUTPUT itself
+    std::string output;
+};
+
+// The whole text as a finite number.
+bool toFloat(const char* text, float& value)
+{
+    char* end = nullptr;
+    value = std::strtof(text, &end);
+    return end != text && *end == '\0' && std::isfinite(value);
+}
+
+// The whole text as an integer from 1 to most.
+bool toCount(const char* text, long most, int& value)
+{
+    char* end = nullptr;
+    const long n = std::strtol(text, &end, 10);
+    value = int(n);
+    return end != text && *end == '\0' && n >= 1 && n <= most;
+}
+
+// "A<separator>B": two parts each parsed whole.
+template <typename Parse>
+bool splitPair(const char* text, char separator, Parse parse)
+{
+    const char* middle = std::strchr(text, separator);
+    return middle && parse(std::string(text, middle).c_str(), std::string(middle + 1).c_str());
+}
+
+bool endsWithPng(const std::string& name)
+{
+    return name.size() > 4 && strcasecmp(name.c_str() + name.size() - 4, ".png") == 0;
+}
+
+// The option's value, or a line saying what it needs.
+bool parseOption(const std::string& option, const char* value, Options& o)
+{
+    bool valid = false;
+    const char* needs = nullptr;
+    if (option == "--tilt" || option == "--turn" || option == "--distance") {
+        valid = toFloat(value, option == "--tilt" ? o.tilt : option == "--turn" ? o.turn : o.distance);
+        needs = "a number";
+    } else if (option == "--pan") {
+        valid = splitPair(value, ',', [&](const char* x, const char* y) { return toFloat(x, o.panX) && toFloat(y, o.panY); });
+        needs = "X,Y in scene units, such as 0.5,-1";
+    } else if (option == "--size") {
+        valid = splitPair(value, 'x', [&](const char* w, const char* h) {
+            return toCount(w, 1L << 30, o.width) && toCount(h, 1L << 30, o.height);
+        });
+        needs = "WxH in pixels, such as 1920x1080";
+    } else {
+        valid = toCount(value, MOST_FRAMES, o.frames);
+        needs = "a number of frames from 1 to 360";
+    }
+    if (!valid)
+        std::fprintf(stderr, "%s: %s needs %s, not '%s'\n", PROGRAM, option.c_str(), needs, value);
+    return valid;
+}
+
+// -1 to go on, else the exit status.
+int parseArguments(int argc, char** argv, Options& o)
+{
+    for (int n = 1; n < argc; ++n) {
+        const std::string argument = argv[n];
+        if (argument == "-h" || argument == "--help") {
+            std::fputs(USAGE, stdout);
+            return WRITTEN;
+        }
+        const bool valued = argument == "--tilt" || argument == "--turn" || argument == "--pan" ||
+                            argument == "--distance" || argument == "--size" || argument == "--turntable";
+        if (valued && n + 1 == argc) {
+            std::fprintf(stderr, "%s: %s needs a value (see --help)\n", PROGRAM, argument.c_str());
+            return BAD_ARGUMENTS;
+        }
+        if (valued && !parseOption(argument, argv[++n], o))
+            return BAD_ARGUMENTS;
+        if (valued)
+            continue;
+        const char* wrong = argument.size() > 1 && argument[0] == '-' ? "unknown option %s (see --help)\n"
+                            : !o.output.empty()                      ? "one output file only, not also %s\n"
+                            : !endsWithPng(argument)                 ? "%s: the output's name must end in .png\n"
+                                                                     : nullptr;
+        if (wrong) {
+            std::fprintf(stderr, "%s: ", PROGRAM);
+            std::fprintf(stderr, wrong, argument.c_str());
+            return BAD_ARGUMENTS;
+        }
+        o.output = argument;
+    }
+    if (o.output.empty()) {
+        std::fprintf(stderr, "%s: no output file given (see --help)\n", PROGRAM);
+        return BAD_ARGUMENTS;
+    }
+    return -1;
+}
+
+// Frame k of a turntable of n: OUTPUT with "-k" before ".png", k padded to
+// the digits of n - 1.
+std::string frameName(const std::string& output, int k, int n)
+{
+    const int digits = int(std::to_string(n - 1).size());
+    char number[16];
+    std::snprintf(number, sizeof number, "-%0*d", digits, k);
+    return output.substr(0, output.size() - 4) + number + output.substr(output.size() - 4);
+}
+
+// A GL context current with no surface: Mesa's surfaceless platform, or
+// EGL's default display. Empty when made, else what is missing.
+std::string makeContext()
+{
+    EGLDisplay display = EGL_NO_DISPLAY;
+    const char* client = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
+    auto platformDisplay = reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(
+        eglGetProcAddress("eglGetPlatformDisplayEXT"));
+    if (client && std::strstr(client, "EGL_MESA_platform_surfaceless") && platformDisplay)
+        display = platformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
+    if (display == EGL_NO_DISPLAY || !eglInitialize(display, nullptr, nullptr)) {
+        display = eglGetDisplay(EGL_DEFAULT_DISPLAY);
+        if (display == EGL_NO_DISPLAY || !eglInitialize(display, nullptr, nullptr))
+            return "no EGL display: neither Mesa's surfaceless platform nor EGL's default display works "
+                   "(Debian: libegl-mesa0)";
+    }
+    const char* extensions = eglQueryString(display, EGL_EXTENSIONS);
+    if (!extensions || !std::strstr(extensions, "EGL_KHR_surfaceless_context"))
+        return "EGL cannot make a context current without a surface (EGL_KHR_surfaceless_context)";
+    // Desktop OpenGL's compatibility profile: the viewer is fixed-function.
+    const EGLint wanted[] = {EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT, EGL_SURFACE_TYPE, 0, EGL_NONE};
+    EGLConfig config = nullptr;
+    EGLint found = 0;
+    if (!eglBindAPI(EGL_OPENGL_API) || !eglChooseConfig(display, wanted, &config, 1, &found) || found < 1)
+        return "EGL offers no desktop OpenGL here";
+    const EGLContext context = eglCreateContext(display, config, EGL_NO_CONTEXT, nullptr);
+    if (context == EGL_NO_CONTEXT || !eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, context))
+        return "EGL cannot make an OpenGL context";
+    return {};
+}
+
+template <typename Function>
+Function glFunction(const char* name)
+{
+    return reinterpret_cast<Function>(eglGetProcAddress(name));
+}
+
+// A framebuffer like the viewer's window, bound for drawing and reading.
+// Empty when made, else why not.
+std::string makeFramebuffer(int width, int height)
+{
+    const auto genFramebuffers = glFunction<PFNGLGENFRAMEBUFFERSPROC>("glGenFramebuffers");
+    const auto bindFramebuffer = glFunction<PFNGLBINDFRAMEBUFFERPROC>("glBindFramebuffer");
+    const auto genRenderbuffers = glFunction<PFNGLGENRENDERBUFFERSPROC>("glGenRenderbuffers");
+    const auto bindRenderbuffer = glFunction<PFNGLBINDRENDERBUFFERPROC>("glBindRenderbuffer");
+    const auto renderbufferStorage = glFunction<PFNGLRENDERBUFFERSTORAGEPROC>("glRenderbufferStorage");
+    const auto attach = glFunction<PFNGLFRAMEBUFFERRENDERBUFFERPROC>("glFramebufferRenderbuffer");
+    const auto status = glFunction<PFNGLCHECKFRAMEBUFFERSTATUSPROC>("glCheckFramebufferStatus");
+    if (!genFramebuffers || !bindFramebuffer || !genRenderbuffers || !bindRenderbuffer || !renderbufferStorage ||
+        !attach || !status)
+        return "GL has no framebuffer objects here";
+    GLuint framebuffer = 0, buffers[2] = {0, 0};
+    genFramebuffers(1, &framebuffer);
+    bindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+    genRenderbuffers(2, buffers);
+    const GLenum formats[2] = {GL_RGBA8, GL_DEPTH_COMPONENT24};
+    const GLenum attachments[2] = {GL_COLOR_ATTACHMENT0, GL_DEPTH_ATTACHMENT};
+    for (int k = 0; k < 2; ++k) {
+        bindRenderbuffer(GL_RENDERBUFFER, buffers[k]);
+        renderbufferStorage(GL_RENDERBUFFER, formats[k], width, height);
+        attach(GL_FRAMEBUFFER, attachments[k], GL_RENDERBUFFER, buffers[k]);
+    }
+    if (glGetError() != GL_NO_ERROR || status(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE)
+        return "GL cannot make a framebuffer of " + std::to_string(width) + " x " + std::to_string(height);
+    return {};
+}
+
+// The largest picture GL draws here, per side.
+void largestSize(GLint& width, GLint& height)
+{
+    GLint renderbuffer = 0, viewport[2] = {0, 0};
+    glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &renderbuffer);
+    glGetIntegerv(GL_MAX_VIEWPORT_DIMS, viewport);
+    width = std::min(renderbuffer, viewport[0]);
+    height = std::min(renderbuffer, viewport[1]);
+}
+
+// zlib level for the PNGs: about 14 ms for a 700 x 700 frame, against 21-25
+// for zlib's default 6 and 80-100 for 9, for files 45-55% larger than 6's
+// (50-70 KB): the frame itself takes about 150 ms (docs/performance.md).
+constexpr int PNG_LEVEL = 1;
+
+// The framebuffer as PNG: read back bottom row first, stored top row first.
+std::vector<unsigned char> framePng(int width, int height, std::vector<unsigned char>& rgb)
+{
+    const size_t row = size_t(width) * 3;
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, width, height, GL_RGB, GL_UNSIGNED_BYTE, rgb.data());
+    for (size_t top = 0, bottom = size_t(height) - 1; top < bottom; ++top, --bottom)
+        std::swap_ranges(&rgb[top * row], &rgb[top * row] + row, &rgb[bottom * row]);
+    return encodePng(width, height, rgb.data(), PNG_LEVEL);
+}
+
+// Draws and writes every frame, each file as soon as its frame is drawn.
+int render(const Options& o)
+{
+    auto fail = [](const std::string& why) {
+        std::fprintf(stderr, "%s: %s\n", PROGRAM, why.c_str());
+        return FAILED;
+    };
+    const std::string noContext = makeContext();
+    if (!noContext.empty())
+        return fail(noContext);
+    GLint largestWidth = 0, largestHeight = 0;
+    largestSize(largestWidth, largestHeight);
+    if (o.width > largestWidth || o.height > largestHeight) {
+        std::fprintf(stderr, "%s: %d x %d is larger than GL draws here (%d x %d at most)\n", PROGRAM, o.width,
+                     o.height, largestWidth, largestHeight);
+        return BAD_ARGUMENTS;
+    }
+    const std::string noFramebuffer = makeFramebuffer(o.width, o.height);
+    if (!noFramebuffer.empty())
+        return fail(noFramebuffer);
+    std::vector<unsigned char> rgb;
+    try {
+        rgb.resize(size_t(o.width) * size_t(o.height) * 3);
+    } catch (const std::bad_alloc&) {
+        return fail("no memory for a picture of " + std::to_string(o.width) + " x " + std::to_string(o.height));
+    }
+
+    initScene();
+    reshape(o.width, o.height);
+    // As the mouse would leave the camera.
+    cameraAngles.x = o.tilt;
+    cameraAngles.y = o.turn;
+    limitAngles(cameraAngles);
+    cameraOffset = {-o.panX, -o.panY, o.distance};
+    const float turn = cameraAngles.y;
+    const int count = o.frames > 0 ? o.frames : 1;
+    for (int k = 0; k < count; ++k) {
+        const std::string name = o.frames > 0 ? frameName(o.output, k, count) : o.output;
+        // The turntable keeps turning where a drag would snap to 0: one turn
+        // less is the same view.
+        const float angle = turn + float(k) * 360.0f / float(count);
+        cameraAngles.y = angle > 360.0f ? angle - 360.0f : angle;
+        drawFrame();
+        const std::vector<unsigned char> png = framePng(o.width, o.height, rgb);
+        if (png.empty() || glGetError() != GL_NO_ERROR)
+            return fail("cannot make the picture for " + name);
+        if (!writeWholeOutput(name, png.data(), png.size()))
+            return FAILED;
+        std::printf("wrote %s: %d x %d\n", name.c_str(), o.width, o.height);
+    }
+    return WRITTEN;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    Options options;
+    const int status = parseArguments(argc, argv, options);
+    return status >= 0 ? status : render(options);
+}
