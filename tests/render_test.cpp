@@ -84,7 +84,7 @@ TEST(Render, PicturesAreTheViewersAndReadTheReliefByItsOwnWidth)
     // README's command makes the GIF of them.
     ASSERT_EQ(runCommand(RENDER + "--size 64x48 --turn 180 turned.png && " + RENDER + "--size 64x48 --turntable 4 dome.png")
                   .status, 0);
-    EXPECT_TRUE(pixels("dome-2.png") == pixels("turned.png"));
+    EXPECT_TRUE(pixels("dome-02.png") == pixels("turned.png"));
     const std::string readme = readFile(README_FILE);
     const size_t from = readme.find("## Pictures without a display");
     std::istringstream section(readme.substr(from, readme.find("\n## ", from) - from));

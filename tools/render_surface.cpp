@@ -2,8 +2,8 @@
 // or a turntable of frames turned about the vertical axis.
 //     render_surface [options] OUTPUT.png
 // The set-up and the frame are the viewer's own (initScene, reshape,
-// drawFrame); only the GL context differs: EGL with no surface, drawing into
-// a framebuffer object of the window's kind (RGBA8 colour, 24-bit depth).
+// drawFrame); only the GL context differs: EGL with no window, drawing into
+// a pbuffer of the window's kind (8-bit colour, 24-bit depth).
 #include "output_file.h"
 #include "png_image.h"
 #include "viewer.h"
@@ -11,7 +11,6 @@
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
 #include <GL/gl.h>
-#include <GL/glext.h>
 
 #include <algorithm>
 #include <cmath>
@@ -155,90 +154,99 @@ int parseArguments(int argc, char** argv, Options& o)
 }
 
 // Frame k of a turntable of n: OUTPUT with "-k" before ".png", k padded to
-// the digits of n - 1.
+// two digits, or to the digits of n - 1 where there are more.
 std::string frameName(const std::string& output, int k, int n)
 {
-    const int digits = int(std::to_string(n - 1).size());
-    char number[16];
-    std::snprintf(number, sizeof number, "-%0*d", digits, k);
-    return output.substr(0, output.size() - 4) + number + output.substr(output.size() - 4);
+    const size_t digits = std::max<size_t>(2, std::to_string(n - 1).size());
+    std::string number = std::to_string(k);
+    number.insert(0, digits - number.size(), '0');
+    return output.substr(0, output.size() - 4) + "-" + number + output.substr(output.size() - 4);
 }
 
-// A GL context current with no surface: Mesa's surfaceless platform, or
-// EGL's default display. Empty when made, else what is missing.
-std::string makeContext()
+// The picture is drawn into an EGL pbuffer of 8-bit red, green and blue and
+// a 24-bit depth buffer, as the viewer's window has. Mesa keeps such a
+// pbuffer in the X window's pixel format (XRGB): in a framebuffer object
+// (RGBA) llvmpipe rounds a few colours the other way.
+const EGLint PICTURE_CONFIG[] = {EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT, EGL_SURFACE_TYPE, EGL_PBUFFER_BIT,
+                                 EGL_RED_SIZE, 8, EGL_GREEN_SIZE, 8, EGL_BLUE_SIZE, 8, EGL_DEPTH_SIZE, 24, EGL_NONE};
+
+// Mesa's surfaceless platform, or else EGL's default display; no display
+// when neither initialises.
+EGLDisplay openDisplay()
 {
-    EGLDisplay display = EGL_NO_DISPLAY;
     const char* client = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
     auto platformDisplay = reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(
         eglGetProcAddress("eglGetPlatformDisplayEXT"));
-    if (client && std::strstr(client, "EGL_MESA_platform_surfaceless") && platformDisplay)
-        display = platformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
-    if (display == EGL_NO_DISPLAY || !eglInitialize(display, nullptr, nullptr)) {
-        display = eglGetDisplay(EGL_DEFAULT_DISPLAY);
-        if (display == EGL_NO_DISPLAY || !eglInitialize(display, nullptr, nullptr))
-            return "no EGL display: neither Mesa's surfaceless platform nor EGL's default display works "
-                   "(Debian: libegl-mesa0)";
+    if (client && std::strstr(client, "EGL_MESA_platform_surfaceless") && platformDisplay) {
+        EGLDisplay display = platformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
+        if (display != EGL_NO_DISPLAY && eglInitialize(display, nullptr, nullptr))
+            return display;
     }
-    const char* extensions = eglQueryString(display, EGL_EXTENSIONS);
-    if (!extensions || !std::strstr(extensions, "EGL_KHR_surfaceless_context"))
-        return "EGL cannot make a context current without a surface (EGL_KHR_surfaceless_context)";
+    EGLDisplay display = eglGetDisplay(EGL_DEFAULT_DISPLAY);
+    return display != EGL_NO_DISPLAY && eglInitialize(display, nullptr, nullptr) ? display : EGL_NO_DISPLAY;
+}
+
+// The first config with exactly 8 bits of each colour and 24 of depth (EGL
+// lists deeper ones first); without alpha, as the window, where there is one.
+bool chooseConfig(EGLDisplay display, EGLConfig& chosen)
+{
+    EGLConfig configs[256];
+    EGLint count = 0;
+    if (!eglChooseConfig(display, PICTURE_CONFIG, configs, 256, &count))
+        return false;
+    int best = -1;
+    for (int k = 0; k < count; ++k) {
+        EGLint red = 0, alpha = 0, depth = 0;
+        eglGetConfigAttrib(display, configs[k], EGL_RED_SIZE, &red);
+        eglGetConfigAttrib(display, configs[k], EGL_ALPHA_SIZE, &alpha);
+        eglGetConfigAttrib(display, configs[k], EGL_DEPTH_SIZE, &depth);
+        if (red == 8 && depth == 24 && (best < 0 || alpha == 0)) {
+            best = k;
+            if (alpha == 0)
+                break;
+        }
+    }
+    if (best >= 0)
+        chosen = configs[best];
+    return best >= 0;
+}
+
+// An OpenGL context current on a pbuffer of width x height. Returns the exit
+// status after one line on standard error, or -1 when made.
+int makeContext(int width, int height)
+{
+    auto fail = [](int status, const std::string& why) {
+        std::fprintf(stderr, "%s: %s\n", PROGRAM, why.c_str());
+        return status;
+    };
+    const EGLDisplay display = openDisplay();
+    if (display == EGL_NO_DISPLAY)
+        return fail(FAILED, "no EGL display: neither Mesa's surfaceless platform nor EGL's default display works "
+                            "(Debian: libegl-mesa0)");
     // Desktop OpenGL's compatibility profile: the viewer is fixed-function.
-    const EGLint wanted[] = {EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT, EGL_SURFACE_TYPE, 0, EGL_NONE};
     EGLConfig config = nullptr;
-    EGLint found = 0;
-    if (!eglBindAPI(EGL_OPENGL_API) || !eglChooseConfig(display, wanted, &config, 1, &found) || found < 1)
-        return "EGL offers no desktop OpenGL here";
+    if (!eglBindAPI(EGL_OPENGL_API) || !chooseConfig(display, config))
+        return fail(FAILED, "EGL offers no desktop OpenGL with 8-bit colour and a 24-bit depth buffer here");
+    // GL says how large a picture it draws; it needs a current context to
+    // say it, so the context starts on a pbuffer of one pixel.
+    const EGLint onePixel[] = {EGL_WIDTH, 1, EGL_HEIGHT, 1, EGL_NONE};
+    const EGLSurface probe = eglCreatePbufferSurface(display, config, onePixel);
     const EGLContext context = eglCreateContext(display, config, EGL_NO_CONTEXT, nullptr);
-    if (context == EGL_NO_CONTEXT || !eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, context))
-        return "EGL cannot make an OpenGL context";
-    return {};
-}
-
-template <typename Function>
-Function glFunction(const char* name)
-{
-    return reinterpret_cast<Function>(eglGetProcAddress(name));
-}
-
-// A framebuffer like the viewer's window, bound for drawing and reading.
-// Empty when made, else why not.
-std::string makeFramebuffer(int width, int height)
-{
-    const auto genFramebuffers = glFunction<PFNGLGENFRAMEBUFFERSPROC>("glGenFramebuffers");
-    const auto bindFramebuffer = glFunction<PFNGLBINDFRAMEBUFFERPROC>("glBindFramebuffer");
-    const auto genRenderbuffers = glFunction<PFNGLGENRENDERBUFFERSPROC>("glGenRenderbuffers");
-    const auto bindRenderbuffer = glFunction<PFNGLBINDRENDERBUFFERPROC>("glBindRenderbuffer");
-    const auto renderbufferStorage = glFunction<PFNGLRENDERBUFFERSTORAGEPROC>("glRenderbufferStorage");
-    const auto attach = glFunction<PFNGLFRAMEBUFFERRENDERBUFFERPROC>("glFramebufferRenderbuffer");
-    const auto status = glFunction<PFNGLCHECKFRAMEBUFFERSTATUSPROC>("glCheckFramebufferStatus");
-    if (!genFramebuffers || !bindFramebuffer || !genRenderbuffers || !bindRenderbuffer || !renderbufferStorage ||
-        !attach || !status)
-        return "GL has no framebuffer objects here";
-    GLuint framebuffer = 0, buffers[2] = {0, 0};
-    genFramebuffers(1, &framebuffer);
-    bindFramebuffer(GL_FRAMEBUFFER, framebuffer);
-    genRenderbuffers(2, buffers);
-    const GLenum formats[2] = {GL_RGBA8, GL_DEPTH_COMPONENT24};
-    const GLenum attachments[2] = {GL_COLOR_ATTACHMENT0, GL_DEPTH_ATTACHMENT};
-    for (int k = 0; k < 2; ++k) {
-        bindRenderbuffer(GL_RENDERBUFFER, buffers[k]);
-        renderbufferStorage(GL_RENDERBUFFER, formats[k], width, height);
-        attach(GL_FRAMEBUFFER, attachments[k], GL_RENDERBUFFER, buffers[k]);
-    }
-    if (glGetError() != GL_NO_ERROR || status(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE)
-        return "GL cannot make a framebuffer of " + std::to_string(width) + " x " + std::to_string(height);
-    return {};
-}
-
-// The largest picture GL draws here, per side.
-void largestSize(GLint& width, GLint& height)
-{
+    if (probe == EGL_NO_SURFACE || context == EGL_NO_CONTEXT || !eglMakeCurrent(display, probe, probe, context))
+        return fail(FAILED, "EGL cannot make an OpenGL context");
     GLint renderbuffer = 0, viewport[2] = {0, 0};
     glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &renderbuffer);
     glGetIntegerv(GL_MAX_VIEWPORT_DIMS, viewport);
-    width = std::min(renderbuffer, viewport[0]);
-    height = std::min(renderbuffer, viewport[1]);
+    const int largestWidth = std::min(renderbuffer, viewport[0]), largestHeight = std::min(renderbuffer, viewport[1]);
+    if (width > largestWidth || height > largestHeight)
+        return fail(BAD_ARGUMENTS, std::to_string(width) + " x " + std::to_string(height) +
+                                       " is larger than GL draws here (" + std::to_string(largestWidth) + " x " +
+                                       std::to_string(largestHeight) + " at most)");
+    const EGLint size[] = {EGL_WIDTH, width, EGL_HEIGHT, height, EGL_NONE};
+    const EGLSurface surface = eglCreatePbufferSurface(display, config, size);
+    if (surface == EGL_NO_SURFACE || !eglMakeCurrent(display, surface, surface, context))
+        return fail(FAILED, "EGL cannot make a picture of " + std::to_string(width) + " x " + std::to_string(height));
+    return -1;
 }
 
 // zlib level for the PNGs: about 14 ms for a 700 x 700 frame, against 21-25
@@ -246,7 +254,7 @@ void largestSize(GLint& width, GLint& height)
 // (50-70 KB): the frame itself takes about 150 ms (docs/performance.md).
 constexpr int PNG_LEVEL = 1;
 
-// The framebuffer as PNG: read back bottom row first, stored top row first.
+// The picture as PNG: read back bottom row first, stored top row first.
 std::vector<unsigned char> framePng(int width, int height, std::vector<unsigned char>& rgb)
 {
     const size_t row = size_t(width) * 3;
@@ -264,19 +272,9 @@ int render(const Options& o)
         std::fprintf(stderr, "%s: %s\n", PROGRAM, why.c_str());
         return FAILED;
     };
-    const std::string noContext = makeContext();
-    if (!noContext.empty())
-        return fail(noContext);
-    GLint largestWidth = 0, largestHeight = 0;
-    largestSize(largestWidth, largestHeight);
-    if (o.width > largestWidth || o.height > largestHeight) {
-        std::fprintf(stderr, "%s: %d x %d is larger than GL draws here (%d x %d at most)\n", PROGRAM, o.width,
-                     o.height, largestWidth, largestHeight);
-        return BAD_ARGUMENTS;
-    }
-    const std::string noFramebuffer = makeFramebuffer(o.width, o.height);
-    if (!noFramebuffer.empty())
-        return fail(noFramebuffer);
+    const int noContext = makeContext(o.width, o.height);
+    if (noContext >= 0)
+        return noContext;
     std::vector<unsigned char> rgb;
     try {
         rgb.resize(size_t(o.width) * size_t(o.height) * 3);
