@@ -143,6 +143,24 @@ std::vector<StripVertex> surfaceVertices()
     return grid;
 }
 
+// Every triangle's three vertex indices, little-endian uint32; in PLY each
+// after its count, 3.
+void putTriangles(OutputFile& out, bool counted)
+{
+    const size_t bytes = counted ? 13 : 12;
+    for (int e = 0; e < GRID_STEPS; ++e)
+        for (size_t k = 0; k < TRIANGLES_PER_STRIP; ++k) {
+            std::uint32_t corner[3];
+            stripTriangle(e, k, corner);
+            char* at = reserve(out, bytes);
+            if (counted)
+                *at++ = 3;
+            for (std::uint32_t index : corner)
+                at = putU32(at, index);
+            out.used += bytes;
+        }
+}
+
 // picture names the colour image's file beside the mesh; empty when the mesh
 // is untextured.
 void writePly(OutputFile& out, const std::vector<StripVertex>& grid, const std::string& picture)
@@ -169,16 +187,7 @@ void writePly(OutputFile& out, const std::vector<StripVertex>& grid, const std::
             at = putFloat(at, value);
         out.used += 32;
     }
-    for (int e = 0; e < GRID_STEPS; ++e)
-        for (size_t k = 0; k < TRIANGLES_PER_STRIP; ++k) {
-            std::uint32_t corner[3];
-            stripTriangle(e, k, corner);
-            char* at = reserve(out, 13);
-            *at++ = 3;
-            for (std::uint32_t index : corner)
-                at = putU32(at, index);
-            out.used += 13;
-        }
+    putTriangles(out, true);
 }
 
 // A line of a keyword and floats, each written in the fewest digits that read
@@ -338,15 +347,7 @@ void writeGlb(OutputFile& out, const std::vector<StripVertex>& grid, const std::
         putFloat(at, 1.0f - v.t);
         out.used += 8;
     }
-    for (int e = 0; e < GRID_STEPS; ++e)
-        for (size_t k = 0; k < TRIANGLES_PER_STRIP; ++k) {
-            std::uint32_t corner[3];
-            stripTriangle(e, k, corner);
-            char* at = reserve(out, 12);
-            for (std::uint32_t index : corner)
-                at = putU32(at, index);
-            out.used += 12;
-        }
+    putTriangles(out, false);
     putBytes(out, png.data(), png.size());
     putBytes(out, "\0\0\0", binarySize - image - png.size());
 }
