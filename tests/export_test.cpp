@@ -10,6 +10,9 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <array>
+#include <iterator>
 #include <cstdint>
 #include <cstring>
 #include <tuple>
@@ -43,6 +46,79 @@ double filtered(const char* pixels, int stride, int n, double x, double y, int c
     return (1 - fy) * row(y0) + fy * row(y0 + 1);
 }
 
+using Normals = std::vector<std::array<double, 3>>;
+
+// A PLY's vertices (x y z nx ny nz s t, floats) and triangles (a count, then
+// three uint indices) after its header; little-endian, as this machine.
+struct Ply {
+    std::vector<std::array<float, 8>> vertices;
+    std::vector<std::array<std::uint32_t, 3>> faces;
+};
+
+Ply readPly(const std::string& bytes)
+{
+    const size_t at = bytes.find("end_header\n") + 11, count = GRID_SAMPLES * GRID_SAMPLES;
+    Ply ply{std::vector<std::array<float, 8>>(count), {}};
+    ply.faces.resize((bytes.size() - at - count * 32) / 13);
+    std::memcpy(ply.vertices.data(), &bytes[at], count * 32);
+    for (size_t k = 0; k < ply.faces.size(); ++k)
+        std::memcpy(ply.faces[k].data(), &bytes[at + count * 32 + 13 * k + 1], 12);
+    return ply;
+}
+
+// Floats from text, or (binary) from little-endian bytes.
+std::vector<float> floats(const std::string& text, bool binary = true)
+{
+    std::istringstream in(text);
+    std::vector<float> values(std::istream_iterator<float>(in), {});
+    if (binary)
+        values.assign(reinterpret_cast<const float*>(text.data()), reinterpret_cast<const float*>(text.data()) + text.size() / 4);
+    return values;
+}
+
+// A triangle's (b - a) x (c - a), in double.
+std::array<double, 3> faceNormal(const Ply& ply, const std::array<std::uint32_t, 3>& face)
+{
+    double d[2][3];
+    for (int j = 0; j < 2; ++j)
+        for (int k = 0; k < 3; ++k)
+            d[j][k] = double(ply.vertices[face[j + 1]][k]) - ply.vertices[face[0]][k];
+    return {d[0][1] * d[1][2] - d[0][2] * d[1][1], d[0][2] * d[1][0] - d[0][0] * d[1][2],
+            d[0][0] * d[1][1] - d[0][1] * d[1][0]};
+}
+
+// Per vertex the sum of its triangles' (b - a) x (c - a), at unit length.
+Normals areaNormals(const Ply& ply)
+{
+    Normals sum(ply.vertices.size());
+    for (const auto& face : ply.faces) {
+        const std::array<double, 3> n = faceNormal(ply, face);
+        for (std::uint32_t v : face)
+            for (int k = 0; k < 3; ++k)
+                sum[v][k] += n[k];
+    }
+    for (auto& n : sum)
+        n = {n[0] / std::hypot(n[0], n[1], n[2]), n[1] / std::hypot(n[0], n[1], n[2]), n[2] / std::hypot(n[0], n[1], n[2])};
+    return sum;
+}
+
+// Normals (three floats every stride) with a component more than 1e-5 off.
+size_t unlikeNormals(const Normals& expected, const float* normals, size_t stride)
+{
+    size_t count = 0;
+    for (size_t v = 0; v < expected.size(); ++v)
+        for (int k = 0; k < 3; ++k)
+            count += !(std::fabs(normals[v * stride + k] - expected[v][k]) <= 1e-5);  // NaN too
+    return count;
+}
+
+double degreesApart(const std::array<double, 3>& a, const float* b)
+{
+    const double cosine = (a[0] * b[0] + a[1] * b[1] + a[2] * b[2]) / std::hypot(a[0], a[1], a[2]) /
+                          std::hypot(b[0], b[1], b[2]);
+    return std::acos(std::clamp(cosine, -1.0, 1.0)) * 180 / M_PI;
+}
+
 TEST(Export, FilesHoldTheViewersSurface)
 {
     // The sample images, and the viewer's surface on them.
@@ -69,32 +145,41 @@ TEST(Export, FilesHoldTheViewersSurface)
     const std::string report = runCommand("node '" VALIDATE_SCRIPT "' '" GLTF_VALIDATOR "' dome.glb").out;
     EXPECT_NE(report.find("\"numErrors\": 0,\n  \"numWarnings\": 0,"), std::string::npos) << report;
 
-    // The PLY after its header: 1025 x 1025 vertices of the floats x y z nx
-    // ny nz s t, then the triangles, each a count 3 and three uint indices;
-    // little-endian, as this machine. Triangle k of strip e holds, bit for
-    // bit, the strip's vertices k, k + 1 and k + 2, the first two swapped
-    // when k is odd: the triangles GL draws of the strip, all wound alike.
-    const std::string ply = readFile("dome.ply");
+    // With the viewer's normals every vertex is the viewer's, bit for bit:
+    // row e is strip e's A vertices, the last row the last strip's B.
+    ASSERT_EQ(runCommand(EXPORT + "--normals viewer base.ply").status, 0);
+    const std::string ply = readFile("dome.ply"), viewer = readFile("base.ply");  // as long a header
     const size_t vertices = ply.find("end_header\n") + 11, triangles = vertices + GRID_SAMPLES * GRID_SAMPLES * 32;
     ASSERT_EQ(ply.size(), triangles + GRID_STEPS * (STRIP_VERTICES - 2) * 13);
     std::vector<StripVertex> strip(STRIP_VERTICES);
     size_t wrong = 0;
     for (int e = 0; e < GRID_STEPS; ++e) {
         computeStrip(e, strip.data());
-        for (int k = 0; k < STRIP_VERTICES - 2; ++k)
-            for (int corner = 0; corner < 3; ++corner) {
-                const StripVertex& v = strip[corner == 2 ? k + 2 : k % 2 == corner ? k : k + 1];
-                const float expected[8] = {v.x, v.y, v.z, v.nx, v.ny, v.nz, v.s, v.t};
-                std::uint32_t index = 0;
-                std::memcpy(&index, &ply[triangles + (size_t(e) * (STRIP_VERTICES - 2) + k) * 13 + 1 + 4 * corner], 4);
-                wrong += index >= GRID_SAMPLES * GRID_SAMPLES ||
-                         std::memcmp(&ply[vertices + 32 * size_t(index)], expected, 32) != 0;
-            }
+        for (size_t m = 0, row = e; m < STRIP_VERTICES; ++m, row = e + m % 2) {
+            const StripVertex& v = strip[m];
+            const float expected[8] = {v.x, v.y, v.z, v.nx, v.ny, v.nz, v.s, v.t};
+            wrong += (row == size_t(e) || row == GRID_STEPS) &&
+                     std::memcmp(&viewer[vertices + 32 * (row * GRID_SAMPLES + m / 2)], expected, 32) != 0;
+        }
     }
-    EXPECT_EQ(wrong, 0u) << "triangle corners unlike the viewer's";
+    EXPECT_EQ(wrong, 0u) << "vertices unlike the viewer's";
+
+    // The default normals, in all three files, are the unit sums of
+    // (b - a) x (c - a) over the PLY's own triangles; and every triangle's
+    // own normal lies on the side of its corners' normals.
+    const std::string glb = readFile("dome.glb"), mesh = "/meshes/0/primitives/0/";
+    const Ply surface = readPly(ply);
+    const Normals oracle = areaNormals(surface);
+    const std::vector<float> obj = floats(runCommand("sed -n 's/^vn //p' dome.obj").out, false);
+    const std::vector<float> glbNormals = floats(glbPart(glb, mesh + "attributes/NORMAL"));
+    EXPECT_EQ(unlikeNormals(oracle, &surface.vertices[0][3], 8) + unlikeNormals(oracle, obj.data(), 3) +
+                  unlikeNormals(oracle, glbNormals.data(), 3), 0u);
+    for (const auto& face : surface.faces)
+        for (std::uint32_t v : face)
+            wrong += degreesApart(faceNormal(surface, face), &surface.vertices[v][3]) >= 90;
+    EXPECT_EQ(wrong, 0u) << "triangles wound against their normals";
 
     // The glTF's positions and triangles are the PLY's, bit for bit.
-    const std::string glb = readFile("dome.glb"), mesh = "/meshes/0/primitives/0/";
     const std::string positions = glbPart(glb, mesh + "attributes/POSITION");
     const std::string corners = glbPart(glb, mesh + "indices");
     ASSERT_EQ(positions.size() + corners.size(),
@@ -104,6 +189,38 @@ TEST(Export, FilesHoldTheViewersSurface)
     for (size_t n = 0; n < corners.size() / 12; ++n)
         wrong += corners.compare(12 * n, 12, ply, triangles + 13 * n + 1, 12) != 0;
     EXPECT_EQ(wrong, 0u) << "glTF unlike the PLY";
+
+    // On a black height image the default normals are the Bezier patch's
+    // own, dP/dv x dP/du of the control net (x of its column, z of its row,
+    // height 0 at the corners, 1 on the rest of the border, 3 inside), but
+    // for the facets; the viewer's, from the normal patch, are not.
+    writeFile("black.tga", tgaHeader(2, 512, 512, 24) + Bytes(512 * 512 * 3, 0));
+    const std::string black = EXPORT + "--displacement black.tga ";
+    ASSERT_EQ(runCommand(black + "black.ply && " + black + "--normals viewer base.ply").status, 0);
+    const Ply flat[2] = {readPly(readFile("black.ply")), readPly(readFile("base.ply"))};
+    auto bernstein = [](double t, bool slope) {
+        const double s = 1 - t;
+        return slope ? std::array<double, 4>{-3 * s * s, 3 * s * s - 6 * s * t, 6 * s * t - 3 * t * t, 3 * t * t}
+                     : std::array<double, 4>{s * s * s, 3 * s * s * t, 3 * s * t * t, t * t * t};
+    };
+    double worst[2] = {0, 0};
+    for (int n = 0; n < GRID_SAMPLES * GRID_SAMPLES; ++n) {
+        const double place[4] = {-2.5, -1, 1, 2.5}, t = n / GRID_SAMPLES / 1024.0, s = n % GRID_SAMPLES / 1024.0;
+        const auto bv = bernstein(t, false), dbv = bernstein(t, true), bu = bernstein(s, false), dbu = bernstein(s, true);
+        std::array<double, 3> du{}, dv{};
+        for (int r = 0; r < 4; ++r)
+            for (int c = 0; c < 4; ++c)
+                for (int k = 0; k < 3; ++k) {
+                    const double p[3] = {place[c], double((r % 3 > 0) + (c % 3 > 0) + (r % 3 && c % 3)), place[r]};
+                    du[k] += bv[r] * dbu[c] * p[k];
+                    dv[k] += dbv[r] * bu[c] * p[k];
+                }
+        const std::array<double, 3> normal = {dv[1] * du[2] - dv[2] * du[1], dv[2] * du[0] - dv[0] * du[2], dv[0] * du[1] - dv[1] * du[0]};
+        for (int k = 0; k < 2; ++k)
+            worst[k] = std::max(worst[k], degreesApart(normal, &flat[k].vertices[n][3]));
+    }
+    EXPECT_LT(worst[0], 0.2);
+    EXPECT_GT(worst[1], 10);
 
     // The same heights in a grey-scale file with alpha (value, then alpha) give
     // the same surface; ImageMagick's grey comes in the file's row order.
