@@ -189,6 +189,11 @@ TEST(Export, FilesHoldTheViewersSurface)
     for (size_t n = 0; n < corners.size() / 12; ++n)
         wrong += corners.compare(12 * n, 12, ply, triangles + 13 * n + 1, 12) != 0;
     EXPECT_EQ(wrong, 0u) << "glTF unlike the PLY";
+    // Matte (glTF's default is metal), its picture filtered linearly and
+    // repeated, as the viewer lays it: the values of glTF's specification.
+    const nlohmann::json gltf = nlohmann::json::parse(glb.substr(20, glb.find("BIN") - 24));
+    EXPECT_EQ(gltf["materials"][0]["pbrMetallicRoughness"]["metallicFactor"], 0);
+    EXPECT_EQ(gltf["samplers"][0].dump(), R"({"magFilter":9729,"minFilter":9729,"wrapS":10497,"wrapT":10497})");
 
     // On a black height image the default normals are the Bezier patch's
     // own, dP/dv x dP/du of the control net (x of its column, z of its row,
