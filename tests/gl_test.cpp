@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 
 namespace {
 
@@ -114,16 +113,10 @@ TEST(Gl, StateTexturesListAndCameraAreWhatTheViewerSets)
     // in eye coordinates, the camera moved, tilted and turned by hand.
     ASSERT_EQ(runCommand("'" EXPORT_BINARY "' dome.ply && '" RENDER_BINARY "' --normals displaced --light -8,3,2 "
                          "--pan 0.3,0.4 --tilt 30 --turn 40 --size 700x500 lit.png").status, 0);
-    const std::string ply = readFile("dome.ply");
-    const size_t at = ply.find("end_header\n") + 11, faces = at + 32 * GRID_SAMPLES * GRID_SAMPLES;
-    std::vector<GLuint> corners((ply.size() - faces) / 13 * 3);
-    std::vector<GLfloat> vertices((faces - at) / 4);
-    std::memcpy(vertices.data(), &ply[at], faces - at);
-    for (size_t k = 0; k < corners.size(); ++k)
-        std::memcpy(&corners[k], &ply[faces + k / 3 * 13 + 1 + k % 3 * 4], 4);
-    glVertexPointer(3, GL_FLOAT, 32, &vertices[0]);
-    glNormalPointer(GL_FLOAT, 32, &vertices[3]);
-    glTexCoordPointer(2, GL_FLOAT, 32, &vertices[6]);
+    const Ply mesh = readPly(readFile("dome.ply"));
+    glVertexPointer(3, GL_FLOAT, 32, &mesh.vertices[0][0]);
+    glNormalPointer(GL_FLOAT, 32, &mesh.vertices[0][3]);
+    glTexCoordPointer(2, GL_FLOAT, 32, &mesh.vertices[0][6]);
     reshape(700, 500);
     const GLfloat place[4] = {-8, 3, 2, 1};
     glLightfv(GL_LIGHT0, GL_POSITION, place);
@@ -132,7 +125,7 @@ TEST(Gl, StateTexturesListAndCameraAreWhatTheViewerSets)
     glRotatef(40, 0, 1, 0);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glBindTexture(GL_TEXTURE_2D, colorTexture);
-    glDrawElements(GL_TRIANGLES, GLsizei(corners.size()), GL_UNSIGNED_INT, corners.data());
+    glDrawElements(GL_TRIANGLES, GLsizei(mesh.faces.size() * 3), GL_UNSIGNED_INT, mesh.faces.data());
     std::string drawn(700 * 500 * 3, 0);
     glReadPixels(0, 0, 700, 500, GL_RGB, GL_UNSIGNED_BYTE, drawn.data());
     EXPECT_LE(unlike(drawn, runCommand("convert lit.png -flip -depth 8 rgb:-").out, 2), 700u * 500 / 200);
