@@ -116,18 +116,15 @@ TEST(Export, FilesHoldTheViewersSurface)
     // With the viewer's normals every vertex is the viewer's, bit for bit:
     // row e is strip e's A vertices, the last row the last strip's B.
     ASSERT_EQ(runCommand(EXPORT + "--normals viewer base.ply").status, 0);
-    const std::string ply = readFile("dome.ply"), viewer = readFile("base.ply");  // as long a header
-    const size_t vertices = ply.find("end_header\n") + 11, triangles = vertices + GRID_SAMPLES * GRID_SAMPLES * 32;
-    ASSERT_EQ(ply.size(), triangles + GRID_STEPS * (STRIP_VERTICES - 2) * 13);
+    const Ply surface = readPly(readFile("dome.ply")), base = readPly(readFile("base.ply"));
     std::vector<StripVertex> strip(STRIP_VERTICES);
     size_t wrong = 0;
     for (int e = 0; e < GRID_STEPS; ++e) {
         computeStrip(e, strip.data());
-        for (size_t m = 0, row = e; m < STRIP_VERTICES; ++m, row = e + m % 2) {
+        for (int m = 0; m < STRIP_VERTICES; m += e + 1 < GRID_STEPS ? 2 : 1) {
             const StripVertex& v = strip[m];
-            const float expected[8] = {v.x, v.y, v.z, v.nx, v.ny, v.nz, v.s, v.t};
-            wrong += (row == size_t(e) || row == GRID_STEPS) &&
-                     std::memcmp(&viewer[vertices + 32 * (row * GRID_SAMPLES + m / 2)], expected, 32) != 0;
+            const std::array<float, 8> expected = {v.x, v.y, v.z, v.nx, v.ny, v.nz, v.s, v.t};
+            wrong += std::memcmp(&base.vertices[(e + m % 2) * GRID_SAMPLES + m / 2], &expected, 32) != 0;
         }
     }
     EXPECT_EQ(wrong, 0u) << "vertices unlike the viewer's";
@@ -136,7 +133,6 @@ TEST(Export, FilesHoldTheViewersSurface)
     // (b - a) x (c - a) over the PLY's own triangles; and every triangle's
     // own normal lies on the side of its corners' normals.
     const std::string glb = readFile("dome.glb"), mesh = "/meshes/0/primitives/0/";
-    const Ply surface = readPly(ply);
     std::istringstream objNormals(runCommand("sed -n 's/^vn //p' dome.obj").out);
     const std::vector<float> obj(std::istream_iterator<float>(objNormals), {});
     const std::string glbNormals = glbPart(glb, mesh + "attributes/NORMAL");
@@ -148,14 +144,11 @@ TEST(Export, FilesHoldTheViewersSurface)
     EXPECT_EQ(wrong, 0u) << "triangles wound against their normals";
 
     // The glTF's positions and triangles are the PLY's, bit for bit.
-    const std::string positions = glbPart(glb, mesh + "attributes/POSITION");
-    const std::string corners = glbPart(glb, mesh + "indices");
-    ASSERT_EQ(positions.size() + corners.size(),
-              (triangles - vertices) / 32 * 12 + (ply.size() - triangles) / 13 * 12);
-    for (size_t n = 0; n < GRID_SAMPLES * GRID_SAMPLES; ++n)
-        wrong += positions.compare(12 * n, 12, ply, vertices + 32 * n, 12) != 0;
-    for (size_t n = 0; n < corners.size() / 12; ++n)
-        wrong += corners.compare(12 * n, 12, ply, triangles + 13 * n + 1, 12) != 0;
+    const std::string positions = glbPart(glb, mesh + "attributes/POSITION"), corners = glbPart(glb, mesh + "indices");
+    ASSERT_EQ(positions.size() + corners.size(), (surface.vertices.size() + surface.faces.size()) * 12);
+    for (size_t n = 0; n < surface.vertices.size(); ++n)
+        wrong += std::memcmp(&positions[12 * n], &surface.vertices[n], 12) != 0;
+    wrong += std::memcmp(corners.data(), surface.faces.data(), corners.size()) != 0;
     EXPECT_EQ(wrong, 0u) << "glTF unlike the PLY";
     // Matte (glTF's default is metal), its picture filtered linearly and
     // repeated, as the viewer lays it: the values of glTF's specification.
