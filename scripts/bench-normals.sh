@@ -9,7 +9,7 @@ set -eu
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
 runs=${1:-7}
-require_packages $BUILD_PACKAGES time
+require_packages $BUILD_PACKAGES $BENCH_PACKAGES
 
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DVIEWER_TESTS=OFF >/dev/null
 cmake --build build-bench --target export_surface render_surface make_samples -j 2 >/dev/null
