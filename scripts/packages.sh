@@ -15,7 +15,8 @@ require_packages() {
 BUILD_PACKAGES="cmake make g++ pkg-config libgl-dev libglu1-mesa-dev freeglut3-dev libgl1-mesa-dri libpng-dev nlohmann-json3-dev libegl-dev libegl-mesa0"
 DISPLAY_PACKAGES="xvfb xauth x11-apps imagemagick"
 TEST_PACKAGES="libgtest-dev assimp-utils xdotool"
-BENCH_PACKAGES="libbenchmark-dev"
+# GNU time measures the tools' peak memory in scripts/bench-normals.sh.
+BENCH_PACKAGES="libbenchmark-dev time"
 # The sanitizer build uses g++; the fuzz target needs clang and its libFuzzer.
 SANITIZER_PACKAGES="clang libclang-rt-14-dev"
 MEMCHECK_PACKAGES="valgrind xdotool"

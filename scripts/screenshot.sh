@@ -2,7 +2,10 @@
 # Remakes docs/screenshot.png (the first view) and docs/screenshot-tilted.png
 # (as after a left drag 40 pixels down, which tilts the dome 40 degrees
 # towards the viewer): the viewer's picture with the sample images, drawn by
-# render_surface with Mesa's software renderer, no display needed.
+# render_surface with Mesa's software renderer, no display needed. Then the
+# tilted view under a light from the left (in eye coordinates, level with
+# the dome), once lit with the viewer's normals (docs/screenshot-side-viewer.png)
+# and once with the displaced surface's own (docs/screenshot-side-displaced.png).
 set -eu
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
@@ -17,5 +20,8 @@ trap 'rm -rf "$work"' EXIT
 mkdir -p docs
 out="$PWD/docs/screenshot"
 render="$PWD/build/render_surface"
-(cd "$work" && "$render" "$out.png" >/dev/null && "$render" --tilt 40 "$out-tilted.png" >/dev/null)
-echo "wrote $out.png and $out-tilted.png"
+side="--tilt 40 --light -10,2,-8"
+(cd "$work" && "$render" "$out.png" >/dev/null && "$render" --tilt 40 "$out-tilted.png" >/dev/null &&
+    "$render" $side "$out-side-viewer.png" >/dev/null &&
+    "$render" $side --normals displaced "$out-side-displaced.png" >/dev/null)
+echo "wrote $out.png, $out-tilted.png, $out-side-viewer.png and $out-side-displaced.png"

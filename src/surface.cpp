@@ -2,17 +2,13 @@
 
 #include "textures.h"
 
-#include <GL/gl.h>
-
 #include <cmath>
-#include <cstdio>
-#include <vector>
 
 float cubicBasis[4][GRID_SAMPLES];
 float quadraticBasis[3][GRID_SAMPLES];
 Vector3 controlNet[4][4];
 Vector3 normalNet[3][3];
-unsigned int surfaceList = 0;
+SurfaceNormals surfaceNormals = SurfaceNormals::Viewer;
 
 namespace {
 
@@ -337,31 +333,78 @@ void computeStrip(int e, StripVertex* out)
     }
 }
 
-void buildSurfaceList()
+std::vector<StripVertex> surfaceGrid()
 {
-    if (!displacementAvailable()) {
-        const int needed = DISPLACE_GRID_MAX + 1;
-        if (displacePixels)
-            std::fprintf(stderr, "%s: %d x %d is smaller than %d x %d; the surface is drawn without relief\n",
-                         DISPLACE_FILE, displaceWidth, displaceHeight, needed, needed);
-        else
-            std::fprintf(stderr, "%s: not loaded; the surface is drawn without relief\n", DISPLACE_FILE);
-    }
-
-    surfaceList = glGenLists(1);
-    glNewList(surfaceList, GL_COMPILE);
-    glBindTexture(GL_TEXTURE_2D, colorTexture);
-
+    // Strip e's A vertices are row e, and the last strip's B vertices the
+    // last row. Neighbouring strips compute their shared row identically, so
+    // taking it from either gives the same values.
+    std::vector<StripVertex> grid(size_t(GRID_SAMPLES) * GRID_SAMPLES);
     std::vector<StripVertex> strip(STRIP_VERTICES);
     for (int e = 0; e < GRID_STEPS; ++e) {
         computeStrip(e, strip.data());
-        glBegin(GL_TRIANGLE_STRIP);
-        for (const StripVertex& v : strip) {
-            glTexCoord2f(v.s, v.t);
-            glNormal3f(v.nx, v.ny, v.nz);
-            glVertex3f(v.x, v.y, v.z);
+        for (int i = 0; i < GRID_SAMPLES; ++i) {
+            grid[size_t(e) * GRID_SAMPLES + i] = strip[2 * i];
+            if (e == GRID_STEPS - 1)
+                grid[size_t(e + 1) * GRID_SAMPLES + i] = strip[2 * i + 1];
         }
-        glEnd();
     }
-    glEndList();
+    return grid;
+}
+
+void stripTriangle(int e, int k, std::uint32_t corner[3])
+{
+    // Strip vertex m is vertex A (row e) for even m, B (row e + 1) for odd m,
+    // of column m / 2. Every second triangle has its first two corners
+    // swapped, as GL draws a strip, so that all keep the strip's orientation.
+    auto index = [e](int m) { return std::uint32_t((e + m % 2) * GRID_SAMPLES + m / 2); };
+    const bool odd = k % 2 == 1;
+    corner[0] = index(odd ? k + 1 : k);
+    corner[1] = index(odd ? k : k + 1);
+    corner[2] = index(k + 2);
+}
+
+namespace {
+
+Vector3 position(const StripVertex& v) { return {v.x, v.y, v.z}; }
+
+void addNormal(StripVertex& v, Vector3 n)
+{
+    v.nx += n.x;
+    v.ny += n.y;
+    v.nz += n.z;
+}
+
+}  // namespace
+
+void useDisplacedNormals(std::vector<StripVertex>& grid)
+{
+    // Accumulated in place of the patch normals: no second array. Each
+    // triangle adds (b - a) x (c - a), twice its area along its own normal,
+    // so larger faces weigh more, as mesh libraries weigh them. Cell i of
+    // strip e, corners A_i, A_i+1 on row e and B_i, B_i+1 on row e + 1, is
+    // the strip's triangles 2i = (A_i, B_i, A_i+1) and 2i + 1 = (A_i+1, B_i,
+    // B_i+1) (stripTriangle); a cell at a time, each corner's share is
+    // added once.
+    for (StripVertex& v : grid)
+        v.nx = v.ny = v.nz = 0.0f;
+    for (int e = 0; e < GRID_STEPS; ++e) {
+        StripVertex* a = &grid[size_t(e) * GRID_SAMPLES];
+        StripVertex* b = a + GRID_SAMPLES;
+        for (int i = 0; i < GRID_STEPS; ++i) {
+            const Vector3 a0 = position(a[i]), a1 = position(a[i + 1]);
+            const Vector3 b0 = position(b[i]), b1 = position(b[i + 1]);
+            const Vector3 first = cross(b0 - a0, a1 - a0), second = cross(b0 - a1, b1 - a1);
+            const Vector3 both = first + second;
+            addNormal(a[i], first);
+            addNormal(b[i], both);
+            addNormal(a[i + 1], both);
+            addNormal(b[i + 1], second);
+        }
+    }
+    for (StripVertex& v : grid) {
+        const Vector3 n = normalise({v.nx, v.ny, v.nz});
+        v.nx = n.x;
+        v.ny = n.y;
+        v.nz = n.z;
+    }
 }

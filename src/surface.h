@@ -2,6 +2,9 @@
 
 #include "vector3.h"
 
+#include <cstdint>
+#include <vector>
+
 // The dome: a bicubic Bezier patch sampled on a (GRID_STEPS + 1)^2 grid, with
 // a biquadratic patch of normals on the same grid, recorded as GRID_STEPS
 // triangle strips in one display list.
@@ -9,6 +12,7 @@
 constexpr int GRID_STEPS = 1024;
 constexpr int GRID_SAMPLES = GRID_STEPS + 1;
 constexpr int STRIP_VERTICES = 2 * GRID_SAMPLES;  // vertex A and B per column
+constexpr int TRIANGLES_PER_STRIP = STRIP_VERTICES - 2;
 
 // Bernstein weights on the sample grid: [weight index][sample].
 extern float cubicBasis[4][GRID_SAMPLES];
@@ -33,13 +37,20 @@ void buildBasisTables();
 void buildControlNet();
 void buildNormalNet();
 
-// Records surfaceList; needs a current GL context and the nets and tables.
+// The normals the list issues: the normal patch's (the viewer's lighting),
+// or the displaced surface's own (useDisplacedNormals), which show the
+// relief in the shading. The viewer keeps the normal patch's.
+enum class SurfaceNormals { Viewer, Displaced };
+extern SurfaceNormals surfaceNormals;
+
+// Records surfaceList with surfaceNormals; needs a current GL context and
+// the nets and tables. Defined in surface_list.cpp, the module's only GL.
 void buildSurfaceList();
 
 // One vertex as the strips issue it, laid out as GL_T2F_N3F_V3F.
 struct StripVertex {
     float s, t;          // texture coordinate
-    float nx, ny, nz;    // normal of the undisplaced patch, not normalised
+    float nx, ny, nz;    // normal of the normal patch, not normalised (unless replaced)
     float x, y, z;       // position
 };
 
@@ -69,3 +80,16 @@ float sampleDisplacement(float u, float v);
 // they are issued: for each column, vertex A on row e, then B on row e + 1.
 // Positions are displaced when displacementAvailable().
 void computeStrip(int e, StripVertex* out);
+
+// Every grid sample once, as computeStrip gives it: row sample e (along z)
+// and column sample i (along x) at index e * GRID_SAMPLES + i.
+std::vector<StripVertex> surfaceGrid();
+
+// The grid indices of triangle k (0..TRIANGLES_PER_STRIP-1) of strip e, in
+// the order GL draws it from the strip: counter-clockwise seen from above.
+void stripTriangle(int e, int k, std::uint32_t corner[3]);
+
+// Replaces the normals of a surfaceGrid() by the displaced surface's own:
+// per vertex the sum of (b - a) x (c - a) over the triangles a, b, c that
+// use it (each counts by its area), normalised to unit length.
+void useDisplacedNormals(std::vector<StripVertex>& grid);

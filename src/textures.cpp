@@ -8,13 +8,6 @@ unsigned int colorTexture = 0;
 unsigned int displaceTexture = 0;
 unsigned int normalTexture = 0;
 
-PixelBuffer* colorPixels = nullptr;
-PixelBuffer* displacePixels = nullptr;
-PixelBuffer* normalPixels = nullptr;
-
-int displaceWidth = 0;
-int displaceHeight = 0;
-
 void createTexture(unsigned int& textureName, const char* fileName, PixelBuffer*& pixels)
 {
     // A file that cannot be read still gets its texture: no data, and the

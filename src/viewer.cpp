@@ -9,6 +9,7 @@
 
 Vector3 cameraOffset = {0.0f, 0.0f, 10.0f};
 Vector3 cameraAngles = {0.0f, 0.0f, 0.0f};
+Vector3 lightPosition = {0.0f, 0.0f, 10.0f};
 
 int dragMode = DRAG_NONE;
 int lastMouseX = 0;
@@ -16,12 +17,10 @@ int lastMouseY = 0;
 
 namespace {
 
-// Light 0, set anew each frame; the position is in eye coordinates, 10 units
-// behind the eye.
+// Light 0, set anew each frame, positional at lightPosition.
 const GLfloat lightAmbient[4] = {0.8f, 0.6f, 0.5f, 1.0f};
 const GLfloat lightDiffuse[4] = {0.9f, 0.9f, 0.9f, 1.0f};
 const GLfloat lightSpecular[4] = {0.9f, 0.9f, 0.9f, 1.0f};
-const GLfloat lightPosition[4] = {0.0f, 0.0f, 10.0f, 1.0f};
 
 // Drag speeds: scene units per pixel.
 constexpr float ZOOM_PER_PIXEL = 0.05f;
@@ -59,7 +58,9 @@ void drawFrame()
     glLightfv(GL_LIGHT0, GL_AMBIENT, lightAmbient);
     glLightfv(GL_LIGHT0, GL_DIFFUSE, lightDiffuse);
     glLightfv(GL_LIGHT0, GL_SPECULAR, lightSpecular);
-    glLightfv(GL_LIGHT0, GL_POSITION, lightPosition);
+    // Set with the identity loaded: the position is taken in eye coordinates.
+    const GLfloat position[4] = {lightPosition.x, lightPosition.y, lightPosition.z, 1.0f};
+    glLightfv(GL_LIGHT0, GL_POSITION, position);
 
     glTranslatef(-cameraOffset.x, -cameraOffset.y, -cameraOffset.z);
     glRotatef(cameraAngles.x, 1.0f, 0.0f, 0.0f);

@@ -7,6 +7,10 @@
 extern Vector3 cameraOffset;
 extern Vector3 cameraAngles;
 
+// Light 0's position, in eye coordinates: (0, 0, 10), 10 units behind the
+// eye, unless a tool places it elsewhere.
+extern Vector3 lightPosition;
+
 // What a mouse drag currently does.
 constexpr int DRAG_NONE = -1;
 constexpr int DRAG_ROTATE = 0;

@@ -10,6 +10,9 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <array>
+#include <iterator>
 #include <cstdint>
 #include <cstring>
 #include <tuple>
@@ -43,6 +46,47 @@ double filtered(const char* pixels, int stride, int n, double x, double y, int c
     return (1 - fy) * row(y0) + fy * row(y0 + 1);
 }
 
+using Normal = std::array<double, 3>;
+
+Normal cross(const double a[3], const double b[3])
+{
+    return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+}
+
+// A triangle's (b - a) x (c - a), in double.
+Normal faceNormal(const Ply& ply, const std::array<std::uint32_t, 3>& face)
+{
+    double d[2][3];
+    for (int k = 0; k < 6; ++k)
+        d[k / 3][k % 3] = double(ply.vertices[face[k / 3 + 1]][k % 3]) - ply.vertices[face[0]][k % 3];
+    return cross(d[0], d[1]);
+}
+
+// The angle between a and b, in degrees (well conditioned near 0).
+double degreesApart(const Normal& a, const float* b)
+{
+    const double d[3] = {b[0], b[1], b[2]};
+    const Normal c = cross(a.data(), d);
+    return std::atan2(std::hypot(c[0], c[1], c[2]), a[0] * d[0] + a[1] * d[1] + a[2] * d[2]) * 180 / M_PI;
+}
+
+// Vertices whose normal (three floats every stride) is not the unit sum of
+// (b - a) x (c - a) over the PLY's triangles that use it.
+size_t unlikeAreaNormals(const Ply& ply, const float* normals, size_t stride)
+{
+    std::vector<Normal> sum(ply.vertices.size());
+    for (const auto& face : ply.faces)
+        for (std::uint32_t v : face)
+            for (int k = 0; k < 3; ++k)
+                sum[v][k] += faceNormal(ply, face)[k];
+    size_t count = 0;
+    for (size_t v = 0; v < sum.size(); ++v) {
+        const float* n = normals + v * stride;
+        count += !(degreesApart(sum[v], n) < 1e-3 && std::fabs(std::hypot(double(n[0]), n[1], n[2]) - 1) < 1e-6);  // NaN too
+    }
+    return count;
+}
+
 TEST(Export, FilesHoldTheViewersSurface)
 {
     // The sample images, and the viewer's surface on them.
@@ -69,52 +113,79 @@ TEST(Export, FilesHoldTheViewersSurface)
     const std::string report = runCommand("node '" VALIDATE_SCRIPT "' '" GLTF_VALIDATOR "' dome.glb").out;
     EXPECT_NE(report.find("\"numErrors\": 0,\n  \"numWarnings\": 0,"), std::string::npos) << report;
 
-    // The PLY after its header: 1025 x 1025 vertices of the floats x y z nx
-    // ny nz s t, then the triangles, each a count 3 and three uint indices;
-    // little-endian, as this machine. Triangle k of strip e holds, bit for
-    // bit, the strip's vertices k, k + 1 and k + 2, the first two swapped
-    // when k is odd: the triangles GL draws of the strip, all wound alike.
-    const std::string ply = readFile("dome.ply");
-    const size_t vertices = ply.find("end_header\n") + 11, triangles = vertices + GRID_SAMPLES * GRID_SAMPLES * 32;
-    ASSERT_EQ(ply.size(), triangles + GRID_STEPS * (STRIP_VERTICES - 2) * 13);
+    // With the viewer's normals every vertex is the viewer's, bit for bit:
+    // row e is strip e's A vertices, the last row the last strip's B.
+    ASSERT_EQ(runCommand(EXPORT + "--normals viewer base.ply").status, 0);
+    const Ply surface = readPly(readFile("dome.ply")), base = readPly(readFile("base.ply"));
     std::vector<StripVertex> strip(STRIP_VERTICES);
     size_t wrong = 0;
     for (int e = 0; e < GRID_STEPS; ++e) {
         computeStrip(e, strip.data());
-        for (int k = 0; k < STRIP_VERTICES - 2; ++k)
-            for (int corner = 0; corner < 3; ++corner) {
-                const StripVertex& v = strip[corner == 2 ? k + 2 : k % 2 == corner ? k : k + 1];
-                const float expected[8] = {v.x, v.y, v.z, v.nx, v.ny, v.nz, v.s, v.t};
-                std::uint32_t index = 0;
-                std::memcpy(&index, &ply[triangles + (size_t(e) * (STRIP_VERTICES - 2) + k) * 13 + 1 + 4 * corner], 4);
-                wrong += index >= GRID_SAMPLES * GRID_SAMPLES ||
-                         std::memcmp(&ply[vertices + 32 * size_t(index)], expected, 32) != 0;
-            }
+        for (int m = 0; m < STRIP_VERTICES; m += e + 1 < GRID_STEPS ? 2 : 1) {
+            const StripVertex& v = strip[m];
+            const std::array<float, 8> expected = {v.x, v.y, v.z, v.nx, v.ny, v.nz, v.s, v.t};
+            wrong += std::memcmp(&base.vertices[(e + m % 2) * GRID_SAMPLES + m / 2], &expected, 32) != 0;
+        }
     }
-    EXPECT_EQ(wrong, 0u) << "triangle corners unlike the viewer's";
+    EXPECT_EQ(wrong, 0u) << "vertices unlike the viewer's";
+
+    // The default normals, in all three files, are the unit sums of
+    // (b - a) x (c - a) over the PLY's own triangles; and every triangle's
+    // own normal lies on the side of its corners' normals.
+    const std::string glb = readFile("dome.glb"), mesh = "/meshes/0/primitives/0/";
+    std::istringstream objNormals(runCommand("sed -n 's/^vn //p' dome.obj").out);
+    const std::vector<float> obj(std::istream_iterator<float>(objNormals), {});
+    const std::string glbNormals = glbPart(glb, mesh + "attributes/NORMAL");
+    EXPECT_EQ(unlikeAreaNormals(surface, &surface.vertices[0][3], 8) + unlikeAreaNormals(surface, obj.data(), 3) +
+                  unlikeAreaNormals(surface, reinterpret_cast<const float*>(glbNormals.data()), 3), 0u);
+    for (const auto& face : surface.faces)
+        for (std::uint32_t v : face)
+            wrong += degreesApart(faceNormal(surface, face), &surface.vertices[v][3]) >= 90;
+    EXPECT_EQ(wrong, 0u) << "triangles wound against their normals";
 
     // The glTF's positions and triangles are the PLY's, bit for bit.
-    const std::string glb = readFile("dome.glb"), mesh = "/meshes/0/primitives/0/";
-    const std::string positions = glbPart(glb, mesh + "attributes/POSITION");
-    const std::string corners = glbPart(glb, mesh + "indices");
-    ASSERT_EQ(positions.size() + corners.size(),
-              (triangles - vertices) / 32 * 12 + (ply.size() - triangles) / 13 * 12);
-    for (size_t n = 0; n < GRID_SAMPLES * GRID_SAMPLES; ++n)
-        wrong += positions.compare(12 * n, 12, ply, vertices + 32 * n, 12) != 0;
-    for (size_t n = 0; n < corners.size() / 12; ++n)
-        wrong += corners.compare(12 * n, 12, ply, triangles + 13 * n + 1, 12) != 0;
+    const std::string positions = glbPart(glb, mesh + "attributes/POSITION"), corners = glbPart(glb, mesh + "indices");
+    ASSERT_EQ(positions.size() + corners.size(), (surface.vertices.size() + surface.faces.size()) * 12);
+    for (size_t n = 0; n < surface.vertices.size(); ++n)
+        wrong += std::memcmp(&positions[12 * n], &surface.vertices[n], 12) != 0;
+    wrong += std::memcmp(corners.data(), surface.faces.data(), corners.size()) != 0;
     EXPECT_EQ(wrong, 0u) << "glTF unlike the PLY";
+    // Matte (glTF's default is metal), its picture filtered linearly and
+    // repeated, as the viewer lays it: the values of glTF's specification.
+    const nlohmann::json gltf = nlohmann::json::parse(glb.substr(20, glb.find("BIN") - 24));
+    EXPECT_EQ(gltf["materials"][0]["pbrMetallicRoughness"]["metallicFactor"], 0);
+    EXPECT_EQ(gltf["samplers"][0].dump(), R"({"magFilter":9729,"minFilter":9729,"wrapS":10497,"wrapT":10497})");
 
-    // The same heights in a grey-scale file with alpha (value, then alpha) give
-    // the same surface; ImageMagick's grey comes in the file's row order.
-    const std::string grey = runCommand("convert texture/displace.tga gray:-").out;
-    Bytes greyAlpha = tgaHeader(3, 512, 512, 16);
-    for (size_t n = 0; n < grey.size(); ++n)
-        greyAlpha.insert(greyAlpha.end(), {(unsigned char)grey[n], (unsigned char)(n * 7)});
-    writeFile("grey.tga", greyAlpha);
-    std::filesystem::create_directory("grey");
-    ASSERT_EQ(runCommand(EXPORT + "--displacement grey.tga grey/dome.ply").status, 0);
-    EXPECT_TRUE(readFile("grey/dome.ply") == ply);
+    // On a black height image the default normals are the Bezier patch's
+    // own, dP/dv x dP/du of the control net (x of its column, z of its row,
+    // height 0 at the corners, 1 on the rest of the border, 3 inside), but
+    // for the facets; the viewer's, from the normal patch, are not.
+    writeFile("black.tga", tgaHeader(2, 512, 512, 24) + Bytes(512 * 512 * 3, 0));
+    const std::string black = EXPORT + "--displacement black.tga ";
+    ASSERT_EQ(runCommand(black + "black.ply && " + black + "--normals viewer base.ply").status, 0);
+    const Ply flat[2] = {readPly(readFile("black.ply")), readPly(readFile("base.ply"))};
+    auto bernstein = [](double t, bool slope) {
+        const double s = 1 - t;
+        return slope ? std::array<double, 4>{-3 * s * s, 3 * s * s - 6 * s * t, 6 * s * t - 3 * t * t, 3 * t * t}
+                     : std::array<double, 4>{s * s * s, 3 * s * s * t, 3 * s * t * t, t * t * t};
+    };
+    double worst[2] = {0, 0}, place[4] = {-2.5, -1, 1, 2.5};
+    for (int n = 0; n < GRID_SAMPLES * GRID_SAMPLES; ++n) {
+        const auto bv = bernstein(n / GRID_SAMPLES / 1024.0, false), dbv = bernstein(n / GRID_SAMPLES / 1024.0, true);
+        const auto bu = bernstein(n % GRID_SAMPLES / 1024.0, false), dbu = bernstein(n % GRID_SAMPLES / 1024.0, true);
+        double du[3] = {0, 0, 0}, dv[3] = {0, 0, 0};  // x hangs on the column alone, z on the row
+        for (int j = 0; j < 16; ++j) {
+            const int r = j / 4, c = j % 4, height = (r % 3 > 0) + (c % 3 > 0) + (r % 3 && c % 3);
+            du[0] += r == 0 ? dbu[c] * place[c] : 0;
+            dv[2] += c == 0 ? dbv[r] * place[r] : 0;
+            du[1] += bv[r] * dbu[c] * height;
+            dv[1] += dbv[r] * bu[c] * height;
+        }
+        for (int k = 0; k < 2; ++k)
+            worst[k] = std::max(worst[k], degreesApart(cross(dv, du), &flat[k].vertices[n][3]));
+    }
+    EXPECT_LT(worst[0], 0.2);
+    EXPECT_GT(worst[1], 10);
 }
 
 TEST(Export, PicturesGiveEveryVertexTheViewersTexel)

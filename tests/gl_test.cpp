@@ -83,21 +83,30 @@ TEST(Gl, StateTexturesListAndCameraAreWhatTheViewerSets)
               "tall.tga: 1 x 20000 is larger than GL takes as a texture here (16384 x 16384)\n");
     EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
 
-    // The same strips drawn from arrays: texture coordinate, normal and
-    // position of every vertex, after the colour texture is bound.
-    const GLuint computed = glGenLists(1);
-    std::vector<StripVertex> strip(STRIP_VERTICES);
-    glInterleavedArrays(GL_T2F_N3F_V3F, 0, strip.data());
-    glNewList(computed, GL_COMPILE);
-    glBindTexture(GL_TEXTURE_2D, colorTexture);
-    for (int e = 0; e < GRID_STEPS; ++e) {
-        computeStrip(e, strip.data());
-        glDrawArrays(GL_TRIANGLE_STRIP, 0, STRIP_VERTICES);
-    }
-    glEndList();
+    // A frame of export_surface's PLY drawn here from its arrays with the
+    // window's state, the light (in eye coordinates) and camera set by hand.
+    auto drawPly = [](const char* options, const GLfloat light[4], Vector3 pan, float tilt, float turn, int height) {
+        const Ply mesh = (runCommand("'" EXPORT_BINARY "' " + std::string(options) + " dome.ply"), readPly(readFile("dome.ply")));
+        glVertexPointer(3, GL_FLOAT, 32, &mesh.vertices[0][0]);
+        glNormalPointer(GL_FLOAT, 32, &mesh.vertices[0][3]);
+        glTexCoordPointer(2, GL_FLOAT, 32, &mesh.vertices[0][6]);
+        for (GLenum array : {GL_VERTEX_ARRAY, GL_NORMAL_ARRAY, GL_TEXTURE_COORD_ARRAY})
+            glEnableClientState(array);
+        reshape(700, height);
+        glLightfv(GL_LIGHT0, GL_POSITION, light);
+        glTranslatef(pan.x, pan.y, pan.z);
+        glRotatef(tilt, 1, 0, 0);
+        glRotatef(turn, 0, 1, 0);
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        glBindTexture(GL_TEXTURE_2D, colorTexture);
+        glDrawElements(GL_TRIANGLES, GLsizei(mesh.faces.size() * 3), GL_UNSIGNED_INT, mesh.faces.data());
+        std::string drawn(700 * size_t(height) * 3, 0);
+        glReadPixels(0, 0, 700, height, GL_RGB, GL_UNSIGNED_BYTE, drawn.data());
+        return drawn;
+    };
     cameraOffset = {0.3f, -0.5f, 8};
     cameraAngles = {30, 40, 0};
-    EXPECT_TRUE(frame(surfaceList) == frame(computed));
+    const std::vector<unsigned char> list = frame(surfaceList);
 
     // The camera moves back by the offset, then turns about x, then about y:
     // T * Rx * Ry, column by column. The light stays put in eye coordinates.
@@ -107,6 +116,18 @@ TEST(Gl, StateTexturesListAndCameraAreWhatTheViewerSets)
     EXPECT_TRUE(std::equal(m.begin(), m.end(), camera, [](float a, double b) { return std::fabs(a - b) < 1e-6; }));
     auto light = [](GLenum parameter, GLfloat* value) { glGetLightfv(GL_LIGHT0, parameter, value); };
     EXPECT_EQ(got<GLfloat>(light, {GL_POSITION}, 4), Floats({0, 0, 10, 1}));
+    // That frame of the list against its export with the viewer's normals.
+    const GLfloat behind[4] = {0, 0, 10, 1}, side[4] = {-8, 3, 2, 1};
+    const std::string exported = drawPly("--normals viewer", behind, {-0.3f, 0.5f, -8}, 30, 40, 700);
+    EXPECT_EQ(unlike(exported, std::string(list.begin(), list.end()), 0), 0u);
+
+    // render_surface's own normals, light, pan and size against the mesh it
+    // exports, drawn here from the PLY with the window's state: the light set
+    // in eye coordinates, the camera moved, tilted and turned by hand.
+    ASSERT_EQ(runCommand("'" RENDER_BINARY "' --normals displaced --light -8,3,2 --pan 0.3,0.4 --tilt 30 --turn 40 "
+                         "--size 700x500 lit.png").status, 0);
+    const std::string drawn = drawPly("", side, {0.3f, 0.4f, -10}, 30, 40, 500);
+    EXPECT_LE(unlike(drawn, runCommand("convert lit.png -flip -depth 8 rgb:-").out, 2), 700u * 500 / 200);
 }
 
 }  // namespace

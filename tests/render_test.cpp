@@ -102,6 +102,8 @@ TEST(Render, RefusalsSayWhyAndLeaveTheFolderAsItWas)
         {RENDER + "--pan 1 a.png", 2, "render_surface: --pan needs X,Y in scene units, such as 0.5,-1, not '1'\n"},
         {RENDER + "--size 16385x2 a.png", 2,
          "render_surface: 16385 x 2 is larger than GL draws here (16384 x 16384 at most)\n"},
+        {RENDER + "--size 2x16385 a.png", 2,
+         "render_surface: 2 x 16385 is larger than GL draws here (16384 x 16384 at most)\n"},
         {RENDER + "folder.png", 1, "folder.png: is a directory\n"},
         // Past a file-size limit of 10 KB.
         {"ulimit -f 10; " + RENDER + "old.png", 1, "old.png: cannot be written (File too large)\n"},

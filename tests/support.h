@@ -10,8 +10,11 @@
 #include <sys/wait.h>  // Required for: WEXITSTATUS
 #include <unistd.h>    // Required for: chdir(), getpid()
 
+#include <array>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -141,4 +144,23 @@ inline size_t unlike(const std::string& a, const std::string& b, int levels)
 inline bool near(Vector3 a, Vector3 b, float tolerance = 1e-5f)
 {
     return std::fabs(a.x - b.x) <= tolerance && std::fabs(a.y - b.y) <= tolerance && std::fabs(a.z - b.z) <= tolerance;
+}
+
+// The vertices (x y z nx ny nz s t, floats) and triangles (a count, then three
+// uint indices) of export_surface's PLY of 1025 x 1025 vertices, after its
+// header; little-endian, as this machine.
+struct Ply {
+    std::vector<std::array<float, 8>> vertices = std::vector<std::array<float, 8>>(1025 * 1025);
+    std::vector<std::array<std::uint32_t, 3>> faces;
+};
+
+inline Ply readPly(const std::string& bytes)
+{
+    Ply ply;
+    const size_t at = bytes.find("end_header\n") + 11, faces = at + ply.vertices.size() * 32;
+    std::memcpy(ply.vertices.data(), &bytes[at], faces - at);
+    ply.faces.resize((bytes.size() - faces) / 13);
+    for (size_t k = 0; k < ply.faces.size(); ++k)
+        std::memcpy(ply.faces[k].data(), &bytes[faces + 13 * k + 1], 12);
+    return ply;
 }

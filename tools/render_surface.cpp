@@ -6,6 +6,7 @@
 // a pbuffer of the window's kind (8-bit colour, 24-bit depth).
 #include "output_file.h"
 #include "png_image.h"
+#include "surface.h"
 #include "viewer.h"
 
 #include <EGL/egl.h>
@@ -43,6 +44,13 @@ const char* const USAGE =
     "  --distance D      the camera's distance (10 at start; a right drag)\n"
     "  --size WxH        picture size in pixels (default 700x700, the window),\n"
     "                    up to the largest framebuffer GL makes here\n"
+    "  --normals KIND    viewer (default): the viewer's lighting normals, those\n"
+    "                    of its smooth normal patch, which leave the relief\n"
+    "                    to the outline and the colours; displaced: the\n"
+    "                    displaced surface's own, as export_surface writes\n"
+    "                    them, so the relief shows in the shading\n"
+    "  --light X,Y,Z     the light's position in eye coordinates (default\n"
+    "                    0,0,10: 10 units behind the eye, as the viewer's)\n"
     "  --turntable N     N pictures (1 to 360), each turned 360/N degrees further\n"
     "                    about the vertical axis, named OUTPUT-00.png, -01 ...\n"
     "  -h, --help        show this text\n"
@@ -56,6 +64,8 @@ constexpr int MOST_FRAMES = 360;
 
 struct Options {
     float tilt = 0, turn = 0, panX = 0, panY = 0, distance = 10;
+    Vector3 light = {0, 0, 10};
+    SurfaceNormals normals = SurfaceNormals::Viewer;
     int width = 700, height = 700;
     int frames = 0;  // 0: a still, named OUTPUT itself
     std::string output;
@@ -102,6 +112,16 @@ bool parseOption(const std::string& option, const char* value, Options& o)
     } else if (option == "--pan") {
         valid = splitPair(value, ',', [&](const char* x, const char* y) { return toFloat(x, o.panX) && toFloat(y, o.panY); });
         needs = "X,Y in scene units, such as 0.5,-1";
+    } else if (option == "--light") {
+        valid = splitPair(value, ',', [&](const char* x, const char* yz) {
+            return toFloat(x, o.light.x) &&
+                   splitPair(yz, ',', [&](const char* y, const char* z) { return toFloat(y, o.light.y) && toFloat(z, o.light.z); });
+        });
+        needs = "X,Y,Z in eye coordinates, such as -10,0,0";
+    } else if (option == "--normals") {
+        valid = std::strcmp(value, "viewer") == 0 || std::strcmp(value, "displaced") == 0;
+        o.normals = value[0] == 'd' ? SurfaceNormals::Displaced : SurfaceNormals::Viewer;
+        needs = "viewer or displaced";
     } else if (option == "--size") {
         valid = splitPair(value, 'x', [&](const char* w, const char* h) {
             return toCount(w, 1L << 30, o.width) && toCount(h, 1L << 30, o.height);
@@ -126,7 +146,8 @@ int parseArguments(int argc, char** argv, Options& o)
             return WRITTEN;
         }
         const bool valued = argument == "--tilt" || argument == "--turn" || argument == "--pan" ||
-                            argument == "--distance" || argument == "--size" || argument == "--turntable";
+                            argument == "--distance" || argument == "--size" || argument == "--turntable" ||
+                            argument == "--light" || argument == "--normals";
         if (valued && n + 1 == argc) {
             std::fprintf(stderr, "%s: %s needs a value (see --help)\n", PROGRAM, argument.c_str());
             return BAD_ARGUMENTS;
@@ -282,6 +303,8 @@ int render(const Options& o)
         return fail("no memory for a picture of " + std::to_string(o.width) + " x " + std::to_string(o.height));
     }
 
+    surfaceNormals = o.normals;
+    lightPosition = o.light;
     initScene();
     reshape(o.width, o.height);
     // As the mouse would leave the camera.

@@ -1,0 +1,45 @@
+#!/bin/sh
+# Times what the displaced surface's own normals cost, each against its
+# reference in the same run, runs alternating so load from elsewhere falls on
+# both alike: export_surface with the default normals against --normals
+# viewer (wall time and peak memory, /usr/bin/time), and a render_surface
+# still with --normals displaced against a default still. Prints medians.
+#     sh scripts/bench-normals.sh [runs]      (default 7)
+set -eu
+cd "$(dirname "$0")/.."
+. scripts/packages.sh
+runs=${1:-7}
+require_packages $BUILD_PACKAGES $BENCH_PACKAGES
+
+cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DVIEWER_TESTS=OFF >/dev/null
+cmake --build build-bench --target export_surface render_surface make_samples -j 2 >/dev/null
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+bin="$PWD/build-bench"
+cd "$work"
+"$bin/make_samples" >/dev/null
+
+# One timed run: "<seconds> <peak KB>".
+timed() { /usr/bin/time -f "%e %M" -o time.out "$@" >/dev/null 2>&1 && cat time.out; }
+for run in $(seq "$runs"); do
+    for format in ply obj glb; do
+        echo "export-$format-displaced $(timed "$bin/export_surface" dome.$format)"
+        echo "export-$format-viewer $(timed "$bin/export_surface" --normals viewer dome.$format)"
+    done
+    echo "still-default $(timed "$bin/render_surface" still.png)"
+    echo "still-displaced $(timed "$bin/render_surface" --normals displaced still.png)"
+done >runs.txt
+
+median() { grep "^$1 " runs.txt | awk '{ print $'"$2"' }' | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+echo "| figure | this | reference | ratio | target |"
+echo "|---|---|---|---|---|"
+for format in ply obj glb; do
+    t=$(median export-$format-displaced 2) r=$(median export-$format-viewer 2)
+    m=$(median export-$format-displaced 3) n=$(median export-$format-viewer 3)
+    echo "| export .$format, default normals: time | $t s | --normals viewer $r s | $(echo "$t $r" | awk '{ printf "%.2f x", $1 / $2 }') | <= 1.15 x |"
+    echo "| export .$format, default normals: peak memory | $((m / 1024)) MB | --normals viewer $((n / 1024)) MB | $(((m - n) / 1024)) MB | <= +16 MB |"
+done
+t=$(median still-displaced 2) r=$(median still-default 2)
+echo "| render_surface still, --normals displaced | $t s | default still $r s | $(echo "$t $r" | awk '{ printf "%.2f x", $1 / $2 }') | <= 1.1 x |"
+echo
+echo "Medians of $runs alternating runs (whole processes, /usr/bin/time)."
