@@ -3,6 +3,10 @@
 #include <GL/gl.h>
 
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <set>
+#include <string>
 
 unsigned int colorTexture = 0;
 unsigned int displaceTexture = 0;
@@ -12,10 +16,29 @@ PixelBuffer* colorPixels = nullptr;
 PixelBuffer* displacePixels = nullptr;
 PixelBuffer* normalPixels = nullptr;
 
+unsigned short* displaceRed16 = nullptr;
+const char* colorFile = nullptr;
+const char* displaceFile = nullptr;
+
 int displaceWidth = 0;
 int displaceHeight = 0;
 
-void createTexture(unsigned int& textureName, const char* fileName, PixelBuffer*& pixels)
+const char* chosenImageFile(const char* file)
+{
+    // The names made are kept (a set's strings stay put): they are printed
+    // and reported throughout the run.
+    static std::set<std::string> names;
+    const std::string stem(file, std::strlen(file) - std::strlen(IMAGE_EXTENSIONS[0]));
+    for (const char* extension : IMAGE_EXTENSIONS) {
+        std::error_code error;
+        if (std::filesystem::status(stem + extension, error).type() == std::filesystem::file_type::not_found)
+            continue;
+        return extension == IMAGE_EXTENSIONS[0] ? file : names.insert(stem + extension).first->c_str();
+    }
+    return file;
+}
+
+void createTexture(unsigned int& textureName, const char* fileName, PixelBuffer*& pixels, unsigned short** red16)
 {
     // A file that cannot be read still gets its texture: no data, and the
     // size of the image read before it (0 x 0 when none was). So does an
@@ -23,7 +46,7 @@ void createTexture(unsigned int& textureName, const char* fileName, PixelBuffer*
     // displacement reads them without GL.
     int width = imageWidth;
     int height = imageHeight;
-    pixels = loadTga(fileName);
+    pixels = loadImage(fileName, red16);
     GLint largest = 0;
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largest);
     const bool taken = pixels && imageWidth <= largest && imageHeight <= largest;
@@ -50,10 +73,12 @@ void createTexture(unsigned int& textureName, const char* fileName, PixelBuffer*
 
 void createTextures()
 {
-    createTexture(colorTexture, COLOR_FILE, colorPixels);
-    createTexture(displaceTexture, DISPLACE_FILE, displacePixels);
+    colorFile = colorFile ? colorFile : chosenImageFile(COLOR_FILE);
+    displaceFile = displaceFile ? displaceFile : chosenImageFile(DISPLACE_FILE);
+    createTexture(colorTexture, colorFile, colorPixels);
+    createTexture(displaceTexture, displaceFile, displacePixels, &displaceRed16);
     // Only pixels that were read have a size of their own.
     displaceWidth = displacePixels ? imageWidth : 0;
     displaceHeight = displacePixels ? imageHeight : 0;
-    createTexture(normalTexture, NORMAL_FILE, normalPixels);
+    createTexture(normalTexture, chosenImageFile(NORMAL_FILE), normalPixels);
 }
