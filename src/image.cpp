@@ -305,6 +305,10 @@ PixelBuffer* decodeImage(const unsigned char* data, size_t size, const char* nam
 {
     if (red16)
         *red16 = nullptr;
+    if (size == 0) {
+        reportFile(name, "empty file");
+        return nullptr;
+    }
     if (size >= 8 && std::memcmp(data, "\x89PNG\r\n\x1a\n", 8) == 0)
         return decodePng(data, size, name, red16);
     if (size >= 3 && data[0] == 0xff && data[1] == 0xd8 && data[2] == 0xff)
