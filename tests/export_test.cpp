@@ -115,6 +115,19 @@ TEST(Export, FilesHoldTheViewersSurface)
     std::filesystem::create_directory("grey");
     ASSERT_EQ(runCommand(EXPORT + "--displacement grey.tga grey/dome.ply").status, 0);
     EXPECT_TRUE(readFile("grey/dome.ply") == ply);
+
+    // 16 bits of height: every position by the formula with T = v / 65535, v
+    // as ImageMagick decodes the PNG (little-endian, turned bottom row first).
+    ASSERT_EQ(runCommand("convert -size 512x512 -depth 16 gradient: -swirl 200 heights.png && " + EXPORT +
+                         "--displacement heights.png grey/dome.ply").status, 0);
+    const std::string v = runCommand("convert heights.png -flip -depth 16 gray:-").out, ply16 = readFile("grey/dome.ply");
+    ASSERT_EQ(v.size(), 512u * 512 * 2);
+    const auto T = [&v](int row, int col) { return (uint8_t(v[2 * (row * 512 + col)]) + 256 * uint8_t(v[2 * (row * 512 + col) + 1])) / 65535.0f; };
+    for (size_t n = 0; n < GRID_SAMPLES * GRID_SAMPLES; ++n) {
+        const StripVertex expected = expectedVertex(int(n / GRID_SAMPLES), int(n % GRID_SAMPLES), T);
+        wrong += std::memcmp(&ply16[vertices + 32 * n], &expected.x, 12) != 0;
+    }
+    EXPECT_EQ(wrong, 0u) << "positions unlike the formula's for 16-bit heights";
 }
 
 TEST(Export, PicturesGiveEveryVertexTheViewersTexel)
