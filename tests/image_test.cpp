@@ -100,9 +100,8 @@ TEST(Image, DamagedFilesAreRefusedInOneLine)
         writeFile("odd", file);
         const Loaded loaded = load("odd");
         EXPECT_EQ(loaded.err, reason.empty() ? "" : "odd: " + reason + "\n");
-        EXPECT_EQ(loaded.pixels == "refused", !reason.empty()) << reason;
+        EXPECT_TRUE(loaded.pixels == (reason.empty() ? load("image.png").pixels : "refused")) << reason;
     }
-    EXPECT_TRUE(load("odd").pixels == load("image.png").pixels);
 }
 
 }  // namespace
