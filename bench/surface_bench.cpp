@@ -1,14 +1,22 @@
 // The surface arithmetic alone, no GL: the weight tables and nets, and all
-// 1024 strips into one reused strip buffer, for computeStrip and for the
-// straightforward per-sample reference it must match bit for bit.
+// 1024 strips into one reused strip buffer, for computeStrip (with an 8-bit
+// and with a 16-bit displacement image) and for the straightforward
+// per-sample reference it must match bit for bit. And the decoding of the
+// 512 x 512 sample colour image from a PNG against its TGA, in memory.
+#include "image.h"
+#include "png_image.h"
 #include "reference_strip.h"
 #include "sample_images.h"
 #include "surface.h"
 #include "textures.h"
 
 #include <benchmark/benchmark.h>
+#include <fcntl.h>   // Required for: open()
+#include <unistd.h>  // Required for: dup(), dup2(), close()
 
 #include <cstdint>
+#include <cstdio>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -29,8 +37,21 @@ void installSampleDisplacement()
         }
     }
     displacePixels = rgba.data();
+    displaceRed16 = nullptr;
     displaceWidth = SAMPLE_SIZE;
     displaceHeight = SAMPLE_SIZE;
+}
+
+// The same heights at 16 bits (v * 257, the same T), read through the
+// 16-bit path.
+void installSixteenBitDisplacement()
+{
+    static std::vector<unsigned short> red16;
+    installSampleDisplacement();
+    if (red16.empty())
+        for (size_t p = 0; p < size_t(SAMPLE_SIZE) * SAMPLE_SIZE; ++p)
+            red16.push_back(static_cast<unsigned short>(displacePixels[4 * p] * 257));
+    displaceRed16 = red16.data();
 }
 
 void tablesAndNets(benchmark::State& state)
@@ -45,13 +66,13 @@ void tablesAndNets(benchmark::State& state)
 }
 BENCHMARK(tablesAndNets)->Unit(benchmark::kMicrosecond);
 
-template <void (*strip)(int, StripVertex*)>
+template <void (*strip)(int, StripVertex*), void (*install)() = installSampleDisplacement>
 void wholeSurface(benchmark::State& state)
 {
     buildBasisTables();
     buildControlNet();
     buildNormalNet();
-    installSampleDisplacement();
+    install();
     std::vector<StripVertex> buffer(STRIP_VERTICES);
     for (auto _ : state) {
         for (int e = 0; e < GRID_STEPS; ++e) {
@@ -65,6 +86,36 @@ void wholeSurface(benchmark::State& state)
 }
 BENCHMARK_TEMPLATE(wholeSurface, computeStrip)->Name("surface/computeStrip")->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(wholeSurface, referenceStrip)->Name("surface/straightforward")->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(wholeSurface, computeStrip, installSixteenBitDisplacement)
+    ->Name("surface/computeStrip16")
+    ->Unit(benchmark::kMillisecond);
+
+// The sample colour image as a whole file in memory, decoded as loadImage
+// decodes it: a TGA (the reader's own), or a PNG (libpng; zlib's default
+// level, as most tools write) whose rows are turned over.
+template <bool PNG>
+void decodeSample(benchmark::State& state)
+{
+    const std::vector<unsigned char> rgb = makeSampleImages().color;
+    const std::vector<unsigned char> file =
+        PNG ? encodePng(SAMPLE_SIZE, SAMPLE_SIZE, rgb.data(), 6) : encodeTga(SAMPLE_SIZE, SAMPLE_SIZE, rgb.data());
+    // The size line each decoding prints goes to /dev/null, not among the
+    // benchmark's own output.
+    std::fflush(stdout);
+    const int console = dup(1), null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    close(null);
+    for (auto _ : state) {
+        const std::unique_ptr<PixelBuffer[]> pixels(decodeImage(file.data(), file.size(), "sample"));
+        benchmark::DoNotOptimize(pixels.get());
+    }
+    std::fflush(stdout);
+    dup2(console, 1);
+    close(console);
+    state.SetLabel(std::to_string(file.size()) + " bytes");
+}
+BENCHMARK_TEMPLATE(decodeSample, false)->Name("decode/tga")->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(decodeSample, true)->Name("decode/png")->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -1,9 +1,11 @@
 #!/bin/sh
-# Fuzzes the image reader for SECONDS (default 60): libFuzzer with
-# AddressSanitizer and UndefinedBehaviorSanitizer, starting from the files in
-# fuzz/corpus. New inputs it finds are kept in build-fuzz/corpus. Any crash,
-# leak, time-out or sanitizer report ends the run, leaves the input that
-# caused it in build-fuzz/ and makes the script fail.
+# Fuzzes the image loading (TGA, PNG and JPEG through one target, as
+# loadImage dispatches them) for SECONDS (default 60) from each kind's seed
+# files in fuzz/corpus-tga, fuzz/corpus-png and fuzz/corpus-jpeg in turn:
+# libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer. New inputs
+# it finds are kept in build-fuzz/corpus-KIND. Any crash, leak, time-out or
+# sanitizer report ends the run, leaves the input that caused it in
+# build-fuzz/ and makes the script fail.
 set -eu
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
@@ -12,23 +14,25 @@ seconds=${1:-60}
 require_packages $BUILD_PACKAGES $SANITIZER_PACKAGES
 cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DVIEWER_TESTS=OFF -DVIEWER_FUZZ=ON >/dev/null
-cmake --build build-fuzz --target tga_fuzz -j "$(nproc)" >/dev/null
+cmake --build build-fuzz --target image_fuzz -j "$(nproc)" >/dev/null
 
-mkdir -p build-fuzz/corpus
-log=build-fuzz/fuzz.log
-# The reader's console lines (closed file descriptors 1 and 2) would only
-# slow it down; libFuzzer and the sanitizers still report on a copy of 2.
-status=0
-./build-fuzz/fuzz/tga_fuzz -max_total_time="$seconds" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
-    -close_fd_mask=3 -print_final_stats=1 -artifact_prefix=build-fuzz/ \
-    build-fuzz/corpus fuzz/corpus >"$log" 2>&1 || status=$?
+for kind in tga png jpeg; do
+    mkdir -p build-fuzz/corpus-$kind
+    log=build-fuzz/fuzz-$kind.log
+    # The reader's console lines (closed file descriptors 1 and 2) would only
+    # slow it down; libFuzzer and the sanitizers still report on a copy of 2.
+    status=0
+    ./build-fuzz/fuzz/image_fuzz -max_total_time="$seconds" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
+        -close_fd_mask=3 -print_final_stats=1 -artifact_prefix=build-fuzz/ \
+        build-fuzz/corpus-$kind fuzz/corpus-$kind >"$log" 2>&1 || status=$?
 
-if [ "$status" -ne 0 ] || grep -q -e 'ERROR: ' -e 'runtime error' "$log"; then
-    tail -n 60 "$log"
-    echo "fuzzing FAILED (exit status $status); the input is in build-fuzz/, the log in $log" >&2
-    exit 1
-fi
-executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
-coverage=$(grep -o 'cov: [0-9]* ft: [0-9]*' "$log" | tail -n 1)
-corpus=$(grep -o 'corp: [0-9]*/[0-9A-Za-z]*' "$log" | tail -n 1)
-echo "fuzzed the image reader for $seconds s: $executions executions, $coverage (edges, features), $corpus (inputs/bytes), no crash, leak or sanitizer report"
+    if [ "$status" -ne 0 ] || grep -q -e 'ERROR: ' -e 'runtime error' "$log"; then
+        tail -n 60 "$log"
+        echo "fuzzing FAILED (exit status $status); the input is in build-fuzz/, the log in $log" >&2
+        exit 1
+    fi
+    executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
+    coverage=$(grep -o 'cov: [0-9]* ft: [0-9]*' "$log" | tail -n 1)
+    corpus=$(grep -o 'corp: [0-9]*/[0-9A-Za-z]*' "$log" | tail -n 1)
+    echo "fuzzed the image loading from $kind seeds for $seconds s: $executions executions, $coverage (edges, features), $corpus (inputs/bytes), no crash, leak or sanitizer report"
+done

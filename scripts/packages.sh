@@ -12,7 +12,7 @@ require_packages() {
     apt-get update -qq >&2 && apt-get install -y -qq --no-install-recommends $missing >&2
 }
 
-BUILD_PACKAGES="cmake make g++ pkg-config libgl-dev libglu1-mesa-dev freeglut3-dev libgl1-mesa-dri libpng-dev nlohmann-json3-dev libegl-dev libegl-mesa0"
+BUILD_PACKAGES="cmake make g++ pkg-config libgl-dev libglu1-mesa-dev freeglut3-dev libgl1-mesa-dri libpng-dev nlohmann-json3-dev libegl-dev libegl-mesa0 libjpeg62-turbo-dev libexif-dev"
 DISPLAY_PACKAGES="xvfb xauth x11-apps imagemagick"
 TEST_PACKAGES="libgtest-dev assimp-utils xdotool"
 # GNU time measures the tools' peak memory in scripts/bench-normals.sh.

@@ -1,8 +1,8 @@
 #!/bin/sh
 # Builds everything and runs every test, then the same tests built with
 # AddressSanitizer and UndefinedBehaviorSanitizer, then fuzzes the image
-# reader for a minute, then runs the viewer under Valgrind's memcheck. The GL
-# tests run under Xvfb with Mesa's software renderer, so no display or GPU is
+# loading for a minute from each kind of seed (TGA, PNG, JPEG), then runs the
+# viewer under Valgrind's memcheck. The GL tests run under Xvfb with Mesa's software renderer, so no display or GPU is
 # needed. Any failure stops the script with a non-zero status, and so does a
 # test run that finds no test; the last line sums up the two test runs.
 set -eu

@@ -66,11 +66,14 @@ TexelSpan texelSpan(float coordinate)
     return {low, low < DISPLACE_GRID_MAX ? low + 1 : low, scaled - static_cast<float>(low)};
 }
 
-// Texel value 0..1 from the red byte of pixel (row, column).
+// Texel value 0..1 of pixel (row, column): its red byte / 255, or its 16-bit
+// red / 65535 when the image has 16 bits per channel.
 float texel(int row, int column)
 {
-    const size_t at = 4 * (size_t(row) * size_t(displaceWidth) + size_t(column));
-    return static_cast<float>(displacePixels[at]) / 255.0f;
+    const size_t at = size_t(row) * size_t(displaceWidth) + size_t(column);
+    if (displaceRed16)
+        return static_cast<float>(displaceRed16[at]) / 65535.0f;
+    return static_cast<float>(displacePixels[4 * at]) / 255.0f;
 }
 
 // Tables of the column samples, shared by every strip and filled with the
@@ -228,10 +231,16 @@ StripRow stripRow(int e)
 // bracket of bilinear(), T(row, high) * fx + T(row, low) * (1 - fx).
 void blendColumns(int imageRow, float* __restrict blended)
 {
-    const unsigned char* pixels = displacePixels + 4 * size_t(imageRow) * size_t(displaceWidth);
+    const size_t rowStart = size_t(imageRow) * size_t(displaceWidth);
     float texels[DISPLACE_GRID_MAX + 1];
-    for (int c = 0; c <= DISPLACE_GRID_MAX; ++c)
-        texels[c] = texelValue[pixels[4 * c]];
+    if (displaceRed16) {
+        for (int c = 0; c <= DISPLACE_GRID_MAX; ++c)
+            texels[c] = static_cast<float>(displaceRed16[rowStart + c]) / 65535.0f;
+    } else {
+        const unsigned char* pixels = displacePixels + 4 * rowStart;
+        for (int c = 0; c <= DISPLACE_GRID_MAX; ++c)
+            texels[c] = texelValue[pixels[4 * c]];
+    }
     for (int i = 0; i < GRID_SAMPLES; ++i)
         blended[i] = texels[columnHigh[i]] * columnFraction[i] + texels[columnLow[i]] * columnRest[i];
 }

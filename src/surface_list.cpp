@@ -25,11 +25,12 @@ void buildSurfaceList()
 {
     if (!displacementAvailable()) {
         const int needed = DISPLACE_GRID_MAX + 1;
+        const char* file = displaceFile ? displaceFile : DISPLACE_FILE;
         if (displacePixels)
             std::fprintf(stderr, "%s: %d x %d is smaller than %d x %d; the surface is drawn without relief\n",
-                         DISPLACE_FILE, displaceWidth, displaceHeight, needed, needed);
+                         file, displaceWidth, displaceHeight, needed, needed);
         else
-            std::fprintf(stderr, "%s: not loaded; the surface is drawn without relief\n", DISPLACE_FILE);
+            std::fprintf(stderr, "%s: not loaded; the surface is drawn without relief\n", file);
     }
 
     surfaceList = glGenLists(1);

@@ -1,10 +1,35 @@
-// The images' kept pixels, apart from the GL textures made of them: the
-// surface reads them without GL (export_surface links no GL at all).
+// The images' kept pixels and the files they come from, apart from the GL
+// textures made of them: the surface reads them without GL (export_surface
+// links no GL at all).
 #include "textures.h"
+
+#include <cstring>
+#include <filesystem>
+#include <set>
+#include <string>
 
 PixelBuffer* colorPixels = nullptr;
 PixelBuffer* displacePixels = nullptr;
 PixelBuffer* normalPixels = nullptr;
 
+unsigned short* displaceRed16 = nullptr;
+const char* colorFile = nullptr;
+const char* displaceFile = nullptr;
+
 int displaceWidth = 0;
 int displaceHeight = 0;
+
+const char* chosenImageFile(const char* file)
+{
+    // The names made are kept (a set's strings stay put): they are printed
+    // and reported throughout the run.
+    static std::set<std::string> names;
+    const std::string stem(file, std::strlen(file) - std::strlen(IMAGE_EXTENSIONS[0]));
+    for (const char* extension : IMAGE_EXTENSIONS) {
+        std::error_code error;
+        if (std::filesystem::status(stem + extension, error).type() == std::filesystem::file_type::not_found)
+            continue;
+        return extension == IMAGE_EXTENSIONS[0] ? file : names.insert(stem + extension).first->c_str();
+    }
+    return file;
+}

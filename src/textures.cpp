@@ -8,7 +8,7 @@ unsigned int colorTexture = 0;
 unsigned int displaceTexture = 0;
 unsigned int normalTexture = 0;
 
-void createTexture(unsigned int& textureName, const char* fileName, PixelBuffer*& pixels)
+void createTexture(unsigned int& textureName, const char* fileName, PixelBuffer*& pixels, unsigned short** red16)
 {
     // A file that cannot be read still gets its texture: no data, and the
     // size of the image read before it (0 x 0 when none was). So does an
@@ -16,7 +16,7 @@ void createTexture(unsigned int& textureName, const char* fileName, PixelBuffer*
     // displacement reads them without GL.
     int width = imageWidth;
     int height = imageHeight;
-    pixels = loadTga(fileName);
+    pixels = loadImage(fileName, red16);
     GLint largest = 0;
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largest);
     const bool taken = pixels && imageWidth <= largest && imageHeight <= largest;
@@ -43,10 +43,12 @@ void createTexture(unsigned int& textureName, const char* fileName, PixelBuffer*
 
 void createTextures()
 {
-    createTexture(colorTexture, COLOR_FILE, colorPixels);
-    createTexture(displaceTexture, DISPLACE_FILE, displacePixels);
+    colorFile = colorFile ? colorFile : chosenImageFile(COLOR_FILE);
+    displaceFile = displaceFile ? displaceFile : chosenImageFile(DISPLACE_FILE);
+    createTexture(colorTexture, colorFile, colorPixels);
+    createTexture(displaceTexture, displaceFile, displacePixels, &displaceRed16);
     // Only pixels that were read have a size of their own.
     displaceWidth = displacePixels ? imageWidth : 0;
     displaceHeight = displacePixels ? imageHeight : 0;
-    createTexture(normalTexture, NORMAL_FILE, normalPixels);
+    createTexture(normalTexture, chosenImageFile(NORMAL_FILE), normalPixels);
 }

@@ -33,11 +33,6 @@ constexpr size_t PACKET_PIXELS = 128;
 // Indices are 8 bits, so no more map entries than this can be named.
 constexpr size_t INDICES = 256;
 
-// The most pixels an image may have: 16384 x 16384, 1 GiB as RGBA, the
-// largest texture llvmpipe and most GL implementations take. Without it a
-// small run-length file could claim 65535 x 65535 and cost 17 GB.
-constexpr size_t MOST_PIXELS = size_t(16384) * 16384;
-
 // The console lines go out at once, so a pipe or file gets them even if the
 // program is killed later.
 [[gnu::format(printf, 1, 2)]] void printLine(const char* format, ...)
@@ -49,8 +44,9 @@ constexpr size_t MOST_PIXELS = size_t(16384) * 16384;
     std::fflush(stdout);
 }
 
-// One line "<file>: <reason>" on standard error.
-[[gnu::format(printf, 2, 3)]] void report(const char* name, const char* format, ...)
+}  // namespace
+
+void reportFile(const char* name, const char* format, ...)
 {
     char reason[160];
     va_list args;
@@ -60,6 +56,8 @@ constexpr size_t MOST_PIXELS = size_t(16384) * 16384;
     std::fprintf(stderr, "%s: %s\n", name, reason);
     std::fflush(stderr);
 }
+
+namespace {
 
 unsigned readU16(const unsigned char* at) { return at[0] | unsigned(at[1]) << 8; }
 
@@ -112,7 +110,7 @@ bool convertPixel(const unsigned char* in, const PixelKind& kind, unsigned char*
     } else if (kind.indexed) {
         const size_t index = in[0];
         if (index < kind.first || index - kind.first >= kind.length) {
-            report(name, "colour index %zu is outside the map (entries %zu to %zu)", index, kind.first,
+            reportFile(name, "colour index %zu is outside the map (entries %zu to %zu)", index, kind.first,
                    kind.first + kind.length - 1);
             return false;
         }
@@ -132,7 +130,7 @@ bool decodeRunLength(const unsigned char* in, size_t size, size_t offset, size_t
     size_t at = 0;
     for (size_t n = 0; n < pixels;) {
         if (at == size) {
-            report(name, "run-length data ends at pixel %zu of %zu", n, pixels);
+            reportFile(name, "run-length data ends at pixel %zu of %zu", n, pixels);
             return false;
         }
         const unsigned char head = in[at];
@@ -140,11 +138,11 @@ bool decodeRunLength(const unsigned char* in, size_t size, size_t offset, size_t
         const bool repeated = head & 0x80u;
         const size_t bytes = repeated ? kind.bytes : count * kind.bytes;
         if (count > pixels - n) {
-            report(name, "run-length packet at byte %zu runs past the image", offset + at);
+            reportFile(name, "run-length packet at byte %zu runs past the image", offset + at);
             return false;
         }
         if (bytes > size - at - 1) {
-            report(name, "run-length packet at byte %zu runs past the end of the file", offset + at);
+            reportFile(name, "run-length packet at byte %zu runs past the end of the file", offset + at);
             return false;
         }
         const unsigned char* data = in + at + 1;
@@ -161,11 +159,11 @@ bool decodeRunLength(const unsigned char* in, size_t size, size_t offset, size_t
 bool depthSuits(bool grey, bool indexed, int depth, const char* name)
 {
     if (grey && depth != 8 && depth != 16)
-        report(name, "%d-bit pixels do not suit a grey-scale image (only 8 and 16)", depth);
+        reportFile(name, "%d-bit pixels do not suit a grey-scale image (only 8 and 16)", depth);
     else if (indexed && depth != 8)
-        report(name, "%d-bit indices are not supported (only 8)", depth);
+        reportFile(name, "%d-bit indices are not supported (only 8)", depth);
     else if (!grey && !indexed && depth != 15 && depth != 16 && depth != 24 && depth != 32)
-        report(name, "%d-bit pixels do not suit a true-colour image (only 15, 16, 24 and 32)", depth);
+        reportFile(name, "%d-bit pixels do not suit a true-colour image (only 15, 16, 24 and 32)", depth);
     else
         return true;
     return false;
@@ -176,7 +174,7 @@ bool depthSuits(bool grey, bool indexed, int depth, const char* name)
 PixelBuffer* decodeTga(const unsigned char* data, size_t size, const char* name)
 {
     if (size < HEADER_SIZE) {
-        report(name, "header cut short (%zu of %zu bytes)", size, HEADER_SIZE);
+        reportFile(name, "header cut short (%zu of %zu bytes)", size, HEADER_SIZE);
         return nullptr;
     }
     const size_t idLength = data[0];
@@ -199,7 +197,7 @@ PixelBuffer* decodeTga(const unsigned char* data, size_t size, const char* name)
     kind.grey = type == TYPE_GREY || type == TYPE_RLE_GREY;
     kind.indexed = type == TYPE_COLOUR_MAPPED || type == TYPE_RLE_COLOUR_MAPPED;
     if (!runLength && !kind.grey && !kind.indexed && type != TYPE_TRUE_COLOUR) {
-        report(name, "image type %d is not supported (only 1, 2, 3, 9, 10 and 11)", type);
+        reportFile(name, "image type %d is not supported (only 1, 2, 3, 9, 10 and 11)", type);
         return nullptr;
     }
     if (!depthSuits(kind.grey, kind.indexed, depth, name))
@@ -207,29 +205,29 @@ PixelBuffer* decodeTga(const unsigned char* data, size_t size, const char* name)
     // Every size below fits: at most 65535 x 65535 pixels of 4 bytes.
     const size_t pixels = size_t(width) * size_t(height);
     if (pixels > MOST_PIXELS) {
-        report(name, "%d x %d is more pixels than an image may have (16384 x 16384 in all)", width, height);
+        reportFile(name, "%d x %d is more pixels than an image may have (16384 x 16384 in all)", width, height);
         return nullptr;
     }
     // A true-colour or grey-scale file may still carry a colour map; it is
     // skipped unused.
     if (mapType != 0 && mapType != 1) {
-        report(name, "colour-map type %d is not supported", mapType);
+        reportFile(name, "colour-map type %d is not supported", mapType);
         return nullptr;
     }
     if (kind.indexed && (mapType == 0 || mapLength == 0)) {
-        report(name, "colour-mapped image without a colour map");
+        reportFile(name, "colour-mapped image without a colour map");
         return nullptr;
     }
     if (kind.indexed && mapEntryBits != 15 && mapEntryBits != 16 && mapEntryBits != 24 &&
         mapEntryBits != 32) {
-        report(name, "colour-map entries of %d bits are not supported (only 15, 16, 24 and 32)",
+        reportFile(name, "colour-map entries of %d bits are not supported (only 15, 16, 24 and 32)",
                mapEntryBits);
         return nullptr;
     }
     const size_t mapOffset = HEADER_SIZE + idLength;
     const size_t offset = mapOffset + (mapType == 1 ? mapLength * mapEntryBytes : 0);
     if (offset > size) {
-        report(name, "ID field or colour map cut short (%zu of %zu bytes)", size, offset);
+        reportFile(name, "ID field or colour map cut short (%zu of %zu bytes)", size, offset);
         return nullptr;
     }
     if (kind.indexed) {
@@ -247,18 +245,18 @@ PixelBuffer* decodeTga(const unsigned char* data, size_t size, const char* name)
     // huge image costs nothing; a packet holds at least one pixel's bytes for
     // up to 128 pixels.
     if (!runLength && available < pixels * kind.bytes) {
-        report(name, "pixel data cut short (%zu of %zu bytes)", available, pixels * kind.bytes);
+        reportFile(name, "pixel data cut short (%zu of %zu bytes)", available, pixels * kind.bytes);
         return nullptr;
     }
     const size_t fewestPackets = (pixels + PACKET_PIXELS - 1) / PACKET_PIXELS;
     if (runLength && available < fewestPackets * (1 + kind.bytes)) {
-        report(name, "run-length data cut short (%zu bytes cannot hold %zu pixels)", available, pixels);
+        reportFile(name, "run-length data cut short (%zu bytes cannot hold %zu pixels)", available, pixels);
         return nullptr;
     }
 
     std::unique_ptr<PixelBuffer[]> result(new (std::nothrow) PixelBuffer[pixels * 4]);
     if (!result) {
-        report(name, "not enough memory for %d x %d pixels", width, height);
+        reportFile(name, "not enough memory for %d x %d pixels", width, height);
         return nullptr;
     }
     if (runLength) {
@@ -275,48 +273,57 @@ PixelBuffer* decodeTga(const unsigned char* data, size_t size, const char* name)
     return result.release();
 }
 
-PixelBuffer* loadTga(const char* fileName)
+std::unique_ptr<unsigned char[]> readImageFile(const char* fileName, size_t& size)
 {
     // Looked at before it is opened: opening a FIFO would wait for a writer.
     std::error_code error;
     const std::filesystem::file_status status = std::filesystem::status(fileName, error);
     if (status.type() == std::filesystem::file_type::not_found)
-        return nullptr;  // no such file: passed over silently
+        return {};  // no such file: passed over silently
     if (status.type() == std::filesystem::file_type::none) {
-        report(fileName, "cannot be opened (%s)", error.message().c_str());
-        return nullptr;
+        reportFile(fileName, "cannot be opened (%s)", error.message().c_str());
+        return {};
     }
     if (!std::filesystem::is_regular_file(status)) {
         printLine("[Texture Loading] : %s\n", fileName);
-        report(fileName, "not a regular file");
-        return nullptr;
+        reportFile(fileName, "not a regular file");
+        return {};
     }
     errno = 0;
     std::ifstream file(fileName, std::ios::binary);
     if (!file.good()) {
         // There, but not for us (no read permission): unlike a missing file,
         // that is worth a word.
-        report(fileName, "cannot be opened (%s)", errno ? std::strerror(errno) : "unknown reason");
-        return nullptr;
+        reportFile(fileName, "cannot be opened (%s)", errno ? std::strerror(errno) : "unknown reason");
+        return {};
     }
     printLine("[Texture Loading] : %s\n", fileName);
 
     // The whole file is read into memory, its size known first, and decoded
     // from there.
-    const std::uintmax_t size = std::filesystem::file_size(fileName, error);
-    if (error || size > std::uintmax_t(std::numeric_limits<std::streamsize>::max())) {
-        report(fileName, "cannot be read");
-        return nullptr;
+    const std::uintmax_t length = std::filesystem::file_size(fileName, error);
+    if (error || length > std::uintmax_t(std::numeric_limits<std::streamsize>::max()) ||
+        length > std::numeric_limits<size_t>::max()) {
+        reportFile(fileName, "cannot be read");
+        return {};
     }
-    std::unique_ptr<unsigned char[]> data(new (std::nothrow) unsigned char[size]);
+    std::unique_ptr<unsigned char[]> data(new (std::nothrow) unsigned char[length]);
     if (!data) {
-        report(fileName, "not enough memory to read %ju bytes", size);
-        return nullptr;
+        reportFile(fileName, "not enough memory to read %ju bytes", length);
+        return {};
     }
-    file.read(reinterpret_cast<char*>(data.get()), std::streamsize(size));
-    if (std::uintmax_t(file.gcount()) != size) {
-        report(fileName, "cannot be read");
-        return nullptr;
+    file.read(reinterpret_cast<char*>(data.get()), std::streamsize(length));
+    if (std::uintmax_t(file.gcount()) != length) {
+        reportFile(fileName, "cannot be read");
+        return {};
     }
-    return decodeTga(data.get(), size_t(size), fileName);
+    size = size_t(length);
+    return data;
+}
+
+PixelBuffer* loadTga(const char* fileName)
+{
+    size_t size = 0;
+    const std::unique_ptr<unsigned char[]> data = readImageFile(fileName, size);
+    return data ? decodeTga(data.get(), size, fileName) : nullptr;
 }

@@ -186,6 +186,20 @@ TEST(Export, FilesHoldTheViewersSurface)
     }
     EXPECT_LT(worst[0], 0.2);
     EXPECT_GT(worst[1], 10);
+
+    // 16 bits of height: every position by the formula with T = v / 65535, v
+    // as ImageMagick decodes the PNG (little-endian, turned bottom row first).
+    ASSERT_EQ(runCommand("convert -size 512x512 -depth 16 gradient: -swirl 200 heights.png && " + EXPORT +
+                         "--displacement heights.png deep.ply").status, 0);
+    const std::string v = runCommand("convert heights.png -flip -depth 16 gray:-").out;
+    const Ply deep = readPly(readFile("deep.ply"));
+    ASSERT_EQ(v.size(), 512u * 512 * 2);
+    const auto T = [&v](int row, int col) { return (uint8_t(v[2 * (row * 512 + col)]) + 256 * uint8_t(v[2 * (row * 512 + col) + 1])) / 65535.0f; };
+    for (size_t n = 0; n < GRID_SAMPLES * GRID_SAMPLES; ++n) {
+        const StripVertex expected = expectedVertex(int(n / GRID_SAMPLES), int(n % GRID_SAMPLES), T);
+        wrong += std::memcmp(&deep.vertices[n][0], &expected.x, 12) != 0;
+    }
+    EXPECT_EQ(wrong, 0u) << "positions unlike the formula's for 16-bit heights";
 }
 
 TEST(Export, PicturesGiveEveryVertexTheViewersTexel)

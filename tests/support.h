@@ -4,6 +4,7 @@
 // headers, shell commands with their output, and the viewer's GL window.
 
 #include "sample_images.h"
+#include "surface.h"
 #include "vector3.h"
 
 #include <GL/freeglut.h>
@@ -19,6 +20,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <functional>
 #include <tuple>
 #include <vector>
 
@@ -163,4 +165,25 @@ inline Ply readPly(const std::string& bytes)
     for (size_t k = 0; k < ply.faces.size(); ++k)
         std::memcpy(ply.faces[k].data(), &bytes[faces + 13 * k + 1], 12);
     return ply;
+}
+
+// The vertex of row sample e and column sample i: the patch point moved
+// along the normal by a seventh of the bilinear height at (s, t). The strips
+// compute points and normals by a way of their own, several columns at a
+// time; patchPoint and patchNormal take the plain way.
+// T(row, column) is the texel value 0..1; without it, no relief.
+inline StripVertex expectedVertex(int e, int i, const std::function<float(int, int)>& T)
+{
+    const Vector3 p = patchPoint(e, i), n = patchNormal(e, i);
+    const float s = i / 1024.0f, t = 1.0f - e / 1024.0f;
+    if (!T)
+        return {s, t, n.x, n.y, n.z, p.x, p.y, p.z};
+    const float x = s * 511, y = t * 511;
+    const int col = int(x), row = int(y);
+    const int col1 = col < 511 ? col + 1 : col, row1 = row < 511 ? row + 1 : row;
+    const float fx = x - col, fy = y - row;
+    const float d = (1 - fy) * (T(row, col1) * fx + T(row, col) * (1 - fx)) +
+                    fy * (T(row1, col1) * fx + T(row1, col) * (1 - fx));
+    const float k = d / 7;
+    return {s, t, n.x, n.y, n.z, p.x + k * n.x, p.y + k * n.y, p.z + k * n.z};
 }

@@ -104,9 +104,10 @@ TEST(Viewer, DrawsTheDomeFollowsTheMouseAndPassesOverAFifo)
                     reinterpret_cast<const char*>(pixels.get()), bottomUp.size()) == 0) << line;
     }
     // The sample images are never written over one's own, nor beside them.
+    // The README's PNG and JPEG lie beside the TGAs, which the viewer reads.
     const Outcome samples = runCommand("mv texture/color.tga . && " MAKE_SAMPLES_BINARY "; ls texture; mv color.tga texture");
     EXPECT_EQ(samples.out + samples.err,
-              "displace.tga\nnormal.tga\ntexture/displace.tga: already there, not overwritten\n");
+              "color.jpg\ndisplace.png\ndisplace.tga\nnormal.tga\ntexture/displace.tga: already there, not overwritten\n");
     EXPECT_EQ(readFile("texture/color.tga").substr(2, 1) + readFile("texture/displace.tga").substr(2, 1), "\1\13");
     // A normal image (never drawn) that is a FIFO no one writes: it must not
     // be opened. A left drag down tilts the dome. Ctrl + left then pans 40

@@ -49,8 +49,10 @@ const char* const USAGE =
     "\n"
     "Options:\n"
     "  --displacement FILE   height image (its red channel) of at least\n"
-    "                        512 x 512 (default: texture/displace.tga)\n"
-    "  --color FILE          colour image (default: texture/color.tga)\n"
+    "                        512 x 512 (default: texture/displace.tga, else\n"
+    "                        .png, else .jpg)\n"
+    "  --color FILE          colour image (default: texture/color.tga, else\n"
+    "                        .png, else .jpg)\n"
     "  --normals KIND        the vertex normals written:\n"
     "                        displaced (default): the displaced surface's own,\n"
     "                          from its triangles, each weighted by its area,\n"
@@ -62,9 +64,13 @@ const char* const USAGE =
     "                          outline and the colours\n"
     "  -h, --help            show this text\n"
     "\n"
-    "Both images are TGA files as the viewer reads them: true colour of 15,\n"
-    "16, 24 or 32 bits, grey-scale of 8 bits or of 16 (grey and alpha), or\n"
-    "8-bit colour-mapped; uncompressed or run-length encoded.\n"
+    "Both images are read as the viewer reads them, their kind found from\n"
+    "their content: PNG (grey, grey and alpha, RGB, RGBA or palette; 8 or 16\n"
+    "bits; interlaced or not), JPEG (baseline or progressive, colour or grey;\n"
+    "turned as its EXIF orientation says) or TGA (true colour of 15, 16, 24\n"
+    "or 32 bits, grey-scale of 8 bits or of 16 (grey and alpha), or 8-bit\n"
+    "colour-mapped; uncompressed or run-length encoded). A 16-bit PNG keeps\n"
+    "its 16 bits of height.\n"
     "\n"
     "The files appear only once all are complete. Exit status: 0 when written,\n"
     "1 when the displacement image or a file failed, 2 for bad arguments.\n";
@@ -104,7 +110,7 @@ bool loadDisplacement(const std::string& file)
         report(file, "cannot be opened (%s)", std::strerror(errno));
         return false;
     }
-    displacePixels = loadTga(file.c_str());
+    displacePixels = loadImage(file.c_str(), &displaceRed16);
     if (!displacePixels)
         return false;  // the reader has said why
     displaceWidth = imageWidth;
@@ -126,7 +132,7 @@ std::vector<unsigned char> loadPicture(const std::string& file)
     PixelBuffer* pixels = nullptr;
     if (std::FILE* probe = std::fopen(file.c_str(), "rb")) {
         std::fclose(probe);
-        pixels = loadTga(file.c_str());
+        pixels = loadImage(file.c_str());
     } else {
         report(file, "cannot be opened (%s); the mesh has no texture", std::strerror(errno));
         return {};
@@ -201,8 +207,8 @@ bool exportSurface(const std::string& output, Format format, SurfaceNormals norm
 
 int main(int argc, char** argv)
 {
-    std::string displacement = DISPLACE_FILE;
-    std::string color = COLOR_FILE;
+    std::string displacement = chosenImageFile(DISPLACE_FILE);
+    std::string color = chosenImageFile(COLOR_FILE);
     std::string output;
     SurfaceNormals normals = SurfaceNormals::Displaced;
     for (int n = 1; n < argc; ++n) {

@@ -7,6 +7,7 @@
 #include "output_file.h"
 #include "png_image.h"
 #include "surface.h"
+#include "textures.h"
 #include "viewer.h"
 
 #include <EGL/egl.h>
@@ -53,6 +54,10 @@ const char* const USAGE =
     "                    0,0,10: 10 units behind the eye, as the viewer's)\n"
     "  --turntable N     N pictures (1 to 360), each turned 360/N degrees further\n"
     "                    about the vertical axis, named OUTPUT-00.png, -01 ...\n"
+    "  --color FILE      colour image (default: texture/color.tga, else .png,\n"
+    "                    else .jpg)\n"
+    "  --displacement FILE  height image, as the viewer reads it (default:\n"
+    "                    texture/displace.tga, else .png, else .jpg)\n"
     "  -h, --help        show this text\n"
     "\n"
     "Each file appears once complete; a failure ends a turntable there.\n"
@@ -69,6 +74,8 @@ struct Options {
     int width = 700, height = 700;
     int frames = 0;  // 0: a still, named OUTPUT itself
     std::string output;
+    const char* color = nullptr;  // null: looked up in texture/ as the viewer does
+    const char* displacement = nullptr;
 };
 
 // The whole text as a finite number.
@@ -127,6 +134,9 @@ bool parseOption(const std::string& option, const char* value, Options& o)
             return toCount(w, 1L << 30, o.width) && toCount(h, 1L << 30, o.height);
         });
         needs = "WxH in pixels, such as 1920x1080";
+    } else if (option == "--color" || option == "--displacement") {
+        (option == "--color" ? o.color : o.displacement) = value;
+        valid = true;
     } else {
         valid = toCount(value, MOST_FRAMES, o.frames);
         needs = "a number of frames from 1 to 360";
@@ -147,7 +157,8 @@ int parseArguments(int argc, char** argv, Options& o)
         }
         const bool valued = argument == "--tilt" || argument == "--turn" || argument == "--pan" ||
                             argument == "--distance" || argument == "--size" || argument == "--turntable" ||
-                            argument == "--light" || argument == "--normals";
+                            argument == "--light" || argument == "--normals" || argument == "--color" ||
+                            argument == "--displacement";
         if (valued && n + 1 == argc) {
             std::fprintf(stderr, "%s: %s needs a value (see --help)\n", PROGRAM, argument.c_str());
             return BAD_ARGUMENTS;
@@ -305,6 +316,8 @@ int render(const Options& o)
 
     surfaceNormals = o.normals;
     lightPosition = o.light;
+    colorFile = o.color;
+    displaceFile = o.displacement;
     initScene();
     reshape(o.width, o.height);
     // As the mouse would leave the camera.
