@@ -61,6 +61,7 @@ const char* const USAGE =
     "                        512 x 512 (default: texture/displace.tga)\n"
     "  --color FILE          colour image (default: texture/color.tga)\n"
     "  -h, --help            show this text\n"
+    "  --version             show the version\n"
     "\n"
     "Both images are TGA files as the viewer reads them: true colour of 15,\n"
     "16, 24 or 32 bits, grey-scale of 8 bits or of 16 (grey and alpha), or\n"
@@ -464,6 +465,10 @@ int main(int argc, char** argv)
         const std::string argument = argv[n];
         if (argument == "-h" || argument == "--help") {
             std::fputs(USAGE, stdout);
+            return 0;
+        }
+        if (argument == "--version") {
+            std::printf("%s %s\n", PROGRAM, PROGRAM_VERSION);
             return 0;
         }
         if (argument == "--displacement" || argument == "--color") {
