@@ -54,16 +54,17 @@ make_samples --bogus >/dev/null 2>"$work/errors"
     fail "the samples, a still and an export fail: $(cat "$work/errors")"
 [ "$(identify -format %wx%h still.png 2>/dev/null)" = 700x700 ] || fail "the still is not a 700 x 700 picture"
 [ "$(head -c 3 dome.ply 2>/dev/null)" = ply ] || fail "the export wrote no PLY"
-# The window is titled by the name the viewer was started as.
+# The viewer (the first program) titles its window by the name it was
+# started as.
 xvfb-run -a -s "-screen 0 1024x1024x24" sh -c '
-    viewer >viewer.out 2>&1 &
+    "$1" >viewer.out 2>&1 &
     for second in $(seq 30); do
-        xdotool search --name "^viewer\$" >/dev/null && break
+        xdotool search --name "^$1\$" >/dev/null && break
         sleep 1
     done
-    kill -0 $! && xdotool search --name "^viewer\$" >/dev/null && status=0 || status=1
+    kill -0 $! && xdotool search --name "^$1\$" >/dev/null && status=0 || status=1
     kill $!
-    exit $status' || fail "the viewer opens no window: $(cat viewer.out)"
+    exit $status' sh "${programs%% *}" || fail "the viewer opens no window: $(cat viewer.out)"
 
 # Libraries: ldd's path to the file, dpkg -S's package; a path under /lib may
 # be registered under /usr/lib (merged /usr) or the other way round.
