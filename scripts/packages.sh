@@ -12,9 +12,12 @@ require_packages() {
     apt-get update -qq >&2 && apt-get install -y -qq --no-install-recommends $missing >&2
 }
 
-BUILD_PACKAGES="cmake make g++ pkg-config libgl-dev libglu1-mesa-dev freeglut3-dev libgl1-mesa-dri libpng-dev nlohmann-json3-dev libegl-dev libegl-mesa0 libjpeg62-turbo-dev libexif-dev"
+BUILD_PACKAGES="cmake make g++ pkg-config libgl-dev libglu1-mesa-dev freeglut3-dev libgl1-mesa-dri libpng-dev nlohmann-json3-dev libegl-dev libegl-mesa0 libjpeg62-turbo-dev libexif-dev help2man"
 DISPLAY_PACKAGES="xvfb xauth x11-apps imagemagick"
 TEST_PACKAGES="libgtest-dev assimp-utils xdotool"
+# The Debian package: dpkg-shlibdeps (which CPack finds ELF files with
+# file), and the package check's lintian and man.
+PACKAGE_PACKAGES="dpkg-dev file lintian man-db"
 # GNU time measures the tools' peak memory in scripts/bench-normals.sh.
 BENCH_PACKAGES="libbenchmark-dev time"
 # The sanitizer build uses g++; the fuzz target needs clang and its libFuzzer.

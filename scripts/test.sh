@@ -2,14 +2,17 @@
 # Builds everything and runs every test, then the same tests built with
 # AddressSanitizer and UndefinedBehaviorSanitizer, then fuzzes the image
 # loading for a minute from each kind of seed (TGA, PNG, JPEG), then runs the
-# viewer under Valgrind's memcheck. The GL tests run under Xvfb with Mesa's software renderer, so no display or GPU is
+# viewer under Valgrind's memcheck, then builds the Debian package and checks
+# it (tests/package_test.sh). The GL tests run under Xvfb with Mesa's
+# software renderer, so no display or GPU is
 # needed. Any failure stops the script with a non-zero status, and so does a
-# test run that finds no test; the last line sums up the two test runs.
+# test run that finds no test; the last line sums up the test runs.
 set -eu
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
 
-require_packages $BUILD_PACKAGES $DISPLAY_PACKAGES $TEST_PACKAGES $SANITIZER_PACKAGES $MEMCHECK_PACKAGES
+require_packages $BUILD_PACKAGES $DISPLAY_PACKAGES $TEST_PACKAGES $SANITIZER_PACKAGES $MEMCHECK_PACKAGES \
+    $PACKAGE_PACKAGES
 # Khronos' glTF validator runs on Node; Debian's only where there is no npm.
 command -v npm >/dev/null || require_packages nodejs npm
 
@@ -60,8 +63,12 @@ unset LSAN_OPTIONS UBSAN_OPTIONS
 sh scripts/fuzz.sh 60
 sh scripts/memcheck.sh
 
-# One closing line over the two test runs of this script; each failure has
-# stopped it already.
+# The package, unpacked into a temporary folder; nothing is installed.
+deb=$(sh scripts/package.sh)
+sh tests/package_test.sh "$deb"
+
+# One closing line over the two test runs of this script and the package
+# check; each failure has stopped it already.
 plain=$(passed build)
 sanitized=$(passed build-asan)
-echo "tests: $((plain + sanitized)) passed, 0 failed ($plain plain, $sanitized with the sanitizers)"
+echo "tests: $((plain + sanitized + 1)) passed, 0 failed ($plain plain, $sanitized with the sanitizers, the package check)"

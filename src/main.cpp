@@ -2,8 +2,50 @@
 
 #include <GL/glut.h>
 
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr const char* PROGRAM = "viewer";
+
+const char* const USAGE =
+    "Usage: viewer [GLUT options]\n"
+    "\n"
+    "Shows a displacement-mapped bicubic Bezier dome in a 700 x 700 window that\n"
+    "the mouse turns, pans and zooms. It reads three TGA images from texture/ in\n"
+    "the working folder: color.tga, laid on the dome, displace.tga, whose red\n"
+    "channel pushes the surface out along its normals, and normal.tga;\n"
+    "make_samples writes a set. It prints two lines for each image it opens.\n"
+    "\n"
+    "Mouse:\n"
+    "  left drag          turns: vertical movement tilts, horizontal movement\n"
+    "                     turns about the vertical axis, a degree a pixel\n"
+    "  Ctrl + left drag   pans: the surface follows the pointer\n"
+    "  right drag         zooms: down moves away, up moves closer\n"
+    "Close the window to quit.\n"
+    "\n"
+    "Options:\n"
+    "  --help             show this text\n"
+    "  --version          show the version\n"
+    "Any other argument goes to GLUT, such as -display DISPLAY for the X display.\n";
+
+}  // namespace
+
 int main(int argc, char** argv)
 {
+    // Answered before GLUT sees the command line, so they need no display.
+    for (int n = 1; n < argc; ++n) {
+        if (std::strcmp(argv[n], "--help") == 0) {
+            std::fputs(USAGE, stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[n], "--version") == 0) {
+            std::printf("%s %s\n", PROGRAM, PROGRAM_VERSION);
+            return 0;
+        }
+    }
+
     glutInit(&argc, argv);
     glutInitDisplayMode(GLUT_DOUBLE | GLUT_RGBA | GLUT_DEPTH);
     glutInitWindowSize(700, 700);

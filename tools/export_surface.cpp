@@ -63,6 +63,7 @@ const char* const USAGE =
     "                          which ignore the relief: it shows only in the\n"
     "                          outline and the colours\n"
     "  -h, --help            show this text\n"
+    "  --version             show the version\n"
     "\n"
     "Both images are read as the viewer reads them, their kind found from\n"
     "their content: PNG (grey, grey and alpha, RGB, RGBA or palette; 8 or 16\n"
@@ -215,6 +216,10 @@ int main(int argc, char** argv)
         const std::string argument = argv[n];
         if (argument == "-h" || argument == "--help") {
             std::fputs(USAGE, stdout);
+            return 0;
+        }
+        if (argument == "--version") {
+            std::printf("%s %s\n", PROGRAM, PROGRAM_VERSION);
             return 0;
         }
         if (argument == "--displacement" || argument == "--color") {

@@ -7,9 +7,52 @@
 #include <filesystem>
 #include <string>
 
+namespace {
+
+constexpr const char* PROGRAM = "make_samples";
+
+const char* const USAGE =
+    "Usage: make_samples [FOLDER]\n"
+    "\n"
+    "Writes a matching set of 512 x 512 sample images for the viewer into FOLDER\n"
+    "(default: texture, where the viewer looks), creating it when missing:\n"
+    "color.tga, displace.tga and normal.tga, bumps and a ring coloured by height\n"
+    "with a grid every 64 texels. An image already there is never overwritten.\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help        show this text\n"
+    "  --version         show the version\n"
+    "\n"
+    "Exit status: 0 when written, 1 when a file failed, 2 for bad arguments.\n";
+
+}  // namespace
+
 int main(int argc, char** argv)
 {
-    const std::string folder = argc > 1 ? argv[1] : "texture";
+    std::string folder = "texture";
+    bool named = false;
+    for (int n = 1; n < argc; ++n) {
+        const std::string argument = argv[n];
+        if (argument == "-h" || argument == "--help") {
+            std::fputs(USAGE, stdout);
+            return 0;
+        }
+        if (argument == "--version") {
+            std::printf("%s %s\n", PROGRAM, PROGRAM_VERSION);
+            return 0;
+        }
+        // A folder whose name starts with '-' can still be given as ./-name.
+        const char* wrong = argument.size() > 1 && argument[0] == '-' ? "unknown option %s (see --help)\n"
+                            : named                                  ? "one folder only, not also %s (see --help)\n"
+                                                                     : nullptr;
+        if (wrong) {
+            std::fprintf(stderr, "%s: ", PROGRAM);
+            std::fprintf(stderr, wrong, argument.c_str());
+            return 2;
+        }
+        folder = argument;
+        named = true;
+    }
     std::error_code error;
     std::filesystem::create_directories(folder, error);
     if (error) {

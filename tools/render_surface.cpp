@@ -59,6 +59,7 @@ const char* const USAGE =
     "  --displacement FILE  height image, as the viewer reads it (default:\n"
     "                    texture/displace.tga, else .png, else .jpg)\n"
     "  -h, --help        show this text\n"
+    "  --version         show the version\n"
     "\n"
     "Each file appears once complete; a failure ends a turntable there.\n"
     "Exit status: 0 when written, 1 when GL, the picture or a file failed,\n"
@@ -153,6 +154,10 @@ int parseArguments(int argc, char** argv, Options& o)
         const std::string argument = argv[n];
         if (argument == "-h" || argument == "--help") {
             std::fputs(USAGE, stdout);
+            return WRITTEN;
+        }
+        if (argument == "--version") {
+            std::printf("%s %s\n", PROGRAM, PROGRAM_VERSION);
             return WRITTEN;
         }
         const bool valued = argument == "--tilt" || argument == "--turn" || argument == "--pan" ||
