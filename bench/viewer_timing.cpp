@@ -5,9 +5,9 @@
 // the peak memory figures stay apart; the medians over the runs come out as
 // rows of a Markdown table.
 //
-//     viewer_timing [runs] [frames] [render_surface]      (default 5 runs of 10 frames)
+//     viewer_timing [runs] [frames] [dispdome-render]      (default 5 runs of 10 frames)
 //
-// Given render_surface, each run also times it in the same folder as a
+// Given dispdome-render, each run also times it in the same folder as a
 // whole process: a still, and a turntable of `frames` frames.
 //
 // Needs an X display (Xvfb will do). The working folder is a temporary one
@@ -344,9 +344,9 @@ int main(int argc, char** argv)
                     arrayMb, floor, viewer - (floor - arrayMb));
     }
     if (argc > 3) {
-        std::printf("| render_surface still, 700 x 700 PNG (whole process) | %.0f ms | viewer time to first frame %.0f ms | %.2f x | |\n",
+        std::printf("| dispdome-render still, 700 x 700 PNG (whole process) | %.0f ms | viewer time to first frame %.0f ms | %.2f x | |\n",
                     m("render", "still"), m("viewer", "first"), m("render", "still") / m("viewer", "first"));
-        std::printf("| render_surface turntable, per frame (draw, read back, PNG, write) | %.1f ms | viewer steady frame %.1f ms | %.2f x | |\n",
+        std::printf("| dispdome-render turntable, per frame (draw, read back, PNG, write) | %.1f ms | viewer steady frame %.1f ms | %.2f x | |\n",
                     m("render", "frame"), m("viewer", "frame"), m("render", "frame") / m("viewer", "frame"));
     }
     std::printf("| floor VBO: upload, first frame | %.0f ms, %.0f ms | | | |\n", m("vbo", "compile"),

@@ -1,8 +1,8 @@
 #!/bin/sh
 # Times what the displaced surface's own normals cost, each against its
 # reference in the same run, runs alternating so load from elsewhere falls on
-# both alike: export_surface with the default normals against --normals
-# viewer (wall time and peak memory, /usr/bin/time), and a render_surface
+# both alike: dispdome-export with the default normals against --normals
+# viewer (wall time and peak memory, /usr/bin/time), and a dispdome-render
 # still with --normals displaced against a default still. Prints medians.
 #     sh scripts/bench-normals.sh [runs]      (default 7)
 set -eu
@@ -17,17 +17,17 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 bin="$PWD/build-bench"
 cd "$work"
-"$bin/make_samples" >/dev/null
+"$bin/dispdome-samples" >/dev/null
 
 # One timed run: "<seconds> <peak KB>".
 timed() { /usr/bin/time -f "%e %M" -o time.out "$@" >/dev/null 2>&1 && cat time.out; }
 for run in $(seq "$runs"); do
     for format in ply obj glb; do
-        echo "export-$format-displaced $(timed "$bin/export_surface" dome.$format)"
-        echo "export-$format-viewer $(timed "$bin/export_surface" --normals viewer dome.$format)"
+        echo "export-$format-displaced $(timed "$bin/dispdome-export" dome.$format)"
+        echo "export-$format-viewer $(timed "$bin/dispdome-export" --normals viewer dome.$format)"
     done
-    echo "still-default $(timed "$bin/render_surface" still.png)"
-    echo "still-displaced $(timed "$bin/render_surface" --normals displaced still.png)"
+    echo "still-default $(timed "$bin/dispdome-render" still.png)"
+    echo "still-displaced $(timed "$bin/dispdome-render" --normals displaced still.png)"
 done >runs.txt
 
 median() { grep "^$1 " runs.txt | awk '{ print $'"$2"' }' | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
@@ -40,6 +40,6 @@ for format in ply obj glb; do
     echo "| export .$format, default normals: peak memory | $((m / 1024)) MB | --normals viewer $((n / 1024)) MB | $(((m - n) / 1024)) MB | <= +16 MB |"
 done
 t=$(median still-displaced 2) r=$(median still-default 2)
-echo "| render_surface still, --normals displaced | $t s | default still $r s | $(echo "$t $r" | awk '{ printf "%.2f x", $1 / $2 }') | <= 1.1 x |"
+echo "| dispdome-render still, --normals displaced | $t s | default still $r s | $(echo "$t $r" | awk '{ printf "%.2f x", $1 / $2 }') | <= 1.1 x |"
 echo
 echo "Medians of $runs alternating runs (whole processes, /usr/bin/time)."

@@ -2,7 +2,7 @@
 # Measures the surface evaluation alone (Google Benchmark, one core, no GL),
 # then the viewer's set-up, first frame, steady frame and peak memory against
 # the floor in a real 700 x 700 window (under Xvfb when there is no X
-# display), and render_surface's still and turntable frame beside the
+# display), and dispdome-render's still and turntable frame beside the
 # viewer's, and prints one Markdown table of medians.
 #     sh scripts/bench.sh [runs] [frames]      (default 5 runs, 10 frames)
 set -eu
@@ -23,10 +23,10 @@ micro=$(./build-bench/bench/surface_bench --benchmark_repetitions="$runs" \
 
 echo "viewer_timing: $runs runs of $frames frames" >&2
 if [ -n "${DISPLAY:-}" ]; then
-    timing=$(./build-bench/bench/viewer_timing "$runs" "$frames" "$PWD/build-bench/render_surface")
+    timing=$(./build-bench/bench/viewer_timing "$runs" "$frames" "$PWD/build-bench/dispdome-render")
 else
     timing=$(xvfb-run -a -s "-screen 0 1024x1024x24" ./build-bench/bench/viewer_timing "$runs" "$frames" \
-        "$PWD/build-bench/render_surface")
+        "$PWD/build-bench/dispdome-render")
 fi
 
 echo "| figure | this program | compared with | ratio | target |"

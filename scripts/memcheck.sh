@@ -14,9 +14,9 @@ cmake --build build-memcheck --target viewer make_samples -j "$(nproc)" >/dev/nu
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-./build-memcheck/make_samples "$work/texture" >/dev/null
+./build-memcheck/dispdome-samples "$work/texture" >/dev/null
 log="$PWD/build-memcheck/memcheck.log"
-viewer="$PWD/build-memcheck/viewer"
+viewer="$PWD/build-memcheck/dispdome-viewer"
 supp="$PWD/tests/valgrind.supp"
 
 (cd "$work" && xvfb-run -a -s "-screen 0 1024x1024x24" sh -c '

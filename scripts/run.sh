@@ -13,18 +13,18 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DVIEWER_TESTS=OFF >/dev/null
 cmake --build build --target viewer make_samples -j "$(nproc)" >/dev/null
 
 # The viewer reads its images from texture/ here; without that folder it gets
-# the sample images (make_samples never overwrites a file).
+# the sample images (dispdome-samples never overwrites a file).
 if [ ! -e texture ]; then
-    ./build/make_samples texture >&2
+    ./build/dispdome-samples texture >&2
 fi
 
 if [ -n "${DISPLAY:-}" ]; then
-    exec ./build/viewer "$@"
+    exec ./build/dispdome-viewer "$@"
 fi
 
 screenshot="$PWD/build/screenshot.png"
 xvfb-run -a -s "-screen 0 1024x1024x24" sh -c '
-    ./build/viewer "$@" &
+    ./build/dispdome-viewer "$@" &
     viewer=$!
     sleep 6
     xwd -root -silent | convert xwd:- -crop 700x700+250+250 +repage "'"$screenshot"'"

@@ -2,7 +2,7 @@
 # Remakes docs/screenshot.png (the first view) and docs/screenshot-tilted.png
 # (as after a left drag 40 pixels down, which tilts the dome 40 degrees
 # towards the viewer): the viewer's picture with the sample images, drawn by
-# render_surface with Mesa's software renderer, no display needed. Then the
+# dispdome-render with Mesa's software renderer, no display needed. Then the
 # tilted view under a light from the left (in eye coordinates, level with
 # the dome), once lit with the viewer's normals (docs/screenshot-side-viewer.png)
 # and once with the displaced surface's own (docs/screenshot-side-displaced.png).
@@ -16,10 +16,10 @@ cmake --build build --target render_surface make_samples -j "$(nproc)" >/dev/nul
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-./build/make_samples "$work/texture" >/dev/null
+./build/dispdome-samples "$work/texture" >/dev/null
 mkdir -p docs
 out="$PWD/docs/screenshot"
-render="$PWD/build/render_surface"
+render="$PWD/build/dispdome-render"
 side="--tilt 40 --light -10,2,-8"
 (cd "$work" && "$render" "$out.png" >/dev/null && "$render" --tilt 40 "$out-tilted.png" >/dev/null &&
     "$render" $side "$out-side-viewer.png" >/dev/null &&

@@ -7,16 +7,17 @@
 
 namespace {
 
-constexpr const char* PROGRAM = "viewer";
+constexpr const char* PROGRAM = "dispdome-viewer";
 
 const char* const USAGE =
-    "Usage: viewer [GLUT options]\n"
+    "Usage: dispdome-viewer [GLUT options]\n"
     "\n"
     "Shows a displacement-mapped bicubic Bezier dome in a 700 x 700 window that\n"
-    "the mouse turns, pans and zooms. It reads three TGA images from texture/ in\n"
-    "the working folder: color.tga, laid on the dome, displace.tga, whose red\n"
-    "channel pushes the surface out along its normals, and normal.tga;\n"
-    "make_samples writes a set. It prints two lines for each image it opens.\n"
+    "the mouse turns, pans and zooms. It reads three images from texture/ in\n"
+    "the working folder: color, laid on the dome, displace, whose red channel\n"
+    "pushes the surface out along its normals, and normal; each is NAME.tga,\n"
+    "else NAME.png, else NAME.jpg. dispdome-samples writes a set. It prints two\n"
+    "lines for each image it opens.\n"
     "\n"
     "Mouse:\n"
     "  left drag          turns: vertical movement tilts, horizontal movement\n"

@@ -1,5 +1,5 @@
 // The images' kept pixels and the files they come from, apart from the GL
-// textures made of them: the surface reads them without GL (export_surface
+// textures made of them: the surface reads them without GL (dispdome-export
 // links no GL at all).
 #include "textures.h"
 

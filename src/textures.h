@@ -15,7 +15,7 @@ constexpr const char* IMAGE_EXTENSIONS[] = {".tga", ".png", ".jpg"};
 const char* chosenImageFile(const char* file);
 
 // The colour and displacement images read; null until createTextures looks
-// them up, which it does only when they are still null (render_surface
+// them up, which it does only when they are still null (dispdome-render
 // names its own).
 extern const char* colorFile;
 extern const char* displaceFile;

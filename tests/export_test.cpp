@@ -1,4 +1,4 @@
-// The real export_surface program: its PLY holds the viewer's strips value
+// The real dispdome-export program: its PLY holds the viewer's strips value
 // for value, assimp (a reader not ours) finds the same triangles, extent and
 // texture in its OBJ and glTF, Khronos' validator passes the glTF, the
 // pictures (decoded by ImageMagick) give every vertex the viewer's texel,

@@ -83,7 +83,7 @@ TEST(Gl, StateTexturesListAndCameraAreWhatTheViewerSets)
               "tall.tga: 1 x 20000 is larger than GL takes as a texture here (16384 x 16384)\n");
     EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
 
-    // A frame of export_surface's PLY drawn here from its arrays with the
+    // A frame of dispdome-export's PLY drawn here from its arrays with the
     // window's state, the light (in eye coordinates) and camera set by hand.
     auto drawPly = [](const char* options, const GLfloat light[4], Vector3 pan, float tilt, float turn, int height) {
         const Ply mesh = (runCommand("'" EXPORT_BINARY "' " + std::string(options) + " dome.ply"), readPly(readFile("dome.ply")));
@@ -121,7 +121,7 @@ TEST(Gl, StateTexturesListAndCameraAreWhatTheViewerSets)
     const std::string exported = drawPly("--normals viewer", behind, {-0.3f, 0.5f, -8}, 30, 40, 700);
     EXPECT_EQ(unlike(exported, std::string(list.begin(), list.end()), 0), 0u);
 
-    // render_surface's own normals, light, pan and size against the mesh it
+    // dispdome-render's own normals, light, pan and size against the mesh it
     // exports, drawn here from the PLY with the window's state: the light set
     // in eye coordinates, the camera moved, tilted and turned by hand.
     ASSERT_EQ(runCommand("'" RENDER_BINARY "' --normals displaced --light -8,3,2 --pan 0.3,0.4 --tilt 30 --turn 40 "

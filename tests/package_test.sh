@@ -11,7 +11,7 @@
 # The last line is "package check: PASS" or "package check: FAIL".
 set -u
 deb=$(realpath "$1")
-programs="viewer export_surface render_surface make_samples"
+programs="dispdome-viewer dispdome-export dispdome-render dispdome-samples"
 failures=0
 fail() {
     echo "package check: $*" >&2
@@ -45,12 +45,12 @@ done
 
 # Run as installed: by name from PATH.
 export PATH="$bin:$PATH"
-make_samples --help >/dev/null
-make_samples --bogus >/dev/null 2>"$work/errors"
-[ $? -eq 2 ] && [ "$(cat "$work/errors")" = "make_samples: unknown option --bogus (see --help)" ] ||
-    fail "make_samples takes --bogus: $(cat "$work/errors")"
-[ -z "$(ls -A)" ] || fail "make_samples --help or --bogus wrote $(ls -A)"
-{ make_samples && render_surface still.png && export_surface dome.ply; } >/dev/null 2>"$work/errors" ||
+dispdome-samples --help >/dev/null
+dispdome-samples --bogus >/dev/null 2>"$work/errors"
+[ $? -eq 2 ] && [ "$(cat "$work/errors")" = "dispdome-samples: unknown option --bogus (see --help)" ] ||
+    fail "dispdome-samples takes --bogus: $(cat "$work/errors")"
+[ -z "$(ls -A)" ] || fail "dispdome-samples --help or --bogus wrote $(ls -A)"
+{ dispdome-samples && dispdome-render still.png && dispdome-export dome.ply; } >/dev/null 2>"$work/errors" ||
     fail "the samples, a still and an export fail: $(cat "$work/errors")"
 [ "$(identify -format %wx%h still.png 2>/dev/null)" = 700x700 ] || fail "the still is not a 700 x 700 picture"
 [ "$(head -c 3 dome.ply 2>/dev/null)" = ply ] || fail "the export wrote no PLY"

@@ -1,4 +1,4 @@
-// The real render_surface program, no display needed: its pictures against
+// The real dispdome-render program, no display needed: its pictures against
 // two made once from the sample images and looked at, the relief read from
 // displacement images of other shapes, a turntable through the README's GIF
 // command, and refusals that leave the folder as it was.
@@ -126,17 +126,17 @@ TEST(Render, RefusalsSayWhyAndLeaveTheFolderAsItWas)
     std::filesystem::create_directory("folder.png");
     writeFile("old.png", {'o', 'l', 'd'});
     EXPECT_EQ(refusalsUnlike({
-        {RENDER + "--pan 1 a.png", 2, "render_surface: --pan needs X,Y in scene units, such as 0.5,-1, not '1'\n"},
+        {RENDER + "--pan 1 a.png", 2, "dispdome-render: --pan needs X,Y in scene units, such as 0.5,-1, not '1'\n"},
         {RENDER + "--size 16385x2 a.png", 2,
-         "render_surface: 16385 x 2 is larger than GL draws here (16384 x 16384 at most)\n"},
+         "dispdome-render: 16385 x 2 is larger than GL draws here (16384 x 16384 at most)\n"},
         {RENDER + "--size 2x16385 a.png", 2,
-         "render_surface: 2 x 16385 is larger than GL draws here (16384 x 16384 at most)\n"},
+         "dispdome-render: 2 x 16385 is larger than GL draws here (16384 x 16384 at most)\n"},
         {RENDER + "folder.png", 1, "folder.png: is a directory\n"},
         // Past a file-size limit of 10 KB.
         {"ulimit -f 10; " + RENDER + "old.png", 1, "old.png: cannot be written (File too large)\n"},
         // EGL with no driver at all.
         {"__EGL_VENDOR_LIBRARY_FILENAMES=/dev/null " + RENDER + "a.png", 1,
-         "render_surface: no EGL display: neither Mesa's surfaceless platform nor EGL's default display works "
+         "dispdome-render: no EGL display: neither Mesa's surfaceless platform nor EGL's default display works "
          "(Debian: libegl-mesa0)\n"},
               }), "");
     EXPECT_EQ(readFile("old.png"), "old");

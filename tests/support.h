@@ -149,7 +149,7 @@ inline bool near(Vector3 a, Vector3 b, float tolerance = 1e-5f)
 }
 
 // The vertices (x y z nx ny nz s t, floats) and triangles (a count, then three
-// uint indices) of export_surface's PLY of 1025 x 1025 vertices, after its
+// uint indices) of dispdome-export's PLY of 1025 x 1025 vertices, after its
 // header; little-endian, as this machine.
 struct Ply {
     std::vector<std::array<float, 8>> vertices = std::vector<std::array<float, 8>>(1025 * 1025);

@@ -65,7 +65,7 @@ TEST(Tga, HandMadeFilesAreReadOrRefusedWithTheirReason)
     const Bytes indexed = {0, 1, 9, 2, 0, 2, 0, 15, 0, 0, 0, 0, 3, 0, 1, 0, 8, 0, 0x00, 0x02, 0x01, 0x7c};
     const std::pair<Bytes, std::string> files[] = {
         {mapped + Bytes{'I', 'D', '!', 9, 9, 9, 9, 9, 9, 1, 2, 3, 4, 5, 6, 7, 8}, std::string{3, 2, 1, 4, 7, 6, 5, 8}},
-        {encodeTga(1, 1, Bytes{10, 20, 30}.data()), std::string{10, 20, 30, -1}},  // as make_samples writes
+        {encodeTga(1, 1, Bytes{10, 20, 30}.data()), std::string{10, 20, 30, -1}},  // as dispdome-samples writes
         // Stored top row first (origin bits 10): the rows stay in file order.
         {with(tgaHeader(2, 1, 2, 24), 17, 0x20) + Bytes{1, 2, 3, 4, 5, 6}, std::string{3, 2, 1, -1, 6, 5, 4, -1}},
         {indexed + Bytes{0x81, 3, 0x00, 2}, std::string{-1, 0, 8, -1, -1, 0, 8, -1, 0, -124, 0, -1}},

@@ -122,7 +122,7 @@ TEST(Viewer, DrawsTheDomeFollowsTheMouseAndPassesOverAFifo)
                        "[Texture Loading] : texture/normal.tga\n");
     EXPECT_EQ(run.err, "texture/normal.tga: not a regular file\n");
     EXPECT_NEAR(double(domeStart(pictures[2])) - domeStart(pictures[1]), 34, 5);
-    // render_surface draws the same pictures without a window, pixel for pixel;
+    // dispdome-render draws the same pictures without a window, pixel for pixel;
     // the two 20-pixel pan steps leave 0.399999976 in single precision.
     for (const auto& [options, picture] : {std::pair(" ", pictures[0]), std::pair(" --tilt 40 ", pictures[1]),
                                              std::pair(" --tilt 40 --pan 0.399999976,0 ", pictures[2])}) {

@@ -2,7 +2,7 @@
 // open: every grid sample once, with its normal and texture coordinate, the
 // two triangles per grid cell that the viewer's strips draw, and the colour
 // image as a PNG picture.
-//     export_surface [options] OUTPUT.ply|.obj|.glb
+//     dispdome-export [options] OUTPUT.ply|.obj|.glb
 // Needs no window and no GL: it links the surface arithmetic alone.
 #include "mesh_writers.h"
 #include "output_file.h"
@@ -20,7 +20,7 @@
 
 namespace {
 
-constexpr const char* PROGRAM = "export_surface";
+constexpr const char* PROGRAM = "dispdome-export";
 
 // Exit statuses.
 constexpr int FAILED = 1;
@@ -30,7 +30,7 @@ constexpr int BAD_ARGUMENTS = 2;
 constexpr int PNG_LEVEL = 6;
 
 const char* const USAGE =
-    "Usage: export_surface [--displacement FILE] [--color FILE] [--normals KIND]\n"
+    "Usage: dispdome-export [--displacement FILE] [--color FILE] [--normals KIND]\n"
     "                      OUTPUT.ply|.obj|.glb\n"
     "\n"
     "Writes the displaced surface the viewer draws as a mesh: its 1025 x 1025\n"

@@ -1,5 +1,5 @@
 // Writes the sample colour, displacement and normal images the viewer reads:
-//     make_samples [folder]      (default: texture)
+//     dispdome-samples [folder]      (default: texture)
 // The folder is created when missing; existing images are never overwritten.
 #include "sample_images.h"
 
@@ -9,10 +9,10 @@
 
 namespace {
 
-constexpr const char* PROGRAM = "make_samples";
+constexpr const char* PROGRAM = "dispdome-samples";
 
 const char* const USAGE =
-    "Usage: make_samples [FOLDER]\n"
+    "Usage: dispdome-samples [FOLDER]\n"
     "\n"
     "Writes a matching set of 512 x 512 sample images for the viewer into FOLDER\n"
     "(default: texture, where the viewer looks), creating it when missing:\n"

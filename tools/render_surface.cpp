@@ -1,6 +1,6 @@
 // Draws the viewer's picture without a window and writes it as PNG: a still,
 // or a turntable of frames turned about the vertical axis.
-//     render_surface [options] OUTPUT.png
+//     dispdome-render [options] OUTPUT.png
 // The set-up and the frame are the viewer's own (initScene, reshape,
 // drawFrame); only the GL context differs: EGL with no window, drawing into
 // a pbuffer of the window's kind (8-bit colour, 24-bit depth).
@@ -25,13 +25,13 @@
 
 namespace {
 
-constexpr const char* PROGRAM = "render_surface";
+constexpr const char* PROGRAM = "dispdome-render";
 
 // Exit statuses.
 enum { WRITTEN = 0, FAILED = 1, BAD_ARGUMENTS = 2 };
 
 const char* const USAGE =
-    "Usage: render_surface [options] OUTPUT.png\n"
+    "Usage: dispdome-render [options] OUTPUT.png\n"
     "\n"
     "Draws what the viewer shows, from the images in texture/, without a window,\n"
     "display or GPU, and writes it as an 8-bit RGB PNG.\n"
@@ -48,7 +48,7 @@ const char* const USAGE =
     "  --normals KIND    viewer (default): the viewer's lighting normals, those\n"
     "                    of its smooth normal patch, which leave the relief\n"
     "                    to the outline and the colours; displaced: the\n"
-    "                    displaced surface's own, as export_surface writes\n"
+    "                    displaced surface's own, as dispdome-export writes\n"
     "                    them, so the relief shows in the shading\n"
     "  --light X,Y,Z     the light's position in eye coordinates (default\n"
     "                    0,0,10: 10 units behind the eye, as the viewer's)\n"
