@@ -4,11 +4,11 @@
 # both alike: dispdome-export with the default normals against --normals
 # viewer (wall time and peak memory, /usr/bin/time), and a dispdome-render
 # still with --normals displaced against a default still. Prints medians.
-#     sh scripts/bench-normals.sh [runs]      (default 7)
+#     sh scripts/bench-normals.sh [runs]      (default 15)
 set -eu
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
-runs=${1:-7}
+runs=${1:-15}
 require_packages $BUILD_PACKAGES $BENCH_PACKAGES
 
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DVIEWER_TESTS=OFF >/dev/null
@@ -19,8 +19,15 @@ bin="$PWD/build-bench"
 cd "$work"
 "$bin/dispdome-samples" >/dev/null
 
-# One timed run: "<seconds> <peak KB>".
-timed() { /usr/bin/time -f "%e %M" -o time.out "$@" >/dev/null 2>&1 && cat time.out; }
+# One timed run: "<seconds> <peak KB>". The wall time is taken to the
+# microsecond around the run (GNU time's %e has hundredths only, as coarse
+# as a tenth of an export).
+timed() {
+    start=$(date +%s%N)
+    /usr/bin/time -f "%M" -o time.out "$@" >/dev/null 2>&1
+    end=$(date +%s%N)
+    echo "$(( (end - start) / 1000 )) $(cat time.out)" | awk '{ printf "%.3f %s\n", $1 / 1e6, $2 }'
+}
 for run in $(seq "$runs"); do
     for format in ply obj glb; do
         echo "export-$format-displaced $(timed "$bin/dispdome-export" dome.$format)"
