@@ -1,9 +1,7 @@
+#include "program_info.h"
 #include "viewer.h"
 
 #include <GL/glut.h>
-
-#include <cstdio>
-#include <cstring>
 
 namespace {
 
@@ -36,16 +34,10 @@ const char* const USAGE =
 int main(int argc, char** argv)
 {
     // Answered before GLUT sees the command line, so they need no display.
-    for (int n = 1; n < argc; ++n) {
-        if (std::strcmp(argv[n], "--help") == 0) {
-            std::fputs(USAGE, stdout);
+    // Only these two: -h is not taken, and the rest goes to GLUT.
+    for (int n = 1; n < argc; ++n)
+        if (answersInfo(argv[n], PROGRAM, USAGE, false))
             return 0;
-        }
-        if (std::strcmp(argv[n], "--version") == 0) {
-            std::printf("%s %s\n", PROGRAM, PROGRAM_VERSION);
-            return 0;
-        }
-    }
 
     glutInit(&argc, argv);
     glutInitDisplayMode(GLUT_DOUBLE | GLUT_RGBA | GLUT_DEPTH);

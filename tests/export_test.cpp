@@ -151,7 +151,7 @@ TEST(Export, FilesHoldTheViewersSurface)
     wrong += std::memcmp(corners.data(), surface.faces.data(), corners.size()) != 0;
     EXPECT_EQ(wrong, 0u) << "glTF unlike the PLY";
     // Matte (glTF's default is metal), its picture filtered linearly and
-    // repeated, as the viewer lays it: the values of glTF's specification.
+    // repeated, as the viewer lays it: the numbers glTF gives them.
     const nlohmann::json gltf = nlohmann::json::parse(glb.substr(20, glb.find("BIN") - 24));
     EXPECT_EQ(gltf["materials"][0]["pbrMetallicRoughness"]["metallicFactor"], 0);
     EXPECT_EQ(gltf["samplers"][0].dump(), R"({"magFilter":9729,"minFilter":9729,"wrapS":10497,"wrapT":10497})");

@@ -7,6 +7,7 @@
 #include "mesh_writers.h"
 #include "output_file.h"
 #include "png_image.h"
+#include "program_info.h"
 #include "surface.h"
 #include "textures.h"
 
@@ -214,14 +215,8 @@ int main(int argc, char** argv)
     SurfaceNormals normals = SurfaceNormals::Displaced;
     for (int n = 1; n < argc; ++n) {
         const std::string argument = argv[n];
-        if (argument == "-h" || argument == "--help") {
-            std::fputs(USAGE, stdout);
+        if (answersInfo(argument, PROGRAM, USAGE))
             return 0;
-        }
-        if (argument == "--version") {
-            std::printf("%s %s\n", PROGRAM, PROGRAM_VERSION);
-            return 0;
-        }
         if (argument == "--displacement" || argument == "--color") {
             if (++n == argc) {
                 report(PROGRAM, "%s needs a file name (see --help)", argument.c_str());

@@ -1,6 +1,7 @@
 // Writes the sample colour, displacement and normal images the viewer reads:
 //     dispdome-samples [folder]      (default: texture)
 // The folder is created when missing; existing images are never overwritten.
+#include "program_info.h"
 #include "sample_images.h"
 
 #include <cstdio>
@@ -33,14 +34,8 @@ int main(int argc, char** argv)
     bool named = false;
     for (int n = 1; n < argc; ++n) {
         const std::string argument = argv[n];
-        if (argument == "-h" || argument == "--help") {
-            std::fputs(USAGE, stdout);
+        if (answersInfo(argument, PROGRAM, USAGE))
             return 0;
-        }
-        if (argument == "--version") {
-            std::printf("%s %s\n", PROGRAM, PROGRAM_VERSION);
-            return 0;
-        }
         // A folder whose name starts with '-' can still be given as ./-name.
         const char* wrong = argument.size() > 1 && argument[0] == '-' ? "unknown option %s (see --help)\n"
                             : named                                  ? "one folder only, not also %s (see --help)\n"

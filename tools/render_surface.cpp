@@ -6,6 +6,7 @@
 // a pbuffer of the window's kind (8-bit colour, 24-bit depth).
 #include "output_file.h"
 #include "png_image.h"
+#include "program_info.h"
 #include "surface.h"
 #include "textures.h"
 #include "viewer.h"
@@ -152,14 +153,8 @@ int parseArguments(int argc, char** argv, Options& o)
 {
     for (int n = 1; n < argc; ++n) {
         const std::string argument = argv[n];
-        if (argument == "-h" || argument == "--help") {
-            std::fputs(USAGE, stdout);
+        if (answersInfo(argument, PROGRAM, USAGE))
             return WRITTEN;
-        }
-        if (argument == "--version") {
-            std::printf("%s %s\n", PROGRAM, PROGRAM_VERSION);
-            return WRITTEN;
-        }
         const bool valued = argument == "--tilt" || argument == "--turn" || argument == "--pan" ||
                             argument == "--distance" || argument == "--size" || argument == "--turntable" ||
                             argument == "--light" || argument == "--normals" || argument == "--color" ||
