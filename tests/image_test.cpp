@@ -1,7 +1,8 @@
 // PNG and JPEG of every kind against ImageMagick's decoding of the same
-// file, turned bottom row first; a phone photo's EXIF orientation; and
+// file, turned bottom row first; a photo under each EXIF orientation; and
 // damaged files, each refused in one line (or, for a damage libpng only
-// warns of, read in silence).
+// warns of, read in silence), read where memory is short so that a picture
+// past the ceiling cannot be allocated unnoticed.
 #include "image.h"
 #include "support.h"
 
@@ -126,7 +127,7 @@ TEST(Image, DamagedFilesAreRefusedInOneLine)
         _exit(testing::Test::HasFailure());
     }
     int status = -1;
-    EXPECT_TRUE(waitpid(child, &status, 0) == child && status == 0) << "status " << status << ": see the failures above";
+    EXPECT_TRUE(waitpid(child, &status, 0) == child && status == 0) << "wait status " << status << ": a failure above, or the child died";
 }
 
 }  // namespace
