@@ -1,12 +1,15 @@
 // PNG and JPEG of every kind against ImageMagick's decoding of the same
-// file, turned bottom row first; a phone photo's EXIF orientation; and
+// file, turned bottom row first; a photo under each EXIF orientation; and
 // damaged files, each refused in one line (or, for a damage libpng only
-// warns of, read in silence).
+// warns of, read in silence), read where memory is short so that a picture
+// past the ceiling cannot be allocated unnoticed.
 #include "image.h"
 #include "support.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>  // Required for: crc32(), to make a PNG header that checks out
+
+#include <sys/resource.h>  // Required for: setrlimit(), to bound the child's memory
 
 #include <algorithm>
 #include <memory>
@@ -15,17 +18,19 @@
 namespace {
 
 // What loadImage gives: RGBA (or "refused"), the 16-bit red channel as
-// little-endian bytes (as ImageMagick's raw output here), and its standard error.
-struct Loaded { std::string pixels, red16, err; };
+// little-endian bytes (as ImageMagick's raw output here), its standard output
+// (the size line) and its standard error.
+struct Loaded { std::string pixels, red16, out, err; };
 
 Loaded load(const std::string& path)
 {
     unsigned short* red = nullptr;
+    testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     const std::unique_ptr<PixelBuffer[]> pixels(loadImage(path.c_str(), &red));
     const std::unique_ptr<unsigned short[]> red16(red);
     Loaded loaded = {pixels ? std::string(pixels.get(), pixels.get() + imageWidth * imageHeight * 4) : "refused", "",
-                     testing::internal::GetCapturedStderr()};
+                     testing::internal::GetCapturedStdout(), testing::internal::GetCapturedStderr()};
     for (int n = 0; red && n < imageWidth * imageHeight; ++n)
         loaded.red16 += {char(red[n]), char(red[n] >> 8)};
     return loaded;
@@ -62,17 +67,19 @@ TEST(Image, EachKindIsImageMagicksPictureBottomRowFirst)
         EXPECT_EQ(loaded.err, "") << file;
     }
 
-    // A phone photo held upright: stored turned, with EXIF orientation 6
-    // ("turn right to show"), as ImageMagick's -auto-orient shows it.
-    const std::string jpeg = readFile("baseline.jpg");
+    // A phone photo under each EXIF orientation, as ImageMagick's -auto-orient
+    // shows it; turned a quarter (5 to 8), its size line gives the size shown.
     // APP1: "Exif", a little-endian TIFF header, one IFD of one entry: tag
-    // 0x112, orientation, a short of 6. Put first, as cameras do.
-    const std::string photo = jpeg.substr(0, 2) + std::string("\xff\xe1\0\x22" "Exif\0\0II*\0\x08\0\0\0\x01\0\x12\x01\x03\0"
-                                                          "\x01\0\0\0\x06\0\0\0\0\0\0\0", 36) + jpeg.substr(2);
-    writeFile("photo.jpg", Bytes(photo.begin(), photo.end()));
-    const Loaded turned = load("photo.jpg");
-    EXPECT_EQ(imageWidth * 100 + imageHeight, 17 * 100 + 33);
-    EXPECT_EQ(unlike(turned.pixels, runCommand("convert photo.jpg -auto-orient -flip -depth 8 rgba:-").out, 2), 0u);
+    // 0x112, orientation, a short. Put first, as cameras do.
+    for (char tag = 1; tag <= 8; ++tag) {
+        const std::string jpeg = readFile("baseline.jpg"), photo = jpeg.substr(0, 2) + std::string("\xff\xe1\0\x22" "Exif\0\0II*\0"
+            "\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0", 28) + tag + std::string(7, '\0') + jpeg.substr(2);
+        writeFile("photo.jpg", Bytes(photo.begin(), photo.end()));
+        const Loaded shown = load("photo.jpg");
+        EXPECT_EQ(shown.out.substr(shown.out.find('\n') + 1), tag < 5 ? "width: 33, height: 17\n" : "width: 17, height: 33\n") << int(tag);
+        EXPECT_EQ(imageWidth * 100 + imageHeight, tag < 5 ? 3317 : 1733) << int(tag);
+        EXPECT_EQ(unlike(shown.pixels, runCommand("convert photo.jpg -auto-orient -flip -depth 8 rgba:-").out, 2), 0u) << int(tag);
+    }
 }
 
 TEST(Image, DamagedFilesAreRefusedInOneLine)
@@ -87,6 +94,11 @@ TEST(Image, DamagedFilesAreRefusedInOneLine)
     Bytes huge = bytes(png);
     for (size_t k = 0; k < 12; ++k)  // width and height big-endian, then the CRC of the chunk
         huge[16 + k + k / 8 * 5] = static_cast<unsigned char>((k < 8 ? 100000 : crc32(0, &huge[12], 17)) >> (24 - 8 * (k % 4)));
+    // A JPEG frame (SOF0: length, precision, height, width) claiming 65500 x
+    // 65500 (0xffdc), which libjpeg takes.
+    Bytes tall = bytes(jpeg);
+    for (size_t k = 0, at = jpeg.find("\xff\xc0") + 5; k < 4; ++k)
+        tall[at + k] = k % 2 ? 0xdc : 0xff;
     Bytes badCrc = bytes(png), warned = bytes(png);
     badCrc[32] ^= 1;  // the last byte of IHDR's CRC
     warned[png.find("hello")] = 'j';  // a comment chunk that fails its CRC: libpng warns and skips it
@@ -94,14 +106,28 @@ TEST(Image, DamagedFilesAreRefusedInOneLine)
     const std::pair<Bytes, std::string> files[] = {
         {bytes(png, 0, png.size() / 2), "bad PNG (cut short)"}, {badCrc, "bad PNG (IHDR: CRC error)"}, {Bytes(), "empty file"},
         {huge, "100000 x 100000 is more pixels than an image may have (16384 x 16384 in all)"}, {warned, ""},
+        {tall, "65500 x 65500 is more pixels than an image may have (16384 x 16384 in all)"},
         {bytes(jpeg, 0, jpeg.size() / 2), "bad JPEG (Premature end of JPEG file)"},
         {bytes(jpeg, 0, app0) + Bytes{1, 2, 3} + bytes(jpeg, app0), "bad JPEG (Corrupt JPEG data: 3 extraneous bytes before marker 0xfe)"}};
-    for (const auto& [file, reason] : files) {
-        writeFile("odd", file);
-        const Loaded loaded = load("odd");
-        EXPECT_EQ(loaded.err, reason.empty() ? "" : "odd: " + reason + "\n");
-        EXPECT_TRUE(loaded.pixels == (reason.empty() ? load("image.png").pixels : "refused")) << reason;
+    // Read in a child that may take only 256 MiB more address space than
+    // this process has: there a picture past the ceiling cannot be allocated,
+    // where an overcommitting system would grant it untouched. None is tried.
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    const rlimit limit = {rlim_t(pages) * sysconf(_SC_PAGESIZE) + (256 << 20), RLIM_INFINITY};
+    const pid_t child = fork();
+    if (child == 0) {
+        setrlimit(RLIMIT_AS, &limit);
+        for (const auto& [file, reason] : files) {
+            writeFile("odd", file);
+            const Loaded loaded = load("odd");
+            EXPECT_EQ(loaded.err, reason.empty() ? "" : "odd: " + reason + "\n");
+            EXPECT_TRUE(loaded.pixels == (reason.empty() ? load("image.png").pixels : "refused")) << reason;
+        }
+        _exit(testing::Test::HasFailure());
     }
+    int status = -1;
+    EXPECT_TRUE(waitpid(child, &status, 0) == child && status == 0) << "wait status " << status << ": a failure above, or the child died";
 }
 
 }  // namespace

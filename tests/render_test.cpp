@@ -98,7 +98,8 @@ TEST(Render, APngOrJpegServesWhereNoTgaIsAndATgaThatIsThereWins)
     // The sample images also as PNG (the heights at 16 bits, v * 257, which
     // give the same T = v / 255) and the colour as JPEG: the TGAs are read.
     // Without them the PNGs, which must give the same picture, then the
-    // JPEG. One cut short gives its line and the picture without colour.
+    // JPEG. An empty TGA beside the PNG still wins; it, or a JPEG cut short,
+    // gets its line and the picture is drawn without colour.
     enterTemporaryFolder(true);
     ASSERT_EQ(runCommand("cd texture && convert color.tga -auto-orient color.png && convert color.png color.jpg && "
                          "convert displace.tga -auto-orient -depth 16 displace.png").status, 0);
@@ -112,12 +113,16 @@ TEST(Render, APngOrJpegServesWhereNoTgaIsAndATgaThatIsThereWins)
     EXPECT_EQ(pngOut.rfind("[Texture Loading] : texture/color.png\nwidth: 512, height: 512\n"
                            "[Texture Loading] : texture/displace.png\nwidth: 512, height: 512\n", 0), 0u);
     EXPECT_TRUE(pngPicture == tgaPicture);
-    EXPECT_EQ(std::get<0>(render("texture/color.png")).rfind("[Texture Loading] : texture/color.jpg\nwidth: 512", 0), 0u);
+    writeFile("texture/color.tga", {});
+    const auto [emptyOut, emptyErr, emptyPicture] = render("");
+    EXPECT_EQ(emptyErr, "texture/color.tga: empty file\n");
+    const std::string jpegOut = std::get<0>(render("texture/color.tga texture/color.png"));
+    EXPECT_EQ(jpegOut.rfind("[Texture Loading] : texture/color.jpg\nwidth: 512", 0), 0u);
     const std::string jpeg = readFile("texture/color.jpg");
     writeFile("texture/color.jpg", Bytes(jpeg.begin(), jpeg.begin() + jpeg.size() / 2));
     const auto [cutOut, cutErr, cutPicture] = render("");
     EXPECT_EQ(cutErr, "texture/color.jpg: bad JPEG (Premature end of JPEG file)\n");
-    EXPECT_TRUE(cutPicture == std::get<2>(render("texture/color.jpg")));
+    EXPECT_TRUE(cutPicture == std::get<2>(render("texture/color.jpg")) && emptyPicture == cutPicture);
 }
 
 TEST(Render, RefusalsSayWhyAndLeaveTheFolderAsItWas)
