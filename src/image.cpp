@@ -19,20 +19,6 @@ namespace {
 // The first fatal reason a library gave; its warnings are dropped.
 constexpr size_t REASON_SIZE = 200;
 
-void printSize(int width, int height)
-{
-    std::printf("width: %d, height: %d\n", width, height);
-    std::fflush(stdout);
-}
-
-bool tooLarge(size_t width, size_t height, const char* name)
-{
-    if (width * height <= MOST_PIXELS)  // both under 2^32: no overflow
-        return false;
-    reportFile(name, "%zu x %zu is more pixels than an image may have (16384 x 16384 in all)", width, height);
-    return true;
-}
-
 // 16 bits to 8, rounded to nearest: 65535 gives 255, 128 gives 0, 129 gives 1.
 unsigned char to8(unsigned v) { return static_cast<unsigned char>((v * 255u + 32767u) / 65535u); }
 
@@ -69,8 +55,9 @@ void pngSource(png_structp png, png_bytep out, png_size_t count)
     read->at += count;
 }
 
-// False with a reason (or after its own line, for a size past the ceiling).
-bool readPng(png_structp png, png_infop info, PngRead& read, const char* name, bool& reported)
+// False with a reason in read.reason, or in image's for a size past the
+// ceiling.
+bool readPng(png_structp png, png_infop info, PngRead& read, ImageRead& image)
 {
     if (setjmp(png_jmpbuf(png)))
         return false;
@@ -79,11 +66,11 @@ bool readPng(png_structp png, png_infop info, PngRead& read, const char* name, b
     png_read_info(png, info);
     int depth = 0, colour = 0;
     png_get_IHDR(png, info, &read.width, &read.height, &depth, &colour, nullptr, nullptr, nullptr);
-    printSize(int(read.width), int(read.height));
-    if (tooLarge(read.width, read.height, name)) {
-        reported = true;
+    image.width = int(read.width);
+    image.height = int(read.height);
+    image.sized = true;
+    if (pastCeiling(read.width, read.height, image))
         return false;
-    }
     // Every kind becomes RGBA of 8 or 16 bits: palette and transparency
     // expanded, grey made colour, opaque alpha added where there is none.
     read.wide = depth == 16;
@@ -108,41 +95,38 @@ bool readPng(png_structp png, png_infop info, PngRead& read, const char* name, b
     return true;
 }
 
-PixelBuffer* decodePng(const unsigned char* data, size_t size, const char* name, unsigned short** red16)
+ImageRead decodePng(const unsigned char* data, size_t size, bool wantRed16)
 {
+    ImageRead image;
     PngRead read{data, size};
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &read, pngError, pngWarning);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
-    bool reported = false;
-    const bool decoded = info && readPng(png, info, read, name, reported);
+    const bool decoded = info && readPng(png, info, read, image);
     png_destroy_read_struct(&png, &info, nullptr);
     std::unique_ptr<unsigned char[]> rows(read.rows);
     if (!decoded) {
-        if (!reported)
-            reportFile(name, "bad PNG (%s)", read.reason[0] ? read.reason : "libpng cannot start");
-        return nullptr;
+        if (image.reason.empty())
+            refuse(image, "bad PNG (%s)", read.reason[0] ? read.reason : "libpng cannot start");
+        return image;
     }
     const size_t pixels = size_t(read.width) * read.height;
     if (!read.wide) {
-        imageWidth = int(read.width);
-        imageHeight = int(read.height);
-        return rows.release();
+        image.pixels = std::move(rows);
+        return image;
     }
     std::unique_ptr<PixelBuffer[]> result(new (std::nothrow) PixelBuffer[pixels * 4]);
-    std::unique_ptr<unsigned short[]> red(red16 ? new (std::nothrow) unsigned short[pixels] : nullptr);
-    if (!result || (red16 && !red)) {
-        reportFile(name, "not enough memory for %u x %u pixels", read.width, read.height);
-        return nullptr;
+    std::unique_ptr<unsigned short[]> red(wantRed16 ? new (std::nothrow) unsigned short[pixels] : nullptr);
+    if (!result || (wantRed16 && !red)) {
+        refuse(image, "not enough memory for %u x %u pixels", read.width, read.height);
+        return image;
     }
     for (size_t n = 0; n < pixels * 4; ++n)
         result[n] = to8(unsigned(rows[2 * n]) << 8 | rows[2 * n + 1]);
     for (size_t n = 0; red && n < pixels; ++n)
         red[n] = static_cast<unsigned short>(rows[8 * n] << 8 | rows[8 * n + 1]);
-    if (red16)
-        *red16 = red.release();
-    imageWidth = int(read.width);
-    imageHeight = int(read.height);
-    return result.release();
+    image.pixels = std::move(result);
+    image.red16 = std::move(red);
+    return image;
 }
 
 // ---- JPEG ----
@@ -196,8 +180,10 @@ int exifOrientation(j_decompress_ptr jpeg)
     return 1;
 }
 
+// False with a reason in read.reason, or in image's for a size past the
+// ceiling.
 bool readJpeg(jpeg_decompress_struct& jpeg, JpegRead& read, const unsigned char* data, size_t size,
-              const char* name, int& orientation, bool& reported)
+              int& orientation, ImageRead& image)
 {
     if (setjmp(read.jump))
         return false;
@@ -209,11 +195,11 @@ bool readJpeg(jpeg_decompress_struct& jpeg, JpegRead& read, const unsigned char*
     // Orientations 5 to 8 turn the picture a quarter: shown, it is as wide
     // as the stored one is tall.
     const bool turned = orientation >= 5;
-    printSize(int(turned ? jpeg.image_height : jpeg.image_width), int(turned ? jpeg.image_width : jpeg.image_height));
-    if (tooLarge(jpeg.image_width, jpeg.image_height, name)) {
-        reported = true;
+    image.width = int(turned ? jpeg.image_height : jpeg.image_width);
+    image.height = int(turned ? jpeg.image_width : jpeg.image_height);
+    image.sized = true;
+    if (pastCeiling(jpeg.image_width, jpeg.image_height, image))
         return false;
-    }
     if (jpeg.jpeg_color_space == JCS_CMYK || jpeg.jpeg_color_space == JCS_YCCK) {
         std::snprintf(read.reason, sizeof read.reason, "CMYK is not supported, only grey and colour: "
                                                          "save it as RGB");
@@ -269,8 +255,9 @@ PixelBuffer* orient(const unsigned char* in, size_t width, size_t height, int or
     return out;
 }
 
-PixelBuffer* decodeJpeg(const unsigned char* data, size_t size, const char* name)
+ImageRead decodeJpeg(const unsigned char* data, size_t size)
 {
+    ImageRead image;
     jpeg_decompress_struct jpeg{};
     JpegRead read;
     jpeg.err = jpeg_std_error(&read.errors);
@@ -278,49 +265,44 @@ PixelBuffer* decodeJpeg(const unsigned char* data, size_t size, const char* name
     read.errors.emit_message = jpegMessage;
     read.errors.output_message = jpegSilent;
     int orientation = 1;
-    bool reported = false;
-    const bool decoded = readJpeg(jpeg, read, data, size, name, orientation, reported);
+    const bool decoded = readJpeg(jpeg, read, data, size, orientation, image);
     const size_t width = jpeg.output_width, height = jpeg.output_height;
     jpeg_destroy_decompress(&jpeg);
     std::unique_ptr<unsigned char[]> stored(read.pixels);
     if (!decoded) {
-        if (!reported)
-            reportFile(name, "bad JPEG (%s)", read.reason);
-        return nullptr;
+        if (image.reason.empty())
+            refuse(image, "bad JPEG (%s)", read.reason);
+        return image;
     }
     size_t shownWidth = 0, shownHeight = 0;
-    PixelBuffer* result = orient(stored.get(), width, height, orientation, shownWidth, shownHeight);
-    if (!result) {
-        reportFile(name, "not enough memory for %zu x %zu pixels", width, height);
-        return nullptr;
-    }
-    imageWidth = int(shownWidth);
-    imageHeight = int(shownHeight);
-    return result;
+    image.pixels.reset(orient(stored.get(), width, height, orientation, shownWidth, shownHeight));
+    if (!image.pixels)
+        refuse(image, "not enough memory for %zu x %zu pixels", width, height);
+    return image;
 }
 
 }  // namespace
 
+ImageRead readImage(const unsigned char* data, size_t size, bool wantRed16)
+{
+    if (size >= 8 && std::memcmp(data, "\x89PNG\r\n\x1a\n", 8) == 0)
+        return decodePng(data, size, wantRed16);
+    if (size >= 3 && data[0] == 0xff && data[1] == 0xd8 && data[2] == 0xff)
+        return decodeJpeg(data, size);
+    if (size > 0)
+        return decodeTga(data, size);
+    ImageRead empty;
+    refuse(empty, "empty file");
+    return empty;
+}
+
 PixelBuffer* decodeImage(const unsigned char* data, size_t size, const char* name, unsigned short** red16)
 {
-    if (red16)
-        *red16 = nullptr;
-    if (size == 0) {
-        reportFile(name, "empty file");
-        return nullptr;
-    }
-    if (size >= 8 && std::memcmp(data, "\x89PNG\r\n\x1a\n", 8) == 0)
-        return decodePng(data, size, name, red16);
-    if (size >= 3 && data[0] == 0xff && data[1] == 0xd8 && data[2] == 0xff)
-        return decodeJpeg(data, size, name);
-    return decodeTga(data, size, name);
+    ImageRead image = readImage(data, size, red16 != nullptr);
+    return reportImage(name, image, red16);
 }
 
 PixelBuffer* loadImage(const char* fileName, unsigned short** red16)
 {
-    if (red16)
-        *red16 = nullptr;
-    size_t size = 0;
-    const std::unique_ptr<unsigned char[]> data = readImageFile(fileName, size);
-    return data ? decodeImage(data.get(), size, fileName, red16) : nullptr;
+    return loadWith(readImage, fileName, red16);
 }

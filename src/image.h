@@ -23,3 +23,6 @@ PixelBuffer* loadImage(const char* fileName, unsigned short** red16 = nullptr);
 // The same on a whole file in memory; name stands for the file in the lines.
 PixelBuffer* decodeImage(const unsigned char* data, size_t size, const char* name,
                          unsigned short** red16 = nullptr);
+
+// The decoding alone, printing nothing: what decodeImage reports.
+ImageRead readImage(const unsigned char* data, size_t size, bool wantRed16);

@@ -33,6 +33,9 @@ constexpr size_t PACKET_PIXELS = 128;
 // Indices are 8 bits, so no more map entries than this can be named.
 constexpr size_t INDICES = 256;
 
+// The longest reason a refusal line carries; longer ones are cut.
+constexpr size_t REASON_SIZE = 160;
+
 // The console lines go out at once, so a pipe or file gets them even if the
 // program is killed later.
 [[gnu::format(printf, 1, 2)]] void printLine(const char* format, ...)
@@ -43,21 +46,6 @@ constexpr size_t INDICES = 256;
     va_end(args);
     std::fflush(stdout);
 }
-
-}  // namespace
-
-void reportFile(const char* name, const char* format, ...)
-{
-    char reason[160];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(reason, sizeof reason, format, args);
-    va_end(args);
-    std::fprintf(stderr, "%s: %s\n", name, reason);
-    std::fflush(stderr);
-}
-
-namespace {
 
 unsigned readU16(const unsigned char* at) { return at[0] | unsigned(at[1]) << 8; }
 
@@ -101,8 +89,8 @@ struct PixelKind {
     unsigned char map[4 * INDICES] = {};
 };
 
-// One file pixel to RGBA; an index outside the map is reported and gives false.
-bool convertPixel(const unsigned char* in, const PixelKind& kind, unsigned char* out, const char* name)
+// One file pixel to RGBA; an index outside the map refuses the image.
+bool convertPixel(const unsigned char* in, const PixelKind& kind, unsigned char* out, ImageRead& image)
 {
     if (kind.grey) {
         out[0] = out[1] = out[2] = in[0];
@@ -110,7 +98,7 @@ bool convertPixel(const unsigned char* in, const PixelKind& kind, unsigned char*
     } else if (kind.indexed) {
         const size_t index = in[0];
         if (index < kind.first || index - kind.first >= kind.length) {
-            reportFile(name, "colour index %zu is outside the map (entries %zu to %zu)", index, kind.first,
+            refuse(image, "colour index %zu is outside the map (entries %zu to %zu)", index, kind.first,
                    kind.first + kind.length - 1);
             return false;
         }
@@ -125,12 +113,12 @@ bool convertPixel(const unsigned char* in, const PixelKind& kind, unsigned char*
 // into exactly pixels RGBA pixels. Packets may cross rows but not the end of
 // the image or of the data.
 bool decodeRunLength(const unsigned char* in, size_t size, size_t offset, size_t pixels,
-                     const PixelKind& kind, unsigned char* out, const char* name)
+                     const PixelKind& kind, unsigned char* out, ImageRead& image)
 {
     size_t at = 0;
     for (size_t n = 0; n < pixels;) {
         if (at == size) {
-            reportFile(name, "run-length data ends at pixel %zu of %zu", n, pixels);
+            refuse(image, "run-length data ends at pixel %zu of %zu", n, pixels);
             return false;
         }
         const unsigned char head = in[at];
@@ -138,16 +126,16 @@ bool decodeRunLength(const unsigned char* in, size_t size, size_t offset, size_t
         const bool repeated = head & 0x80u;
         const size_t bytes = repeated ? kind.bytes : count * kind.bytes;
         if (count > pixels - n) {
-            reportFile(name, "run-length packet at byte %zu runs past the image", offset + at);
+            refuse(image, "run-length packet at byte %zu runs past the image", offset + at);
             return false;
         }
         if (bytes > size - at - 1) {
-            reportFile(name, "run-length packet at byte %zu runs past the end of the file", offset + at);
+            refuse(image, "run-length packet at byte %zu runs past the end of the file", offset + at);
             return false;
         }
         const unsigned char* data = in + at + 1;
         for (size_t k = 0; k < count; ++k, ++n) {
-            if (!convertPixel(repeated ? data : data + k * kind.bytes, kind, out + 4 * n, name))
+            if (!convertPixel(repeated ? data : data + k * kind.bytes, kind, out + 4 * n, image))
                 return false;
         }
         at += 1 + bytes;
@@ -156,27 +144,32 @@ bool decodeRunLength(const unsigned char* in, size_t size, size_t offset, size_t
 }
 
 // Whether pixels of depth bits suit the image type; if not, says why.
-bool depthSuits(bool grey, bool indexed, int depth, const char* name)
+bool depthSuits(bool grey, bool indexed, int depth, ImageRead& image)
 {
     if (grey && depth != 8 && depth != 16)
-        reportFile(name, "%d-bit pixels do not suit a grey-scale image (only 8 and 16)", depth);
+        refuse(image, "%d-bit pixels do not suit a grey-scale image (only 8 and 16)", depth);
     else if (indexed && depth != 8)
-        reportFile(name, "%d-bit indices are not supported (only 8)", depth);
+        refuse(image, "%d-bit indices are not supported (only 8)", depth);
     else if (!grey && !indexed && depth != 15 && depth != 16 && depth != 24 && depth != 32)
-        reportFile(name, "%d-bit pixels do not suit a true-colour image (only 15, 16, 24 and 32)", depth);
+        refuse(image, "%d-bit pixels do not suit a true-colour image (only 15, 16, 24 and 32)", depth);
     else
         return true;
     return false;
 }
 
-}  // namespace
+// What the header says of the pixels: their kind, whether they are
+// run-length encoded, how many there are and where they start.
+struct TgaLayout {
+    PixelKind kind;
+    bool runLength = false;
+    size_t pixels = 0;
+    size_t offset = 0;
+};
 
-PixelBuffer* decodeTga(const unsigned char* data, size_t size, const char* name)
+// The fields of a complete header, in the order they are checked; false
+// once one is refused.
+bool readLayout(const unsigned char* data, size_t size, TgaLayout& tga, ImageRead& image)
 {
-    if (size < HEADER_SIZE) {
-        reportFile(name, "header cut short (%zu of %zu bytes)", size, HEADER_SIZE);
-        return nullptr;
-    }
     const size_t idLength = data[0];
     const int mapType = data[1];
     const int type = data[2];
@@ -184,51 +177,36 @@ PixelBuffer* decodeTga(const unsigned char* data, size_t size, const char* name)
     const size_t mapLength = readU16(data + 5);
     const int mapEntryBits = data[7];
     const size_t mapEntryBytes = (mapEntryBits + 7u) / 8;
-    const int width = int(readU16(data + 12));
-    const int height = int(readU16(data + 14));
     const int depth = data[16];
-    // Bit 5 of the descriptor (data[17]) says which row comes first; the rows
-    // are kept in file order all the same.
-    printLine("width: %d, height: %d\n", width, height);
-
-    const bool runLength =
-        type == TYPE_RLE_COLOUR_MAPPED || type == TYPE_RLE_TRUE_COLOUR || type == TYPE_RLE_GREY;
-    PixelKind kind;
+    PixelKind& kind = tga.kind;
+    tga.runLength = type == TYPE_RLE_COLOUR_MAPPED || type == TYPE_RLE_TRUE_COLOUR || type == TYPE_RLE_GREY;
     kind.grey = type == TYPE_GREY || type == TYPE_RLE_GREY;
     kind.indexed = type == TYPE_COLOUR_MAPPED || type == TYPE_RLE_COLOUR_MAPPED;
-    if (!runLength && !kind.grey && !kind.indexed && type != TYPE_TRUE_COLOUR) {
-        reportFile(name, "image type %d is not supported (only 1, 2, 3, 9, 10 and 11)", type);
-        return nullptr;
+    if (!tga.runLength && !kind.grey && !kind.indexed && type != TYPE_TRUE_COLOUR) {
+        refuse(image, "image type %d is not supported (only 1, 2, 3, 9, 10 and 11)", type);
+        return false;
     }
-    if (!depthSuits(kind.grey, kind.indexed, depth, name))
-        return nullptr;
-    // Every size below fits: at most 65535 x 65535 pixels of 4 bytes.
-    const size_t pixels = size_t(width) * size_t(height);
-    if (pixels > MOST_PIXELS) {
-        reportFile(name, "%d x %d is more pixels than an image may have (16384 x 16384 in all)", width, height);
-        return nullptr;
-    }
+    if (!depthSuits(kind.grey, kind.indexed, depth, image) || pastCeiling(image.width, image.height, image))
+        return false;
     // A true-colour or grey-scale file may still carry a colour map; it is
     // skipped unused.
     if (mapType != 0 && mapType != 1) {
-        reportFile(name, "colour-map type %d is not supported", mapType);
-        return nullptr;
+        refuse(image, "colour-map type %d is not supported", mapType);
+        return false;
     }
     if (kind.indexed && (mapType == 0 || mapLength == 0)) {
-        reportFile(name, "colour-mapped image without a colour map");
-        return nullptr;
+        refuse(image, "colour-mapped image without a colour map");
+        return false;
     }
-    if (kind.indexed && mapEntryBits != 15 && mapEntryBits != 16 && mapEntryBits != 24 &&
-        mapEntryBits != 32) {
-        reportFile(name, "colour-map entries of %d bits are not supported (only 15, 16, 24 and 32)",
-               mapEntryBits);
-        return nullptr;
+    if (kind.indexed && mapEntryBits != 15 && mapEntryBits != 16 && mapEntryBits != 24 && mapEntryBits != 32) {
+        refuse(image, "colour-map entries of %d bits are not supported (only 15, 16, 24 and 32)", mapEntryBits);
+        return false;
     }
     const size_t mapOffset = HEADER_SIZE + idLength;
-    const size_t offset = mapOffset + (mapType == 1 ? mapLength * mapEntryBytes : 0);
-    if (offset > size) {
-        reportFile(name, "ID field or colour map cut short (%zu of %zu bytes)", size, offset);
-        return nullptr;
+    tga.offset = mapOffset + (mapType == 1 ? mapLength * mapEntryBytes : 0);
+    if (tga.offset > size) {
+        refuse(image, "ID field or colour map cut short (%zu of %zu bytes)", size, tga.offset);
+        return false;
     }
     if (kind.indexed) {
         // Converted once, and only the entries an 8-bit index can name.
@@ -237,43 +215,89 @@ PixelBuffer* decodeTga(const unsigned char* data, size_t size, const char* name)
         for (size_t index = mapFirst, k = 0; index < INDICES && k < mapLength; ++index, ++k)
             convertColour(data + mapOffset + k * mapEntryBytes, mapEntryBytes, kind.map + 4 * index);
     }
-
     kind.bytes = (size_t(depth) + 7) / 8;
-    const unsigned char* in = data + offset;
-    const size_t available = size - offset;
-    // Checked against the file before allocating, so a short file claiming a
-    // huge image costs nothing; a packet holds at least one pixel's bytes for
-    // up to 128 pixels.
-    if (!runLength && available < pixels * kind.bytes) {
-        reportFile(name, "pixel data cut short (%zu of %zu bytes)", available, pixels * kind.bytes);
-        return nullptr;
-    }
-    const size_t fewestPackets = (pixels + PACKET_PIXELS - 1) / PACKET_PIXELS;
-    if (runLength && available < fewestPackets * (1 + kind.bytes)) {
-        reportFile(name, "run-length data cut short (%zu bytes cannot hold %zu pixels)", available, pixels);
-        return nullptr;
-    }
-
-    std::unique_ptr<PixelBuffer[]> result(new (std::nothrow) PixelBuffer[pixels * 4]);
-    if (!result) {
-        reportFile(name, "not enough memory for %d x %d pixels", width, height);
-        return nullptr;
-    }
-    if (runLength) {
-        if (!decodeRunLength(in, available, offset, pixels, kind, result.get(), name))
-            return nullptr;
-    } else {
-        for (size_t n = 0; n < pixels; ++n) {
-            if (!convertPixel(in + n * kind.bytes, kind, &result[4 * n], name))
-                return nullptr;
-        }
-    }
-    imageWidth = width;
-    imageHeight = height;
-    return result.release();
+    // Every size fits: at most 65535 x 65535 pixels of 4 bytes.
+    tga.pixels = size_t(image.width) * size_t(image.height);
+    return true;
 }
 
-std::unique_ptr<unsigned char[]> readImageFile(const char* fileName, size_t& size)
+// Whether the available bytes after the header can hold the pixels it
+// claims: checked before allocating, so a short file claiming a huge image
+// costs nothing. Uncompressed pixels take exactly their bytes; a run-length
+// packet of 1 + p bytes (p those of one pixel) gives at most 128 pixels.
+bool holdsPixels(size_t available, const TgaLayout& tga, ImageRead& image)
+{
+    if (!tga.runLength && available < tga.pixels * tga.kind.bytes) {
+        refuse(image, "pixel data cut short (%zu of %zu bytes)", available, tga.pixels * tga.kind.bytes);
+        return false;
+    }
+    const size_t fewestPackets = (tga.pixels + PACKET_PIXELS - 1) / PACKET_PIXELS;
+    if (tga.runLength && available < fewestPackets * (1 + tga.kind.bytes)) {
+        refuse(image, "run-length data cut short (%zu bytes cannot hold %zu pixels)", available, tga.pixels);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void refuse(ImageRead& image, const char* format, ...)
+{
+    char reason[REASON_SIZE];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(reason, sizeof reason, format, args);
+    va_end(args);
+    image.reason = reason;
+}
+
+bool pastCeiling(size_t width, size_t height, ImageRead& image)
+{
+    if (width * height <= MOST_PIXELS)  // both under 2^32: no overflow
+        return false;
+    refuse(image, "%zu x %zu is more pixels than an image may have (%d x %d in all)", width, height,
+           MOST_PIXELS_SIDE, MOST_PIXELS_SIDE);
+    return true;
+}
+
+ImageRead decodeTga(const unsigned char* data, size_t size)
+{
+    ImageRead image;
+    if (size < HEADER_SIZE) {
+        refuse(image, "header cut short (%zu of %zu bytes)", size, HEADER_SIZE);
+        return image;
+    }
+    // Bit 5 of the descriptor (data[17]) says which row comes first; the rows
+    // are kept in file order all the same.
+    image.width = int(readU16(data + 12));
+    image.height = int(readU16(data + 14));
+    image.sized = true;
+    TgaLayout tga;
+    if (!readLayout(data, size, tga, image) || !holdsPixels(size - tga.offset, tga, image))
+        return image;
+    std::unique_ptr<PixelBuffer[]> pixels(new (std::nothrow) PixelBuffer[tga.pixels * 4]);
+    if (!pixels) {
+        refuse(image, "not enough memory for %d x %d pixels", image.width, image.height);
+        return image;
+    }
+    const unsigned char* in = data + tga.offset;
+    if (tga.runLength) {
+        if (!decodeRunLength(in, size - tga.offset, tga.offset, tga.pixels, tga.kind, pixels.get(), image))
+            return image;
+    } else {
+        for (size_t n = 0; n < tga.pixels; ++n)
+            if (!convertPixel(in + n * tga.kind.bytes, tga.kind, &pixels[4 * n], image))
+                return image;
+    }
+    image.pixels = std::move(pixels);
+    return image;
+}
+
+namespace {
+
+// The whole of an image file; sets size. Null when there is no such file,
+// when it is not a regular file or cannot be read (image says why).
+std::unique_ptr<unsigned char[]> readImageFile(const char* fileName, size_t& size, ImageRead& image)
 {
     // Looked at before it is opened: opening a FIFO would wait for a writer.
     std::error_code error;
@@ -281,12 +305,12 @@ std::unique_ptr<unsigned char[]> readImageFile(const char* fileName, size_t& siz
     if (status.type() == std::filesystem::file_type::not_found)
         return {};  // no such file: passed over silently
     if (status.type() == std::filesystem::file_type::none) {
-        reportFile(fileName, "cannot be opened (%s)", error.message().c_str());
+        refuse(image, "cannot be opened (%s)", error.message().c_str());
         return {};
     }
     if (!std::filesystem::is_regular_file(status)) {
-        printLine("[Texture Loading] : %s\n", fileName);
-        reportFile(fileName, "not a regular file");
+        image.opened = true;
+        refuse(image, "not a regular file");
         return {};
     }
     errno = 0;
@@ -294,36 +318,70 @@ std::unique_ptr<unsigned char[]> readImageFile(const char* fileName, size_t& siz
     if (!file.good()) {
         // There, but not for us (no read permission): unlike a missing file,
         // that is worth a word.
-        reportFile(fileName, "cannot be opened (%s)", errno ? std::strerror(errno) : "unknown reason");
+        refuse(image, "cannot be opened (%s)", errno ? std::strerror(errno) : "unknown reason");
         return {};
     }
-    printLine("[Texture Loading] : %s\n", fileName);
+    image.opened = true;
 
     // The whole file is read into memory, its size known first, and decoded
     // from there.
     const std::uintmax_t length = std::filesystem::file_size(fileName, error);
     if (error || length > std::uintmax_t(std::numeric_limits<std::streamsize>::max()) ||
         length > std::numeric_limits<size_t>::max()) {
-        reportFile(fileName, "cannot be read");
+        refuse(image, "cannot be read");
         return {};
     }
     std::unique_ptr<unsigned char[]> data(new (std::nothrow) unsigned char[length]);
     if (!data) {
-        reportFile(fileName, "not enough memory to read %ju bytes", length);
+        refuse(image, "not enough memory to read %ju bytes", length);
         return {};
     }
     file.read(reinterpret_cast<char*>(data.get()), std::streamsize(length));
     if (std::uintmax_t(file.gcount()) != length) {
-        reportFile(fileName, "cannot be read");
+        refuse(image, "cannot be read");
         return {};
     }
     size = size_t(length);
     return data;
 }
 
+}  // namespace
+
+PixelBuffer* reportImage(const char* name, ImageRead& image, unsigned short** red16)
+{
+    if (image.opened)
+        printLine("[Texture Loading] : %s\n", name);
+    if (image.sized)
+        printLine("width: %d, height: %d\n", image.width, image.height);
+    if (red16)
+        *red16 = nullptr;
+    if (!image.pixels) {
+        if (!image.reason.empty()) {
+            std::fprintf(stderr, "%s: %s\n", name, image.reason.c_str());
+            std::fflush(stderr);
+        }
+        return nullptr;
+    }
+    imageWidth = image.width;
+    imageHeight = image.height;
+    if (red16)
+        *red16 = image.red16.release();
+    return image.pixels.release();
+}
+
+PixelBuffer* loadWith(ImageDecoder decode, const char* fileName, unsigned short** red16)
+{
+    ImageRead image;
+    size_t size = 0;
+    if (const std::unique_ptr<unsigned char[]> data = readImageFile(fileName, size, image)) {
+        image = decode(data.get(), size, red16 != nullptr);
+        image.opened = true;
+    }
+    return reportImage(fileName, image, red16);
+}
+
 PixelBuffer* loadTga(const char* fileName)
 {
-    size_t size = 0;
-    const std::unique_ptr<unsigned char[]> data = readImageFile(fileName, size);
-    return data ? decodeTga(data.get(), size, fileName) : nullptr;
+    return loadWith([](const unsigned char* data, size_t size, bool) { return decodeTga(data, size); }, fileName,
+                    nullptr);
 }

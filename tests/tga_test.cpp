@@ -99,8 +99,14 @@ TEST(Tga, HandMadeFilesAreReadOrRefusedWithTheirReason)
     for (const auto& [bytes, result] : files) {
         writeFile("odd.tga", bytes);
         imageWidth = imageHeight = 7;
+        testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
         const std::string pixels = load("odd.tga"), err = testing::internal::GetCapturedStderr();
+        // The size line comes as soon as the header is whole, even for a
+        // file refused later.
+        const std::string size = bytes.size() < 18 ? "" : "width: " + std::to_string(bytes[12] + 256 * bytes[13]) +
+                                 ", height: " + std::to_string(bytes[14] + 256 * bytes[15]) + "\n";
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "[Texture Loading] : odd.tga\n" + size) << result;
         const bool refused = pixels == "refused";
         EXPECT_EQ(refused ? err : pixels, refused ? "odd.tga: " + result + "\n" : result);
         EXPECT_TRUE(!refused || imageWidth * imageHeight == 49) << result;
