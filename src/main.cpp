@@ -41,8 +41,8 @@ int main(int argc, char** argv)
 
     glutInit(&argc, argv);
     glutInitDisplayMode(GLUT_DOUBLE | GLUT_RGBA | GLUT_DEPTH);
-    glutInitWindowSize(700, 700);
-    glutInitWindowPosition(250, 250);
+    glutInitWindowSize(WINDOW_WIDTH, WINDOW_HEIGHT);
+    glutInitWindowPosition(WINDOW_X, WINDOW_Y);
     glutCreateWindow(argv[0]);
 
     initScene();

@@ -12,23 +12,6 @@ SurfaceNormals surfaceNormals = SurfaceNormals::Viewer;
 
 namespace {
 
-Vector3 operator+(Vector3 a, Vector3 b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
-Vector3 operator-(Vector3 a, Vector3 b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-Vector3 operator*(float k, Vector3 a) { return {k * a.x, k * a.y, k * a.z}; }
-
-float dot(Vector3 a, Vector3 b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-
-Vector3 cross(Vector3 a, Vector3 b)
-{
-    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
-
-Vector3 normalise(Vector3 a)
-{
-    const float length = std::sqrt(a.x * a.x + a.y * a.y + a.z * a.z);
-    return {a.x / length, a.y / length, a.z / length};
-}
-
 // Weighted sum of n points, accumulated from index 0 upward in single
 // precision; every run over the same weights gives the same bits.
 template <int N>
@@ -101,6 +84,31 @@ bool displacementAvailable()
            displaceHeight > DISPLACE_GRID_MAX;
 }
 
+bool loadDisplacement(const char* file)
+{
+    unsigned short* red16 = nullptr;
+    PixelBuffer* pixels = loadImage(file, &red16);
+    useDisplacement(pixels, pixels ? imageWidth : 0, pixels ? imageHeight : 0, red16);
+    return pixels != nullptr;
+}
+
+void useDisplacement(unsigned char* pixels, int width, int height, unsigned short* red16)
+{
+    displacePixels = pixels;
+    displaceWidth = width;
+    displaceHeight = height;
+    displaceRed16 = red16;
+}
+
+std::string missingRelief()
+{
+    if (!displacePixels)
+        return "not loaded";
+    const std::string needed = std::to_string(DISPLACE_GRID_MAX + 1);
+    return std::to_string(displaceWidth) + " x " + std::to_string(displaceHeight) + " is smaller than " + needed +
+           " x " + needed;
+}
+
 float sampleDisplacement(float u, float v) { return bilinear(texelSpan(v), texelSpan(u)); }
 
 void buildBasisTables()
@@ -145,6 +153,13 @@ void buildControlNet()
     for (int r = 0; r < 4; ++r)
         for (int c = 0; c < 4; ++c)
             controlNet[r][c] = {position[c], height[r][c], position[r]};
+}
+
+void buildSurfaceTables()
+{
+    buildBasisTables();
+    buildControlNet();
+    buildNormalNet();
 }
 
 void buildNormalNet()

@@ -112,15 +112,10 @@ bool loadDisplacement(const std::string& file)
         report(file, "cannot be opened (%s)", std::strerror(errno));
         return false;
     }
-    displacePixels = loadImage(file.c_str(), &displaceRed16);
-    if (!displacePixels)
+    if (!loadDisplacement(file.c_str()))
         return false;  // the reader has said why
-    displaceWidth = imageWidth;
-    displaceHeight = imageHeight;
     if (!displacementAvailable()) {
-        const int needed = DISPLACE_GRID_MAX + 1;
-        report(file, "%d x %d is smaller than %d x %d; there is no relief to export", displaceWidth,
-               displaceHeight, needed, needed);
+        report(file, "%s; there is no relief to export", missingRelief().c_str());
         return false;
     }
     return true;
@@ -256,9 +251,7 @@ int main(int argc, char** argv)
         return BAD_ARGUMENTS;
     }
 
-    buildBasisTables();
-    buildControlNet();
-    buildNormalNet();
+    buildSurfaceTables();
     if (!loadDisplacement(displacement))
         return FAILED;
     const std::vector<unsigned char> png = loadPicture(color);
