@@ -192,10 +192,7 @@ Figures measureBufferFloor(int frames)
     auto frame = [] {
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
         glLoadIdentity();
-        glTranslatef(-cameraOffset.x, -cameraOffset.y, -cameraOffset.z);
-        glRotatef(cameraAngles.x, 1.0f, 0.0f, 0.0f);
-        glRotatef(cameraAngles.y, 0.0f, 1.0f, 0.0f);
-        glRotatef(cameraAngles.z, 0.0f, 0.0f, 1.0f);
+        applyCamera();
         glBindTexture(GL_TEXTURE_2D, colorTexture);
         drawStrips();
         glutSwapBuffers();

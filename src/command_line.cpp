@@ -50,6 +50,21 @@ int noOutputGiven(const char* program)
     return STATUS_BAD_ARGUMENTS;
 }
 
+int takeName(const char* program, const char* usage, const std::string& argument, std::string& name,
+             const char* noun, bool seeHelp)
+{
+    if (answersInfo(argument, program, usage))
+        return STATUS_WRITTEN;
+    if (isOption(argument))
+        return unknownOption(program, argument);
+    if (!name.empty()) {
+        report(program, "one %s only, not also %s%s", noun, argument.c_str(), seeHelp ? " (see --help)" : "");
+        return STATUS_BAD_ARGUMENTS;
+    }
+    name = argument;
+    return -1;
+}
+
 bool isOption(const std::string& argument) { return argument.size() > 1 && argument[0] == '-'; }
 
 bool hasSuffix(const std::string& name, const char* suffix)

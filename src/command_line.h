@@ -33,6 +33,14 @@ int needsValue(const char* program, const std::string& option, const std::string
 // "no output file given (see --help)"
 int noOutputGiven(const char* program);
 
+// What the tools make of an argument that is none of their own options:
+// --help or --version answered (STATUS_WRITTEN), another option refused,
+// a second name refused with "one <noun> only, not also <argument>" (and
+// " (see --help)" where seeHelp), else the argument taken as name, which is
+// empty until then. -1 to go on, else the exit status.
+int takeName(const char* program, const char* usage, const std::string& argument, std::string& name,
+             const char* noun, bool seeHelp);
+
 // True for an option: '-' and more ("-" alone names standard input or a file).
 bool isOption(const std::string& argument);
 

@@ -65,12 +65,16 @@ void drawFrame()
     const GLfloat position[4] = {lightPosition.x, lightPosition.y, lightPosition.z, 1.0f};
     glLightfv(GL_LIGHT0, GL_POSITION, position);
 
+    applyCamera();
+    glCallList(surfaceList);
+}
+
+void applyCamera()
+{
     glTranslatef(-cameraOffset.x, -cameraOffset.y, -cameraOffset.z);
     glRotatef(cameraAngles.x, 1.0f, 0.0f, 0.0f);
     glRotatef(cameraAngles.y, 0.0f, 1.0f, 0.0f);
     glRotatef(cameraAngles.z, 0.0f, 0.0f, 1.0f);
-
-    glCallList(surfaceList);
 }
 
 void display()

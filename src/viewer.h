@@ -49,6 +49,8 @@ void setFixedState();
 // transform and the surface list. The window's display callback and the
 // offscreen renderer both draw with it.
 void drawFrame();
+// The camera transform, onto the current matrix.
+void applyCamera();
 
 // GLUT callbacks. display() draws a frame and swaps the buffers.
 void display();

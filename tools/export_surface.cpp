@@ -204,8 +204,6 @@ int parseArguments(int argc, char** argv, Options& o)
 {
     for (int n = 1; n < argc; ++n) {
         const std::string argument = argv[n];
-        if (answersInfo(argument, PROGRAM, USAGE))
-            return STATUS_WRITTEN;
         if (argument == "--displacement" || argument == "--color") {
             if (++n == argc)
                 return needsValue(PROGRAM, argument, "a file name (see --help)");
@@ -215,13 +213,8 @@ int parseArguments(int argc, char** argv, Options& o)
             if (kind != "displaced" && kind != "viewer")
                 return needsValue(PROGRAM, argument, "displaced or viewer, not '" + kind + "' (see --help)");
             o.normals = kind == "viewer" ? SurfaceNormals::Viewer : SurfaceNormals::Displaced;
-        } else if (isOption(argument)) {
-            return unknownOption(PROGRAM, argument);
-        } else if (!o.output.empty()) {
-            report(PROGRAM, "one output file only, not also %s (see --help)", argument.c_str());
-            return STATUS_BAD_ARGUMENTS;
-        } else {
-            o.output = argument;
+        } else if (const int status = takeName(PROGRAM, USAGE, argument, o.output, "output file", true); status >= 0) {
+            return status;
         }
     }
     if (o.output.empty())

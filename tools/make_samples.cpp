@@ -30,22 +30,13 @@ const char* const USAGE =
 
 int main(int argc, char** argv)
 {
-    std::string folder = "texture";
-    bool named = false;
-    for (int n = 1; n < argc; ++n) {
-        const std::string argument = argv[n];
-        if (answersInfo(argument, PROGRAM, USAGE))
-            return STATUS_WRITTEN;
-        // A folder whose name starts with '-' can still be given as ./-name.
-        if (isOption(argument))
-            return unknownOption(PROGRAM, argument);
-        if (named) {
-            report(PROGRAM, "one folder only, not also %s (see --help)", argument.c_str());
-            return STATUS_BAD_ARGUMENTS;
-        }
-        folder = argument;
-        named = true;
-    }
+    std::string folder;
+    // A folder whose name starts with '-' can still be given as ./-name.
+    for (int n = 1; n < argc; ++n)
+        if (const int status = takeName(PROGRAM, USAGE, argv[n], folder, "folder", true); status >= 0)
+            return status;
+    if (argc == 1)
+        folder = "texture";
     std::error_code error;
     std::filesystem::create_directories(folder, error);
     if (error) {

@@ -212,18 +212,17 @@ std::string glbJson(const GlbLayout& at, const std::vector<StripVertex>& grid, s
 void putGlbBinary(OutputFile& out, const GlbLayout& at, const std::vector<StripVertex>& grid,
                   const std::vector<unsigned char>& png)
 {
-    for (const StripVertex& v : grid) {
+    auto putVector = [&out](Vector3 a) {
         RecordWriter record(out, 12);
-        for (float value : {v.x, v.y, v.z})
-            record.f32(value);
-    }
+        record.f32(a.x);
+        record.f32(a.y);
+        record.f32(a.z);
+    };
+    for (const StripVertex& v : grid)
+        putVector({v.x, v.y, v.z});
     // glTF wants unit normals; the viewer's are not.
-    for (const StripVertex& v : grid) {
-        const Vector3 n = normalise({v.nx, v.ny, v.nz});
-        RecordWriter record(out, 12);
-        for (float value : {n.x, n.y, n.z})
-            record.f32(value);
-    }
+    for (const StripVertex& v : grid)
+        putVector(normalise({v.nx, v.ny, v.nz}));
     // glTF's v runs down the image: the picture's top row is v = 0.
     for (const StripVertex& v : grid) {
         RecordWriter record(out, 8);

@@ -145,8 +145,6 @@ int parseArguments(int argc, char** argv, Options& o)
 {
     for (int n = 1; n < argc; ++n) {
         const std::string argument = argv[n];
-        if (answersInfo(argument, PROGRAM, USAGE))
-            return STATUS_WRITTEN;
         const bool valued = argument == "--tilt" || argument == "--turn" || argument == "--pan" ||
                             argument == "--distance" || argument == "--size" || argument == "--turntable" ||
                             argument == "--light" || argument == "--normals" || argument == "--color" ||
@@ -157,18 +155,13 @@ int parseArguments(int argc, char** argv, Options& o)
             return STATUS_BAD_ARGUMENTS;
         if (valued)
             continue;
-        if (isOption(argument))
-            return unknownOption(PROGRAM, argument);
-        if (!o.output.empty()) {
-            report(PROGRAM, "one output file only, not also %s", argument.c_str());
-            return STATUS_BAD_ARGUMENTS;
-        }
+        if (const int status = takeName(PROGRAM, USAGE, argument, o.output, "output file", false); status >= 0)
+            return status;
         // A name before the extension: a turntable's frames go between.
-        if (argument.size() <= 4 || !hasSuffix(argument, ".png")) {
-            report(PROGRAM, "%s: the output's name must end in .png", argument.c_str());
+        if (o.output.size() <= 4 || !hasSuffix(o.output, ".png")) {
+            report(PROGRAM, "%s: the output's name must end in .png", o.output.c_str());
             return STATUS_BAD_ARGUMENTS;
         }
-        o.output = argument;
     }
     if (o.output.empty())
         return noOutputGiven(PROGRAM);
