@@ -13,6 +13,7 @@
 #include <csignal>
 #include <memory>
 #include <sstream>
+#include <tuple>
 #include <utility>
 
 namespace {
@@ -21,6 +22,7 @@ namespace {
 // (no window manager runs).
 std::string grab()
 {
+    EXPECT_EQ(std::make_tuple(WINDOW_WIDTH, WINDOW_HEIGHT, WINDOW_X, WINDOW_Y), std::make_tuple(700, 700, 250, 250));
     const std::string at = std::to_string(WINDOW_WIDTH) + "x" + std::to_string(WINDOW_HEIGHT) + "+" +
                            std::to_string(WINDOW_X) + "+" + std::to_string(WINDOW_Y);
     return runCommand("import -window root -crop " + at + " -depth 8 rgb:-").out;
