@@ -10,6 +10,7 @@ namespace {
 TEST(CommandLine, RefusalsSayWhyWithTheirStatus)
 {
     enterTemporaryFolder(false);
+    writeFile("wide.tga", tgaHeader(2, 600, 256, 24) + Bytes(600 * 256 * 3, 200));
     const std::string exporter = "'" EXPORT_BINARY "' ", render = "'" RENDER_BINARY "' ";
     const std::string samples = "'" MAKE_SAMPLES_BINARY "' ", viewer = "'" VIEWER_BINARY "' ";
     EXPECT_EQ(refusalsUnlike({
@@ -17,6 +18,8 @@ TEST(CommandLine, RefusalsSayWhyWithTheirStatus)
         {exporter + "a.ply --color", 2, "dispdome-export: --color needs a file name (see --help)\n"},
         {exporter + "a.ply.txt", 2, "a.ply.txt: unknown extension: the name must end in .ply, .obj or .glb\n"},
         {exporter, 2, "dispdome-export: no output file given (see --help)\n"},
+        {exporter + "--displacement wide.tga a.ply", 1,
+         "wide.tga: 600 x 256 is smaller than 512 x 512; there is no relief to export\n"},
         // A name in capitals is taken: the run ends only at the missing image.
         {exporter + "--displacement none.tga A.PLY", 1, "none.tga: cannot be opened (No such file or directory)\n"},
         {render + "a.png --turn", 2, "dispdome-render: --turn needs a value (see --help)\n"},
