@@ -93,16 +93,16 @@ double frameTime(int frames, Frame frame)
     return median(times);
 }
 
-// Once the list is recorded: memory so far, the first frame (counted from
-// the start of set-up) and the steady frame, then memory with frames drawn.
-void firstAndSteadyFrames(Figures& f, Clock::time_point start, int frames)
+// Once set up: memory so far, the first frame (counted from the start of
+// set-up) and the steady frame, then memory with frames drawn.
+template <typename Frame>
+void firstAndSteadyFrames(Figures& f, Clock::time_point start, int frames, Frame frame)
 {
     f["setupMemory"] = peakResidentMb();
-    reshape(WINDOW_WIDTH, WINDOW_HEIGHT);
-    display();
+    frame();
     glFinish();
     f["first"] = millisecondsSince(start);
-    f["frame"] = frameTime(frames, display);
+    f["frame"] = frameTime(frames, frame);
     f["memory"] = peakResidentMb();
 }
 
@@ -121,7 +121,8 @@ Figures measureViewer(int frames)
         f[std::string(step.name) + "Cpu"] = threadMilliseconds() - cpu;
         f[step.name] = millisecondsSince(stepStart);
     }
-    firstAndSteadyFrames(f, start, frames);
+    reshape(WINDOW_WIDTH, WINDOW_HEIGHT);  // as GLUT calls it before the first frame
+    firstAndSteadyFrames(f, start, frames, display);
     return f;
 }
 
@@ -162,7 +163,8 @@ Figures measureListFloor(int frames)
     glFinish();
     f["compileCpu"] = threadMilliseconds() - cpu;
     f["compile"] = millisecondsSince(start);
-    firstAndSteadyFrames(f, start, frames);
+    reshape(WINDOW_WIDTH, WINDOW_HEIGHT);  // as GLUT calls it before the first frame
+    firstAndSteadyFrames(f, start, frames, display);
     return f;
 }
 
@@ -188,7 +190,6 @@ Figures measureBufferFloor(int frames)
     glInterleavedArrays(GL_T2F_N3F_V3F, 0, nullptr);
     glFinish();
     f["compile"] = millisecondsSince(start);
-    f["setupMemory"] = peakResidentMb();
     auto frame = [] {
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
         glLoadIdentity();
@@ -197,11 +198,7 @@ Figures measureBufferFloor(int frames)
         drawStrips();
         glutSwapBuffers();
     };
-    frame();
-    glFinish();
-    f["first"] = millisecondsSince(start);
-    f["frame"] = frameTime(frames, frame);
-    f["memory"] = peakResidentMb();
+    firstAndSteadyFrames(f, start, frames, frame);
     return f;
 }
 

@@ -186,22 +186,26 @@ void buildNormalNet()
     normalNet[1][1] = 0.5f * edges - 0.25f * corners;
 }
 
-void patchRowCurve(int e, Vector3 row[4])
+namespace {
+
+// A net of N x N reduced to the N points of row sample e: each column's
+// weighted sum.
+template <int N>
+void rowCurve(const Vector3 (&net)[N][N], const float (&basis)[N][GRID_SAMPLES], int e, Vector3 row[N])
 {
-    for (int c = 0; c < 4; ++c) {
-        const Vector3 column[4] = {controlNet[0][c], controlNet[1][c], controlNet[2][c],
-                                   controlNet[3][c]};
-        row[c] = weightedSum(cubicBasis, e, column);
+    for (int c = 0; c < N; ++c) {
+        Vector3 column[N];
+        for (int r = 0; r < N; ++r)
+            column[r] = net[r][c];
+        row[c] = weightedSum(basis, e, column);
     }
 }
 
-void normalRowCurve(int e, Vector3 row[3])
-{
-    for (int c = 0; c < 3; ++c) {
-        const Vector3 column[3] = {normalNet[0][c], normalNet[1][c], normalNet[2][c]};
-        row[c] = weightedSum(quadraticBasis, e, column);
-    }
-}
+}  // namespace
+
+void patchRowCurve(int e, Vector3 row[4]) { rowCurve(controlNet, cubicBasis, e, row); }
+
+void normalRowCurve(int e, Vector3 row[3]) { rowCurve(normalNet, quadraticBasis, e, row); }
 
 Vector3 rowCurvePoint(const Vector3 row[4], int i) { return weightedSum(cubicBasis, i, row); }
 

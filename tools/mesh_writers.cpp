@@ -14,20 +14,30 @@
 
 namespace {
 
-// Every triangle's three vertex indices, little-endian uint32; in PLY each
-// after its count, 3.
-void putTriangles(OutputFile& out, bool counted)
+// put(corner) for every triangle of the strips in turn, corner its three
+// vertex indices.
+template <typename Put>
+void eachTriangle(Put put)
 {
     for (int e = 0; e < GRID_STEPS; ++e)
         for (int k = 0; k < TRIANGLES_PER_STRIP; ++k) {
             std::uint32_t corner[3];
             stripTriangle(e, k, corner);
-            RecordWriter record(out, 13);
-            if (counted)
-                record.byte(3);
-            for (std::uint32_t index : corner)
-                record.u32(index);
+            put(corner);
         }
+}
+
+// Every triangle's three vertex indices, little-endian uint32; in PLY each
+// after its count, 3.
+void putTriangles(OutputFile& out, bool counted)
+{
+    eachTriangle([&](const std::uint32_t corner[3]) {
+        RecordWriter record(out, 13);
+        if (counted)
+            record.byte(3);
+        for (int c = 0; c < 3; ++c)
+            record.u32(corner[c]);
+    });
 }
 
 // A line of a keyword and floats, each written in the fewest digits that read
@@ -87,24 +97,21 @@ void writeObj(OutputFile& out, const std::vector<StripVertex>& grid, const std::
         putFloatLine(out, "vn", {v.nx, v.ny, v.nz});
     }
     // Vertex, texture coordinate and normal share one index, counted from 1.
-    for (int e = 0; e < GRID_STEPS; ++e)
-        for (int k = 0; k < TRIANGLES_PER_STRIP; ++k) {
-            std::uint32_t corner[3];
-            stripTriangle(e, k, corner);
-            RecordWriter line(out, 128);
-            line.byte('f');
-            for (std::uint32_t index : corner) {
-                char number[16];
-                const size_t length = size_t(std::to_chars(number, number + 16, index + 1).ptr - number);
-                line.byte(' ');
-                for (int part = 0; part < 3; ++part) {
-                    if (part > 0)
-                        line.byte('/');
-                    line.bytes(number, length);
-                }
+    eachTriangle([&](const std::uint32_t corner[3]) {
+        RecordWriter line(out, 128);
+        line.byte('f');
+        for (int c = 0; c < 3; ++c) {
+            char number[16];
+            const size_t length = size_t(std::to_chars(number, number + 16, corner[c] + 1).ptr - number);
+            line.byte(' ');
+            for (int part = 0; part < 3; ++part) {
+                if (part > 0)
+                    line.byte('/');
+                line.bytes(number, length);
             }
-            line.byte('\n');
         }
+        line.byte('\n');
+    });
 }
 
 // One matte material, white (as the viewer lights the dome without texture)
