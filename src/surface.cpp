@@ -155,13 +155,6 @@ void buildControlNet()
             controlNet[r][c] = {position[c], height[r][c], position[r]};
 }
 
-void buildSurfaceTables()
-{
-    buildBasisTables();
-    buildControlNet();
-    buildNormalNet();
-}
-
 void buildNormalNet()
 {
     // Corners: the patch's own unit normal, from the end differences of the
@@ -184,6 +177,13 @@ void buildNormalNet()
     const Vector3 edges = normalNet[0][1] + normalNet[1][0] + normalNet[1][2] + normalNet[2][1];
     const Vector3 corners = normalNet[0][0] + normalNet[0][2] + normalNet[2][0] + normalNet[2][2];
     normalNet[1][1] = 0.5f * edges - 0.25f * corners;
+}
+
+void buildSurfaceTables()
+{
+    buildBasisTables();
+    buildControlNet();
+    buildNormalNet();
 }
 
 namespace {
