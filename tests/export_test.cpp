@@ -91,12 +91,8 @@ TEST(Export, FilesHoldTheViewersSurface)
 {
     // The sample images, and the viewer's surface on them.
     enterTemporaryFolder(true);
-    buildBasisTables();
-    buildControlNet();
-    buildNormalNet();
-    displacePixels = loadTga(DISPLACE_FILE);
-    displaceWidth = imageWidth;
-    displaceHeight = imageHeight;
+    buildSurfaceTables();
+    loadDisplacement(DISPLACE_FILE);
     // assimp's count of triangles, extent and texture (embedded in the glTF).
     std::vector<std::string> info;
     for (const std::string file : {"dome.ply", "dome.obj", "dome.glb"}) {
