@@ -4,9 +4,13 @@
 // command, and refusals that leave the folder as it was.
 #include "support.h"
 
+#include <EGL/egl.h>
+#include <EGL/eglext.h>
+#include <GL/gl.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <sstream>
 #include <tuple>
 
 namespace {
@@ -18,6 +22,67 @@ const std::string TEXTURE_LINES = "[Texture Loading] : texture/color.tga\nwidth:
 
 // A PNG's pixels as ImageMagick decodes them: RGB, top row first.
 std::string pixels(const std::string& png) { return runCommand("convert '" + png + "' -depth 8 rgb:-").out; }
+
+// What dispdome-render meets here: the renderer of Mesa's surfaceless EGL
+// display, the largest picture GL draws (its renderbuffers and viewport)
+// and the widest pbuffer EGL says it makes. Asked in a child process, so that no
+// GL driver stays loaded in this one.
+struct Limits {
+    std::string renderer;
+    GLint width = 0, height = 0;
+    EGLint pbufferWidth = 0;
+};
+
+void askEgl(int out)
+{
+    auto platformDisplay = reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(
+        eglGetProcAddress("eglGetPlatformDisplayEXT"));
+    const EGLDisplay display = platformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
+    const EGLint wanted[] = {EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT, EGL_SURFACE_TYPE, EGL_PBUFFER_BIT, EGL_RED_SIZE, 8,
+                             EGL_DEPTH_SIZE, 24, EGL_NONE};
+    const EGLint onePixel[] = {EGL_WIDTH, 1, EGL_HEIGHT, 1, EGL_NONE};
+    EGLConfig config = nullptr;
+    EGLint count = 0;
+    if (!eglInitialize(display, nullptr, nullptr) || !eglBindAPI(EGL_OPENGL_API) ||
+        !eglChooseConfig(display, wanted, &config, 1, &count) || count == 0)
+        return;
+    const EGLSurface surface = eglCreatePbufferSurface(display, config, onePixel);
+    if (!eglMakeCurrent(display, surface, surface, eglCreateContext(display, config, EGL_NO_CONTEXT, nullptr)))
+        return;
+    GLint renderbuffer = 0, viewport[2] = {0, 0};
+    EGLint pbuffer = 0;
+    glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &renderbuffer);
+    glGetIntegerv(GL_MAX_VIEWPORT_DIMS, viewport);
+    eglGetConfigAttrib(display, config, EGL_MAX_PBUFFER_WIDTH, &pbuffer);
+    const std::string answer = std::string(reinterpret_cast<const char*>(glGetString(GL_RENDERER))) + "\n" +
+                               std::to_string(std::min(renderbuffer, viewport[0])) + " " +
+                               std::to_string(std::min(renderbuffer, viewport[1])) + " " +
+                               std::to_string(pbuffer) + "\n";
+    (void)!write(out, answer.data(), answer.size());
+}
+
+Limits eglLimits()
+{
+    int pipe[2];
+    if (::pipe(pipe) != 0)
+        return {};
+    if (fork() == 0) {
+        askEgl(pipe[1]);
+        _exit(0);
+    }
+    close(pipe[1]);
+    std::string answer;
+    char buffer[256];
+    for (ssize_t got; (got = read(pipe[0], buffer, sizeof buffer)) > 0;)
+        answer.append(buffer, size_t(got));
+    close(pipe[0]);
+    wait(nullptr);
+    Limits limits;
+    std::istringstream words(answer);
+    std::getline(words, limits.renderer);
+    words >> limits.width >> limits.height >> limits.pbufferWidth;
+    return limits;
+}
 
 // How far a's colours lie from b's on average over b's surface (not white),
 // in levels: the largest of the three channels' mean signed differences.
@@ -42,6 +107,10 @@ TEST(Render, PicturesAreTheViewersAndReadTheReliefByItsOwnWidth)
     // test or texture mode changes tens of thousands. Rounding goes either
     // way and cancels out in the mean colour, which a fainter light moves by
     // a level or more.
+    // The reference pictures are llvmpipe's; the tests' environment pins it
+    // for EGL, whatever GPU the machine has.
+    const std::string renderer = eglLimits().renderer;
+    EXPECT_NE(renderer.find("llvmpipe"), std::string::npos) << renderer;
     enterTemporaryFolder(true);
     const std::pair<std::string, std::string> views[] = {{"", "render_first.png"},
                                                          {"--tilt 20 --turn 160 --distance 3.5 ", "render_turned.png"}};
@@ -122,15 +191,19 @@ TEST(Render, APngOrJpegServesWhereNoTgaIsAndATgaThatIsThereWins)
 
 TEST(Render, RefusalsSayWhyAndLeaveTheFolderAsItWas)
 {
+    // A picture a pixel wider or taller than GL draws here, as GL says.
+    const Limits gl = eglLimits();
+    ASSERT_GT(gl.width * gl.height, 0) << "no EGL display";
+    const std::string wide = std::to_string(gl.width + 1), tall = std::to_string(gl.height + 1),
+                      most = " is larger than GL draws here (" + std::to_string(gl.width) + " x " +
+                             std::to_string(gl.height) + " at most)\n";
     enterTemporaryFolder(true);
     std::filesystem::create_directory("folder.png");
     writeFile("old.png", {'o', 'l', 'd'});
     EXPECT_EQ(refusalsUnlike({
         {RENDER + "--pan 1 a.png", 2, "dispdome-render: --pan needs X,Y in scene units, such as 0.5,-1, not '1'\n"},
-        {RENDER + "--size 16385x2 a.png", 2,
-         "dispdome-render: 16385 x 2 is larger than GL draws here (16384 x 16384 at most)\n"},
-        {RENDER + "--size 2x16385 a.png", 2,
-         "dispdome-render: 2 x 16385 is larger than GL draws here (16384 x 16384 at most)\n"},
+        {RENDER + "--size " + wide + "x2 a.png", 2, "dispdome-render: " + wide + " x 2" + most},
+        {RENDER + "--size 2x" + tall + " a.png", 2, "dispdome-render: 2 x " + tall + most},
         {RENDER + "folder.png", 1, "folder.png: is a directory\n"},
         // Past a file-size limit of 10 KB.
         {"ulimit -f 10; " + RENDER + "old.png", 1, "old.png: cannot be written (File too large)\n"},
@@ -140,6 +213,15 @@ TEST(Render, RefusalsSayWhyAndLeaveTheFolderAsItWas)
          "(Debian: libegl-mesa0)\n"},
               }), "");
     EXPECT_EQ(readFile("old.png"), "old");
+    // As wide as GL draws: not refused for its size. Drawn where EGL says
+    // it makes a pbuffer that wide; past that EGL may refuse (Mesa says
+    // 4096 and makes larger ones).
+    const std::string width = std::to_string(gl.width);
+    const Outcome widest = runCommand(RENDER + "--size " + width + "x1 wide.png");
+    EXPECT_TRUE(widest.status == 0 ||
+                (gl.width > gl.pbufferWidth && widest.status == 1 &&
+                 widest.err == "dispdome-render: EGL cannot make a picture of " + width + " x 1\n"))
+        << widest.err;
 }
 
 }  // namespace
