@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <utility>
 
 namespace {
@@ -24,18 +25,6 @@ std::pair<GLint, GLint> textureSize()
     glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &width);
     glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &height);
     return {width, height};
-}
-
-// The pixels of one frame as display() draws it from the given list.
-std::vector<unsigned char> frame(GLuint list)
-{
-    std::vector<unsigned char> pixels(700 * 700 * 3);
-    std::swap(surfaceList, list);
-    glBindTexture(GL_TEXTURE_2D, normalTexture);  // the list binds its own
-    display();
-    std::swap(surfaceList, list);
-    glReadPixels(0, 0, 700, 700, GL_RGB, GL_UNSIGNED_BYTE, pixels.data());
-    return pixels;
 }
 
 TEST(Gl, TexturesHoldToGlsLimitAndTheListDrawsTheExportedSurface)
@@ -59,12 +48,19 @@ TEST(Gl, TexturesHoldToGlsLimitAndTheListDrawsTheExportedSurface)
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "texture/normal.tga: " + past + " x 1 is larger than GL takes as a texture here (" + limit + ")\n");
     reshape(700, 700);
-    // What no picture shows: the faces seen from below are drawn, an image
-    // with alpha is not blended, and the relief reads the displacement
-    // image by its own width.
-    EXPECT_EQ(glIsEnabled(GL_CULL_FACE) + glIsEnabled(GL_BLEND), 0);
+    // What no picture shows: the relief reads the displacement image by its
+    // own width; an image with alpha is not blended; normals are not made
+    // unit length; shading is smooth (flat shows once zoomed in); the colour
+    // texture repeats at its edges.
     EXPECT_EQ(displaceWidth, 512);
     EXPECT_EQ(textureSize(), std::pair(512, 512));  // the normal texture
+    EXPECT_EQ(glIsEnabled(GL_BLEND) + glIsEnabled(GL_NORMALIZE), 0);
+    GLint shading = 0, wrap[2] = {0, 0};
+    glGetIntegerv(GL_SHADE_MODEL, &shading);
+    glBindTexture(GL_TEXTURE_2D, colorTexture);
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, &wrap[0]);
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, &wrap[1]);
+    EXPECT_EQ(std::tuple(shading, wrap[0], wrap[1]), std::tuple(GL_SMOOTH, GL_REPEAT, GL_REPEAT));
     // An image taller than GL takes gets its line too; one as wide as GL
     // takes is laid as it is.
     PixelBuffer* pixels = nullptr;
@@ -103,12 +99,15 @@ TEST(Gl, TexturesHoldToGlsLimitAndTheListDrawsTheExportedSurface)
     };
     cameraOffset = {0.3f, -0.5f, 8};
     cameraAngles = {30, 40, 0};
-    const std::vector<unsigned char> list = frame(surfaceList);
+    glBindTexture(GL_TEXTURE_2D, normalTexture);  // the list binds its own
+    display();
+    std::string list(700 * 700 * 3, 0);
+    glReadPixels(0, 0, 700, 700, GL_RGB, GL_UNSIGNED_BYTE, list.data());
 
     // That frame of the list against its export with the viewer's normals.
     const GLfloat behind[4] = {0, 0, 10, 1}, side[4] = {-8, 3, 2, 1};
     const std::string exported = drawPly("--normals viewer", behind, {-0.3f, 0.5f, -8}, 30, 40, 700);
-    EXPECT_EQ(unlike(exported, std::string(list.begin(), list.end()), 0), 0u);
+    EXPECT_EQ(unlike(exported, list, 0), 0u);
 
     // dispdome-render's own normals, light, pan and size against the mesh it
     // exports, drawn here from the PLY with the window's state: the light set
