@@ -28,7 +28,7 @@ timed() {
     end=$(date +%s%N)
     echo "$(( (end - start) / 1000 )) $(cat time.out)" | awk '{ printf "%.3f %s\n", $1 / 1e6, $2 }'
 }
-for run in $(seq "$runs"); do
+for _ in $(seq "$runs"); do
     for format in ply obj glb; do
         echo "export-$format-displaced $(timed "$bin/dispdome-export" dome.$format)"
         echo "export-$format-viewer $(timed "$bin/dispdome-export" --normals viewer dome.$format)"

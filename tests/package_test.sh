@@ -28,7 +28,7 @@ version=$(dpkg-deb -f "$deb" Version)
 
 # Every program runs in this empty folder, where nothing may appear unasked.
 mkdir "$work/run"
-cd "$work/run"
+cd "$work/run" || exit 1
 
 lintian --tag-display-limit 0 "$deb" >"$work/lintian" 2>/dev/null
 grep '^E:' "$work/lintian" >&2 && fail "lintian reports errors"
