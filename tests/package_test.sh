@@ -42,6 +42,13 @@ for p in $programs; do
     page=$root/usr/share/man/man1/$p.1.gz
     [ -f "$page" ] || { fail "no man page for $p"; continue; }
     MANWIDTH=80 man -l "$page" 2>&1 | grep -q "^NAME" || fail "man cannot render the page of $p"
+    # Its synopsis is the whole usage, wrapped lines and all.
+    usage=$(env -u DISPLAY "$bin/$p" --help | sed -n '1,/^$/s/^\(Usage:\)\{0,1\} *//p' | tr -s ' \n' '  ')
+    synopsis=$(MANWIDTH=200 man -l "$page" 2>/dev/null | sed -n '/^SYNOPSIS/,/^[A-Z]/s/^ *//p' | tr -s ' \n' '  ')
+    case "$synopsis" in
+    *"$usage"*) ;;
+    *) fail "the man page of $p shows the usage as '$synopsis', not '$usage'" ;;
+    esac
 done
 
 # The installed README's links (its pictures, the performance notes) reach
