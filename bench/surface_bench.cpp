@@ -1,7 +1,7 @@
 // The surface arithmetic alone, no GL: the weight tables and nets, and all
 // 1024 strips into one reused strip buffer, for computeStrip (with an 8-bit
 // and with a 16-bit displacement image) and for the straightforward
-// per-sample reference beside it. And the decoding of the
+// per-sample loop, timed alone. And the decoding of the
 // 512 x 512 sample colour image from a PNG against its TGA, in memory.
 #include "image.h"
 #include "png_image.h"

@@ -91,6 +91,9 @@ TEST(Viewer, DrawsTheDomeFollowsTheMouseAndPassesOverAFifo)
     for (std::string line; std::getline(section, line);) {
         if (line.rfind("    ", 0) != 0)  // the indented lines are commands
             continue;
+        // A backslash at the end continues one on the next line.
+        for (std::string more; line.back() == '\\' && std::getline(section, more);)
+            line += "\n" + more;
         EXPECT_EQ(runCommand(line).status, 0) << line;
         // What it wrote stands the right way up: the viewer's texture row 0,
         // which GL lays at the bottom, is the source's bottom row, and so on
