@@ -15,7 +15,7 @@ void referenceStrip(int e, StripVertex* out)
             Vector3 p = rowCurvePoint(points, i);
             if (relief) {
                 const float k = sampleDisplacement(s, t) / DISPLACE_DIVISOR;
-                p = {p.x + k * n.x, p.y + k * n.y, p.z + k * n.z};
+                p = p + k * n;
             }
             out[2 * i + side] = {s, t, n.x, n.y, n.z, p.x, p.y, p.z};
         }

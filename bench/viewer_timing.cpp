@@ -93,62 +93,46 @@ double frameTime(int frames, Frame frame)
     return median(times);
 }
 
-// Once the list is recorded: memory so far, the first frame (counted from
-// the start of set-up) and the steady frame, then memory with frames drawn.
-void firstAndSteadyFrames(Figures& f, Clock::time_point start, int frames)
+// Once set up: memory so far, the first frame (counted from the start of
+// set-up) and the steady frame, then memory with frames drawn.
+template <typename Frame>
+void firstAndSteadyFrames(Figures& f, Clock::time_point start, int frames, Frame frame)
 {
     f["setupMemory"] = peakResidentMb();
-    reshape(700, 700);
-    display();
+    frame();
     glFinish();
     f["first"] = millisecondsSince(start);
-    f["frame"] = frameTime(frames, display);
+    f["frame"] = frameTime(frames, frame);
     f["memory"] = peakResidentMb();
 }
 
-// The viewer: initScene's steps in initScene's order, each timed, then the
-// first frame as GLUT would draw it (reshape, display) and the steady frames.
+// The viewer: initScene's own steps in their order, each timed (with the
+// CPU time of this thread, and GL finished), then the first frame as GLUT
+// would draw it (reshape, display) and the steady frames.
 Figures measureViewer(int frames)
 {
     Figures f;
     const Clock::time_point start = Clock::now();
-    Clock::time_point step = start;
-    auto lap = [&](const char* name) {
-        f[name] = millisecondsSince(step);
-        step = Clock::now();
-    };
-    setFixedState();
-    lap("state");
-    buildBasisTables();
-    buildControlNet();
-    buildNormalNet();
-    lap("tables");
-    createTexture(colorTexture, COLOR_FILE, colorPixels);
-    lap("color");
-    createTexture(displaceTexture, DISPLACE_FILE, displacePixels);
-    displaceWidth = displacePixels ? imageWidth : 0;  // as createTextures does
-    displaceHeight = displacePixels ? imageHeight : 0;
-    lap("displace");
-    createTexture(normalTexture, NORMAL_FILE, normalPixels);
-    lap("normal");
-    const double cpu = threadMilliseconds();
-    buildSurfaceList();
-    glFinish();
-    f["compileCpu"] = threadMilliseconds() - cpu;
-    lap("compile");
-    firstAndSteadyFrames(f, start, frames);
+    for (const SetupStep& step : SETUP_STEPS) {
+        const Clock::time_point stepStart = Clock::now();
+        const double cpu = threadMilliseconds();
+        step.run();
+        glFinish();
+        f[std::string(step.name) + "Cpu"] = threadMilliseconds() - cpu;
+        f[step.name] = millisecondsSince(stepStart);
+    }
+    reshape(WINDOW_WIDTH, WINDOW_HEIGHT);  // as GLUT calls it before the first frame
+    firstAndSteadyFrames(f, start, frames, display);
     return f;
 }
 
-// The floor's common part, not timed: the viewer's state, tables, nets and
-// textures, and all 2,099,200 vertices computed into one array.
+// The floor's common part, not timed: initScene's steps but the last, the
+// list recording (the viewer's state, tables, nets and textures), and all
+// 2,099,200 vertices computed into one array.
 std::vector<StripVertex> prebuiltSurface()
 {
-    setFixedState();
-    buildBasisTables();
-    buildControlNet();
-    buildNormalNet();
-    createTextures();
+    for (int k = 0; k + 1 < SETUP_STEP_COUNT; ++k)
+        SETUP_STEPS[k].run();
     std::vector<StripVertex> vertices(SURFACE_VERTICES);
     for (int e = 0; e < GRID_STEPS; ++e)
         computeStrip(e, &vertices[size_t(e) * STRIP_VERTICES]);
@@ -179,7 +163,8 @@ Figures measureListFloor(int frames)
     glFinish();
     f["compileCpu"] = threadMilliseconds() - cpu;
     f["compile"] = millisecondsSince(start);
-    firstAndSteadyFrames(f, start, frames);
+    reshape(WINDOW_WIDTH, WINDOW_HEIGHT);  // as GLUT calls it before the first frame
+    firstAndSteadyFrames(f, start, frames, display);
     return f;
 }
 
@@ -188,7 +173,7 @@ Figures measureListFloor(int frames)
 Figures measureBufferFloor(int frames)
 {
     const std::vector<StripVertex> vertices = prebuiltSurface();
-    reshape(700, 700);
+    reshape(WINDOW_WIDTH, WINDOW_HEIGHT);
     surfaceList = glGenLists(1);  // empty: display() then only clears and sets light 0
     glNewList(surfaceList, GL_COMPILE);
     glEndList();
@@ -205,23 +190,15 @@ Figures measureBufferFloor(int frames)
     glInterleavedArrays(GL_T2F_N3F_V3F, 0, nullptr);
     glFinish();
     f["compile"] = millisecondsSince(start);
-    f["setupMemory"] = peakResidentMb();
     auto frame = [] {
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
         glLoadIdentity();
-        glTranslatef(-cameraOffset.x, -cameraOffset.y, -cameraOffset.z);
-        glRotatef(cameraAngles.x, 1.0f, 0.0f, 0.0f);
-        glRotatef(cameraAngles.y, 0.0f, 1.0f, 0.0f);
-        glRotatef(cameraAngles.z, 0.0f, 0.0f, 1.0f);
+        applyCamera();
         glBindTexture(GL_TEXTURE_2D, colorTexture);
         drawStrips();
         glutSwapBuffers();
     };
-    frame();
-    glFinish();
-    f["first"] = millisecondsSince(start);
-    f["frame"] = frameTime(frames, frame);
-    f["memory"] = peakResidentMb();
+    firstAndSteadyFrames(f, start, frames, frame);
     return f;
 }
 
@@ -283,50 +260,46 @@ double commandMilliseconds(const std::string& command)
     return millisecondsSince(start);
 }
 
-}  // namespace
+using Samples = std::map<std::string, std::map<std::string, std::vector<double>>>;
 
-int main(int argc, char** argv)
+// The figures of every run, by kind and name; false when a measurement
+// failed. Given render (dispdome-render's path), each run times it too.
+bool collectSamples(int runs, int frames, const char* render, Samples& samples)
 {
-    if (argc == 4 && std::strcmp(argv[1], "--measure") == 0)
-        return measure(argv[2], std::atoi(argv[3]));
-
-    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
-    const int frames = argc > 2 ? std::max(1, std::atoi(argv[2])) : 10;
-    enterTemporaryFolder(true);
-
     // Runs alternate between the three so that load from elsewhere on the
     // machine falls on all of them alike.
-    const char* kinds[] = {"viewer", "list", "vbo"};
-    std::map<std::string, std::map<std::string, std::vector<double>>> samples;
     for (int run = 0; run < runs; ++run) {
-        for (const char* kind : kinds) {
+        for (const char* kind : {"viewer", "list", "vbo"}) {
             Figures figures;
             if (!runMeasurement("/proc/self/exe", kind, frames, figures)) {
                 std::fprintf(stderr, "viewer_timing: the %s measurement failed\n", kind);
-                return 1;
+                return false;
             }
             for (const auto& [name, value] : figures)
                 samples[kind][name].push_back(value);
         }
-        if (argc > 3) {
+        if (render) {
             // The turntable's frames past the first, each drawn, read back,
             // encoded and written.
-            const std::string render = std::string("'") + argv[3] + "' ";
-            const double still = commandMilliseconds(render + "still.png");
-            const double turntable = commandMilliseconds(render + "--turntable " + std::to_string(frames) + " turn.png");
+            const std::string command = std::string("'") + render + "' ";
+            const double still = commandMilliseconds(command + "still.png");
+            const double turntable = commandMilliseconds(command + "--turntable " + std::to_string(frames) + " turn.png");
             samples["render"]["still"].push_back(still);
             samples["render"]["frame"].push_back(frames > 1 ? (turntable - still) / (frames - 1) : turntable);
         }
         std::fprintf(stderr, "viewer_timing: run %d of %d done\n", run + 1, runs);
     }
-    auto m = [&](const char* kind, const char* name) { return median(samples[kind][name]); };
+    return true;
+}
 
+// The medians as rows of the Markdown table.
+void printTable(Samples& samples, bool withRender)
+{
+    auto m = [&](const char* kind, const char* name) { return median(samples[kind][name]); };
     const double arrayMb = SURFACE_VERTICES * sizeof(StripVertex) / (1024.0 * 1024.0);
     std::printf("| set-up: fixed GL state | %.2f ms | | | |\n", m("viewer", "state"));
     std::printf("| set-up: tables and nets | %.2f ms | | | |\n", m("viewer", "tables"));
-    std::printf("| set-up: colour texture | %.1f ms | | | |\n", m("viewer", "color"));
-    std::printf("| set-up: displacement texture | %.1f ms | | | |\n", m("viewer", "displace"));
-    std::printf("| set-up: normal texture | %.1f ms | | | |\n", m("viewer", "normal"));
+    std::printf("| set-up: textures (colour, displacement, normal) | %.1f ms | | | |\n", m("viewer", "textures"));
     std::printf("| set-up: list recording (evaluation included) | %.0f ms (CPU %.0f ms) | floor list compile %.0f ms (CPU %.0f ms) | %.2f x (CPU %.2f x) | |\n",
                 m("viewer", "compile"), m("viewer", "compileCpu"), m("list", "compile"), m("list", "compileCpu"),
                 m("viewer", "compile") / m("list", "compile"), m("viewer", "compileCpu") / m("list", "compileCpu"));
@@ -343,7 +316,7 @@ int main(int argc, char** argv)
                     phase == std::string("memory") ? "frames included" : "set-up done", viewer, floor - arrayMb,
                     arrayMb, floor, viewer - (floor - arrayMb));
     }
-    if (argc > 3) {
+    if (withRender) {
         std::printf("| dispdome-render still, 700 x 700 PNG (whole process) | %.0f ms | viewer time to first frame %.0f ms | %.2f x | |\n",
                     m("render", "still"), m("viewer", "first"), m("render", "still") / m("viewer", "first"));
         std::printf("| dispdome-render turntable, per frame (draw, read back, PNG, write) | %.1f ms | viewer steady frame %.1f ms | %.2f x | |\n",
@@ -355,5 +328,22 @@ int main(int argc, char** argv)
                 m("list", "frame"));
     std::printf("| floor VBO: peak memory, set-up done / frames included | %.0f MB / %.0f MB | | | |\n",
                 m("vbo", "setupMemory"), m("vbo", "memory"));
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc == 4 && std::strcmp(argv[1], "--measure") == 0)
+        return measure(argv[2], std::atoi(argv[3]));
+
+    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+    const int frames = argc > 2 ? std::max(1, std::atoi(argv[2])) : 10;
+    const char* render = argc > 3 ? argv[3] : nullptr;
+    enterTemporaryFolder(true);
+    Samples samples;
+    if (!collectSamples(runs, frames, render, samples))
+        return 1;
+    printTable(samples, render != nullptr);
     return 0;
 }

@@ -7,9 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-namespace {
-volatile unsigned sink;  // keeps the reads of the pixels
-}
+static volatile unsigned sink;  // keeps the reads of the pixels
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -7,12 +7,12 @@
 #     sh scripts/bench-normals.sh [runs]      (default 15)
 set -eu
 cd "$(dirname "$0")/.."
-. scripts/packages.sh
+. scripts/lib.sh
 runs=${1:-15}
 require_packages $BUILD_PACKAGES $BENCH_PACKAGES
 
-cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DVIEWER_TESTS=OFF >/dev/null
-cmake --build build-bench --target export_surface render_surface make_samples -j 2 >/dev/null
+build_in build-bench "export_surface render_surface make_samples" -DCMAKE_BUILD_TYPE=Release -DVIEWER_TESTS=OFF \
+    >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 bin="$PWD/build-bench"
@@ -28,7 +28,7 @@ timed() {
     end=$(date +%s%N)
     echo "$(( (end - start) / 1000 )) $(cat time.out)" | awk '{ printf "%.3f %s\n", $1 / 1e6, $2 }'
 }
-for run in $(seq "$runs"); do
+for _ in $(seq "$runs"); do
     for format in ply obj glb; do
         echo "export-$format-displaced $(timed "$bin/dispdome-export" dome.$format)"
         echo "export-$format-viewer $(timed "$bin/dispdome-export" --normals viewer dome.$format)"

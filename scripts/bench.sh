@@ -7,15 +7,15 @@
 #     sh scripts/bench.sh [runs] [frames]      (default 5 runs, 10 frames)
 set -eu
 cd "$(dirname "$0")/.."
-. scripts/packages.sh
+. scripts/lib.sh
 
 runs=${1:-5}
 frames=${2:-10}
 require_packages $BUILD_PACKAGES $BENCH_PACKAGES
 [ -n "${DISPLAY:-}" ] || require_packages $DISPLAY_PACKAGES
 
-cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DVIEWER_TESTS=OFF -DVIEWER_BENCH=ON >/dev/null
-cmake --build build-bench --target surface_bench viewer_timing render_surface -j "$(nproc)" >/dev/null
+build_in build-bench "surface_bench viewer_timing render_surface" -DCMAKE_BUILD_TYPE=Release -DVIEWER_TESTS=OFF \
+    -DVIEWER_BENCH=ON >/dev/null
 
 echo "surface_bench: $runs repetitions" >&2
 micro=$(./build-bench/bench/surface_bench --benchmark_repetitions="$runs" \
@@ -25,7 +25,7 @@ echo "viewer_timing: $runs runs of $frames frames" >&2
 if [ -n "${DISPLAY:-}" ]; then
     timing=$(./build-bench/bench/viewer_timing "$runs" "$frames" "$PWD/build-bench/dispdome-render")
 else
-    timing=$(xvfb-run -a -s "-screen 0 1024x1024x24" ./build-bench/bench/viewer_timing "$runs" "$frames" \
+    timing=$(under_xvfb ./build-bench/bench/viewer_timing "$runs" "$frames" \
         "$PWD/build-bench/dispdome-render")
 fi
 

@@ -8,13 +8,12 @@
 # build-fuzz/ and makes the script fail.
 set -eu
 cd "$(dirname "$0")/.."
-. scripts/packages.sh
+. scripts/lib.sh
 seconds=${1:-60}
 
 require_packages $BUILD_PACKAGES $SANITIZER_PACKAGES
-cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+build_in build-fuzz image_fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DVIEWER_TESTS=OFF -DVIEWER_FUZZ=ON >/dev/null
-cmake --build build-fuzz --target image_fuzz -j "$(nproc)" >/dev/null
 
 for kind in tga png jpeg; do
     mkdir -p build-fuzz/corpus-$kind

@@ -6,11 +6,10 @@
 # libraries' own, suppressed in tests/valgrind.supp. About a minute.
 set -eu
 cd "$(dirname "$0")/.."
-. scripts/packages.sh
+. scripts/lib.sh
 require_packages $BUILD_PACKAGES $DISPLAY_PACKAGES $MEMCHECK_PACKAGES
 
-cmake -S . -B build-memcheck -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVIEWER_TESTS=OFF >/dev/null
-cmake --build build-memcheck --target viewer make_samples -j "$(nproc)" >/dev/null
+build_in build-memcheck "viewer make_samples" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVIEWER_TESTS=OFF >/dev/null
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -19,7 +18,7 @@ log="$PWD/build-memcheck/memcheck.log"
 viewer="$PWD/build-memcheck/dispdome-viewer"
 supp="$PWD/tests/valgrind.supp"
 
-(cd "$work" && xvfb-run -a -s "-screen 0 1024x1024x24" sh -c '
+(cd "$work" && under_xvfb sh -c '
     valgrind --tool=memcheck --leak-check=no --num-callers=30 --suppressions="$3" \
         --log-file="$2" "$1" >stdout 2>stderr &
     pid=$!

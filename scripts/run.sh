@@ -4,13 +4,12 @@
 # under Xvfb for a few seconds and saves a screenshot.
 set -eu
 cd "$(dirname "$0")/.."
-. scripts/packages.sh
+. scripts/lib.sh
 
 require_packages $BUILD_PACKAGES
 [ -n "${DISPLAY:-}" ] || require_packages $DISPLAY_PACKAGES
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DVIEWER_TESTS=OFF >/dev/null
-cmake --build build --target viewer make_samples -j "$(nproc)" >/dev/null
+build_in build "viewer make_samples" -DCMAKE_BUILD_TYPE=Release -DVIEWER_TESTS=OFF >/dev/null
 
 # The viewer reads its images from texture/ here; without that folder it gets
 # the sample images (dispdome-samples never overwrites a file).
@@ -23,7 +22,7 @@ if [ -n "${DISPLAY:-}" ]; then
 fi
 
 screenshot="$PWD/build/screenshot.png"
-xvfb-run -a -s "-screen 0 1024x1024x24" sh -c '
+under_xvfb sh -c '
     ./build/dispdome-viewer "$@" &
     viewer=$!
     sleep 6

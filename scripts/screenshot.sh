@@ -2,17 +2,18 @@
 # Remakes docs/screenshot.png (the first view) and docs/screenshot-tilted.png
 # (as after a left drag 40 pixels down, which tilts the dome 40 degrees
 # towards the viewer): the viewer's picture with the sample images, drawn by
-# dispdome-render with Mesa's software renderer, no display needed. Then the
+# dispdome-render with Mesa's software renderer (whatever GPU there is), no
+# display needed. Then the
 # tilted view under a light from the left (in eye coordinates, level with
 # the dome), once lit with the viewer's normals (docs/screenshot-side-viewer.png)
 # and once with the displaced surface's own (docs/screenshot-side-displaced.png).
 set -eu
 cd "$(dirname "$0")/.."
-. scripts/packages.sh
+. scripts/lib.sh
 require_packages $BUILD_PACKAGES
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DVIEWER_TESTS=OFF >/dev/null
-cmake --build build --target render_surface make_samples -j "$(nproc)" >/dev/null
+pin_software_gl
+build_in build "render_surface make_samples" -DCMAKE_BUILD_TYPE=Release -DVIEWER_TESTS=OFF >/dev/null
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -3,22 +3,22 @@
 # AddressSanitizer and UndefinedBehaviorSanitizer, then fuzzes the image
 # loading for a minute from each kind of seed (TGA, PNG, JPEG), then runs the
 # viewer under Valgrind's memcheck, then builds the Debian package and checks
-# it (tests/package_test.sh). The GL tests run under Xvfb with Mesa's
-# software renderer, so no display or GPU is
-# needed. Any failure stops the script with a non-zero status, and so does a
-# test run that finds no test; the last line sums up the test runs.
+# it (tests/package_test.sh). The GL tests run under Xvfb and draw with
+# Mesa's software renderer, llvmpipe, for GLX and EGL alike, whatever GPU
+# the machine has: no display or GPU is needed, and the pictures are drawn
+# as the reference pictures were. Any failure stops the script with a
+# non-zero status, and so does a test run that finds no test; the last line
+# sums up the test runs.
 set -eu
 cd "$(dirname "$0")/.."
-. scripts/packages.sh
+. scripts/lib.sh
 
 require_packages $BUILD_PACKAGES $DISPLAY_PACKAGES $TEST_PACKAGES $SANITIZER_PACKAGES $MEMCHECK_PACKAGES \
     $PACKAGE_PACKAGES
 # Khronos' glTF validator runs on Node; Debian's only where there is no npm.
 command -v npm >/dev/null || require_packages nodejs npm
-
-# Warnings are errors in CI.
-werror=OFF
-[ -n "${CI:-}" ] && werror=ON
+# The tests' reference pictures are llvmpipe's (ctest sets this too).
+pin_software_gl
 
 # Every option is given rather than left to the cache: the run script
 # configures build/ without the tests, and this must build them whatever ran
@@ -26,20 +26,20 @@ werror=OFF
 configure() {
     dir=$1
     shift
-    cmake -S . -B "$dir" -DVIEWER_TESTS=ON -DVIEWER_BENCH=OFF -DVIEWER_FUZZ=OFF -DVIEWER_WERROR=$werror "$@"
-    cmake --build "$dir" -j "$(nproc)"
+    build_in "$dir" "" -DVIEWER_TESTS=ON -DVIEWER_BENCH=OFF -DVIEWER_FUZZ=OFF -DVIEWER_WERROR="$WERROR" "$@"
     # The validator the export test runs, at a fixed version, in the build folder.
     [ -d "$dir/gltf-validator/node_modules/gltf-validator" ] ||
         npm install --prefix "$dir/gltf-validator" --no-audit --no-fund --silent gltf-validator@2.0.0-dev.3.10
 }
 
-# Runs the tests in a build folder under Xvfb; ctest's own summary ("100%
-# tests passed, 0 tests failed out of N") is kept for the closing line.
+# Runs the tests in a build folder under Xvfb; ctest's own
+# summary ("100% tests passed, 0 tests failed out of N") is kept for the
+# closing line.
 run_ctest() {
     dir=$1
     shift
     rm -f "$dir/ctest.out"
-    if xvfb-run -a -s "-screen 0 1024x1024x24" ctest --test-dir "$dir" --output-on-failure --no-tests=error "$@" \
+    if under_xvfb ctest --test-dir "$dir" --output-on-failure --no-tests=error "$@" \
         >"$dir/ctest.out" 2>&1; then
         cat "$dir/ctest.out"
     else
@@ -64,7 +64,7 @@ sh scripts/fuzz.sh 60
 sh scripts/memcheck.sh
 
 # The package, unpacked into a temporary folder; nothing is installed.
-deb=$(sh scripts/package.sh)
+deb=$(sh scripts/build-package.sh)
 sh tests/package_test.sh "$deb"
 
 # One closing line over the two test runs of this script and the package

@@ -1,4 +1,4 @@
-#include "program_info.h"
+#include "command_line.h"
 #include "viewer.h"
 
 #include <GL/glut.h>
@@ -33,16 +33,16 @@ const char* const USAGE =
 
 int main(int argc, char** argv)
 {
-    // Answered before GLUT sees the command line, so they need no display.
-    // Only these two: -h is not taken, and the rest goes to GLUT.
-    for (int n = 1; n < argc; ++n)
-        if (answersInfo(argv[n], PROGRAM, USAGE, false))
-            return 0;
+    // Answered before GLUT sees the command line, so they need no display;
+    // only as the first argument, so a GLUT option's value is never taken
+    // for one. Only these two: -h is not taken, and the rest goes to GLUT.
+    if (argc > 1 && answersInfo(argv[1], PROGRAM, USAGE, false))
+        return STATUS_WRITTEN;
 
     glutInit(&argc, argv);
     glutInitDisplayMode(GLUT_DOUBLE | GLUT_RGBA | GLUT_DEPTH);
-    glutInitWindowSize(700, 700);
-    glutInitWindowPosition(250, 250);
+    glutInitWindowSize(WINDOW_WIDTH, WINDOW_HEIGHT);
+    glutInitWindowPosition(WINDOW_X, WINDOW_Y);
     glutCreateWindow(argv[0]);
 
     initScene();

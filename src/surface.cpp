@@ -12,23 +12,6 @@ SurfaceNormals surfaceNormals = SurfaceNormals::Viewer;
 
 namespace {
 
-Vector3 operator+(Vector3 a, Vector3 b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
-Vector3 operator-(Vector3 a, Vector3 b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-Vector3 operator*(float k, Vector3 a) { return {k * a.x, k * a.y, k * a.z}; }
-
-float dot(Vector3 a, Vector3 b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-
-Vector3 cross(Vector3 a, Vector3 b)
-{
-    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
-
-Vector3 normalise(Vector3 a)
-{
-    const float length = std::sqrt(a.x * a.x + a.y * a.y + a.z * a.z);
-    return {a.x / length, a.y / length, a.z / length};
-}
-
 // Weighted sum of n points, accumulated from index 0 upward in single
 // precision; every run over the same weights gives the same bits.
 template <int N>
@@ -101,6 +84,31 @@ bool displacementAvailable()
            displaceHeight > DISPLACE_GRID_MAX;
 }
 
+bool loadDisplacement(const char* file)
+{
+    unsigned short* red16 = nullptr;
+    PixelBuffer* pixels = loadImage(file, &red16);
+    useDisplacement(pixels, pixels ? imageWidth : 0, pixels ? imageHeight : 0, red16);
+    return pixels != nullptr;
+}
+
+void useDisplacement(unsigned char* pixels, int width, int height, unsigned short* red16)
+{
+    displacePixels = pixels;
+    displaceWidth = width;
+    displaceHeight = height;
+    displaceRed16 = red16;
+}
+
+std::string missingRelief()
+{
+    if (!displacePixels)
+        return "not loaded";
+    const std::string needed = std::to_string(DISPLACE_GRID_MAX + 1);
+    return std::to_string(displaceWidth) + " x " + std::to_string(displaceHeight) + " is smaller than " + needed +
+           " x " + needed;
+}
+
 float sampleDisplacement(float u, float v) { return bilinear(texelSpan(v), texelSpan(u)); }
 
 void buildBasisTables()
@@ -171,22 +179,33 @@ void buildNormalNet()
     normalNet[1][1] = 0.5f * edges - 0.25f * corners;
 }
 
-void patchRowCurve(int e, Vector3 row[4])
+void buildSurfaceTables()
 {
-    for (int c = 0; c < 4; ++c) {
-        const Vector3 column[4] = {controlNet[0][c], controlNet[1][c], controlNet[2][c],
-                                   controlNet[3][c]};
-        row[c] = weightedSum(cubicBasis, e, column);
+    buildBasisTables();
+    buildControlNet();
+    buildNormalNet();
+}
+
+namespace {
+
+// A net of N x N reduced to the N points of row sample e: each column's
+// weighted sum.
+template <int N>
+void rowCurve(const Vector3 (&net)[N][N], const float (&basis)[N][GRID_SAMPLES], int e, Vector3 row[N])
+{
+    for (int c = 0; c < N; ++c) {
+        Vector3 column[N];
+        for (int r = 0; r < N; ++r)
+            column[r] = net[r][c];
+        row[c] = weightedSum(basis, e, column);
     }
 }
 
-void normalRowCurve(int e, Vector3 row[3])
-{
-    for (int c = 0; c < 3; ++c) {
-        const Vector3 column[3] = {normalNet[0][c], normalNet[1][c], normalNet[2][c]};
-        row[c] = weightedSum(quadraticBasis, e, column);
-    }
-}
+}  // namespace
+
+void patchRowCurve(int e, Vector3 row[4]) { rowCurve(controlNet, cubicBasis, e, row); }
+
+void normalRowCurve(int e, Vector3 row[3]) { rowCurve(normalNet, quadraticBasis, e, row); }
 
 Vector3 rowCurvePoint(const Vector3 row[4], int i) { return weightedSum(cubicBasis, i, row); }
 

@@ -3,6 +3,7 @@
 #include "vector3.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 // The dome: a bicubic Bezier patch sampled on a (GRID_STEPS + 1)^2 grid, with
@@ -36,6 +37,9 @@ extern unsigned int surfaceList;
 void buildBasisTables();
 void buildControlNet();
 void buildNormalNet();
+// The three above, in that order: all the surface needs before the
+// displacement image.
+void buildSurfaceTables();
 
 // The normals the list issues: the normal patch's (the viewer's lighting),
 // or the displaced surface's own (useDisplacedNormals), which show the
@@ -67,9 +71,19 @@ Vector3 rowCurveNormal(const Vector3 row[3], int i);
 Vector3 patchPoint(int e, int i);
 Vector3 patchNormal(int e, int i);
 
+// Reads file as the displacement image, as the viewer reads it: its pixels,
+// size and 16-bit red channel (textures.h), size 0 x 0 when not read. False
+// when not read; the reader has said why.
+bool loadDisplacement(const char* file);
+// Pixels already in memory as the displacement image: rows of width RGBA
+// pixels, and their red channel at 16 bits or null.
+void useDisplacement(unsigned char* pixels, int width, int height, unsigned short* red16 = nullptr);
+
 // True when the displacement image is loaded and covers the sampled texels
 // (at least 512 x 512); otherwise the surface is drawn without relief.
 bool displacementAvailable();
+// Why it is not: "not loaded", or "<W> x <H> is smaller than 512 x 512".
+std::string missingRelief();
 
 // Bilinear height at texture coordinate (u, v), 0..1, from the red bytes of
 // the displacement image; row 0 of the image lies at v = 0. Needs

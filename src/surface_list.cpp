@@ -23,15 +23,9 @@ void issue(const StripVertex& v)
 
 void buildSurfaceList()
 {
-    if (!displacementAvailable()) {
-        const int needed = DISPLACE_GRID_MAX + 1;
-        const char* file = displaceFile ? displaceFile : DISPLACE_FILE;
-        if (displacePixels)
-            std::fprintf(stderr, "%s: %d x %d is smaller than %d x %d; the surface is drawn without relief\n",
-                         file, displaceWidth, displaceHeight, needed, needed);
-        else
-            std::fprintf(stderr, "%s: not loaded; the surface is drawn without relief\n", file);
-    }
+    if (!displacementAvailable())
+        std::fprintf(stderr, "%s: %s; the surface is drawn without relief\n",
+                     displaceFile ? displaceFile : DISPLACE_FILE, missingRelief().c_str());
 
     surfaceList = glGenLists(1);
     glNewList(surfaceList, GL_COMPILE);

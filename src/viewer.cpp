@@ -7,9 +7,9 @@
 
 #include <initializer_list>
 
-Vector3 cameraOffset = {0.0f, 0.0f, 10.0f};
+Vector3 cameraOffset = START_OFFSET;
 Vector3 cameraAngles = {0.0f, 0.0f, 0.0f};
-Vector3 lightPosition = {0.0f, 0.0f, 10.0f};
+Vector3 lightPosition = START_LIGHT;
 
 int dragMode = DRAG_NONE;
 int lastMouseX = 0;
@@ -40,14 +40,17 @@ void setFixedState()
     glShadeModel(GL_SMOOTH);
 }
 
+const SetupStep SETUP_STEPS[SETUP_STEP_COUNT] = {
+    {"state", setFixedState},
+    {"tables", buildSurfaceTables},
+    {"textures", createTextures},
+    {"compile", buildSurfaceList},
+};
+
 void initScene()
 {
-    setFixedState();
-    buildBasisTables();
-    buildControlNet();
-    buildNormalNet();
-    createTextures();
-    buildSurfaceList();
+    for (const SetupStep& step : SETUP_STEPS)
+        step.run();
 }
 
 void drawFrame()
@@ -62,12 +65,16 @@ void drawFrame()
     const GLfloat position[4] = {lightPosition.x, lightPosition.y, lightPosition.z, 1.0f};
     glLightfv(GL_LIGHT0, GL_POSITION, position);
 
+    applyCamera();
+    glCallList(surfaceList);
+}
+
+void applyCamera()
+{
     glTranslatef(-cameraOffset.x, -cameraOffset.y, -cameraOffset.z);
     glRotatef(cameraAngles.x, 1.0f, 0.0f, 0.0f);
     glRotatef(cameraAngles.y, 0.0f, 1.0f, 0.0f);
     glRotatef(cameraAngles.z, 0.0f, 0.0f, 1.0f);
-
-    glCallList(surfaceList);
 }
 
 void display()

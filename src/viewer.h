@@ -2,13 +2,23 @@
 
 #include "vector3.h"
 
+// The window: its size and where it opens on the screen, in pixels.
+constexpr int WINDOW_WIDTH = 700;
+constexpr int WINDOW_HEIGHT = 700;
+constexpr int WINDOW_X = 250;
+constexpr int WINDOW_Y = 250;
+
+// The camera's start: 10 units from the dome, looking down -z, unturned.
+constexpr Vector3 START_OFFSET = {0.0f, 0.0f, 10.0f};
+// Light 0's position unless a tool places it elsewhere: 10 units behind the eye.
+constexpr Vector3 START_LIGHT = {0.0f, 0.0f, 10.0f};
+
 // Camera: the view is translated by -cameraOffset, then rotated by
 // cameraAngles (degrees) about x, y and z in that order.
 extern Vector3 cameraOffset;
 extern Vector3 cameraAngles;
 
-// Light 0's position, in eye coordinates: (0, 0, 10), 10 units behind the
-// eye, unless a tool places it elsewhere.
+// Light 0's position, in eye coordinates; START_LIGHT at start.
 extern Vector3 lightPosition;
 
 // What a mouse drag currently does.
@@ -24,14 +34,23 @@ extern int lastMouseY;
 
 // One-time set-up; needs the window's GL context. It sets the fixed GL state
 // (clear values, depth test, lighting, texturing), builds the tables and
-// nets, creates the textures and records the surface list, in that order.
+// nets, creates the textures and records the surface list, in that order:
+// the steps of SETUP_STEPS, which the timing harness times one by one.
 void initScene();
+struct SetupStep {
+    const char* name;
+    void (*run)();
+};
+constexpr int SETUP_STEP_COUNT = 4;
+extern const SetupStep SETUP_STEPS[SETUP_STEP_COUNT];
 void setFixedState();
 
 // One frame into the current draw buffer: clear, light 0, the camera
 // transform and the surface list. The window's display callback and the
 // offscreen renderer both draw with it.
 void drawFrame();
+// The camera transform, onto the current matrix.
+void applyCamera();
 
 // GLUT callbacks. display() draws a frame and swaps the buffers.
 void display();

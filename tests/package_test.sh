@@ -10,6 +10,7 @@
 #     sh tests/package_test.sh PACKAGE.deb
 # The last line is "package check: PASS" or "package check: FAIL".
 set -u
+. "$(dirname "$0")/../scripts/lib.sh"
 deb=$(realpath "$1")
 programs="dispdome-viewer dispdome-export dispdome-render dispdome-samples"
 failures=0
@@ -27,7 +28,7 @@ version=$(dpkg-deb -f "$deb" Version)
 
 # Every program runs in this empty folder, where nothing may appear unasked.
 mkdir "$work/run"
-cd "$work/run"
+cd "$work/run" || exit 1
 
 lintian --tag-display-limit 0 "$deb" >"$work/lintian" 2>/dev/null
 grep '^E:' "$work/lintian" >&2 && fail "lintian reports errors"
@@ -41,6 +42,21 @@ for p in $programs; do
     page=$root/usr/share/man/man1/$p.1.gz
     [ -f "$page" ] || { fail "no man page for $p"; continue; }
     MANWIDTH=80 man -l "$page" 2>&1 | grep -q "^NAME" || fail "man cannot render the page of $p"
+    # Its synopsis is the whole usage, wrapped lines and all.
+    usage=$(env -u DISPLAY "$bin/$p" --help | sed -n '1,/^$/s/^\(Usage:\)\{0,1\} *//p' | tr -s ' \n' '  ')
+    synopsis=$(MANWIDTH=200 man -l "$page" 2>/dev/null | sed -n '/^SYNOPSIS/,/^[A-Z]/s/^ *//p' | tr -s ' \n' '  ')
+    case "$synopsis" in
+    *"$usage"*) ;;
+    *) fail "the man page of $p shows the usage as '$synopsis', not '$usage'" ;;
+    esac
+done
+
+# The installed README's links (its pictures, the performance notes) reach
+# files installed beside it.
+doc=$root/usr/share/doc/dispdome
+[ -f "$doc/README.md" ] || fail "no README in $doc"
+for link in $(grep -o '](\([^):#]*\))' "$doc/README.md" 2>/dev/null | sed 's/^](//; s/)$//' | sort -u); do
+    [ -f "$doc/$link" ] || fail "the installed README links to $link, which is not installed beside it"
 done
 
 # Run as installed: by name from PATH.
@@ -56,7 +72,7 @@ dispdome-samples --bogus >/dev/null 2>"$work/errors"
 [ "$(head -c 3 dome.ply 2>/dev/null)" = ply ] || fail "the export wrote no PLY"
 # The viewer (the first program) titles its window by the name it was
 # started as.
-xvfb-run -a -s "-screen 0 1024x1024x24" sh -c '
+under_xvfb sh -c '
     "$1" >viewer.out 2>&1 &
     for second in $(seq 30); do
         xdotool search --name "^$1\$" >/dev/null && break

@@ -6,6 +6,7 @@
 #include "sample_images.h"
 #include "surface.h"
 #include "vector3.h"
+#include "viewer.h"
 
 #include <GL/freeglut.h>
 #include <sys/wait.h>  // Required for: WEXITSTATUS
@@ -108,7 +109,7 @@ inline std::string refusalsUnlike(const std::vector<std::tuple<std::string, int,
     return unlike;
 }
 
-// Opens the viewer's 700 x 700 double-buffered RGBA window with a depth
+// Opens the viewer's double-buffered RGBA window with a depth
 // buffer, for a real GL context. Needs an X display.
 inline void openTestWindow()
 {
@@ -117,7 +118,7 @@ inline void openTestWindow()
     char* argv[] = {name, nullptr};
     glutInit(&argc, argv);
     glutInitDisplayMode(GLUT_DOUBLE | GLUT_RGBA | GLUT_DEPTH);
-    glutInitWindowSize(700, 700);
+    glutInitWindowSize(WINDOW_WIDTH, WINDOW_HEIGHT);
     glutCreateWindow(name);
 #if defined(__SANITIZE_ADDRESS__)
     // Leaks are looked for while the GL driver is loaded: once it is unloaded
@@ -184,6 +185,6 @@ inline StripVertex expectedVertex(int e, int i, const std::function<float(int, i
     const float fx = x - col, fy = y - row;
     const float d = (1 - fy) * (T(row, col1) * fx + T(row, col) * (1 - fx)) +
                     fy * (T(row1, col1) * fx + T(row1, col) * (1 - fx));
-    const float k = d / 7;
-    return {s, t, n.x, n.y, n.z, p.x + k * n.x, p.y + k * n.y, p.z + k * n.z};
+    const Vector3 moved = p + d / 7 * n;
+    return {s, t, n.x, n.y, n.z, moved.x, moved.y, moved.z};
 }

@@ -14,9 +14,7 @@ namespace {
 
 TEST(Surface, PassesKnownPointsAndMovesEveryVertexAlongItsNormal)
 {
-    buildBasisTables();
-    buildControlNet();
-    buildNormalNet();
+    buildSurfaceTables();
     // The top, and a quarter along the near border (weights 27, 27, 9, 1 / 64):
     // exact in single precision.
     EXPECT_TRUE(near(patchPoint(512, 512), {0, 2.0625f, 0}, 0));
@@ -31,14 +29,12 @@ TEST(Surface, PassesKnownPointsAndMovesEveryVertexAlongItsNormal)
     std::vector<unsigned char> image(600 * 512 * 4);
     for (size_t n = 0; n < image.size(); ++n)
         image[n] = static_cast<unsigned char>(n * 2654435761u >> 13);
-    displacePixels = image.data();
-    displaceHeight = 512;
     const std::function<float(int, int)> T = [](int row, int col) {
         return displacePixels[4 * (row * displaceWidth + col)] / 255.0f;
     };
     std::vector<StripVertex> strip(STRIP_VERTICES);
     for (int width : {600, 511}) {  // 511: too narrow to sample, the plain dome
-        displaceWidth = width;
+        useDisplacement(image.data(), width, 512);
         for (int e = 0; e < GRID_STEPS; ++e) {
             computeStrip(e, strip.data());
             for (int m = 0; m < STRIP_VERTICES; ++m) {

@@ -13,20 +13,27 @@
 #include <csignal>
 #include <memory>
 #include <sstream>
+#include <tuple>
 #include <utility>
 
 namespace {
 
 // The viewer's 700 x 700 window, RGB, top row first, where it asked to be
 // (no window manager runs).
-std::string grab() { return runCommand("import -window root -crop 700x700+250+250 -depth 8 rgb:-").out; }
+std::string grab()
+{
+    EXPECT_EQ(std::make_tuple(WINDOW_WIDTH, WINDOW_HEIGHT, WINDOW_X, WINDOW_Y), std::make_tuple(700, 700, 250, 250));
+    const std::string at = std::to_string(WINDOW_WIDTH) + "x" + std::to_string(WINDOW_HEIGHT) + "+" +
+                           std::to_string(WINDOW_X) + "+" + std::to_string(WINDOW_Y);
+    return runCommand("import -window root -crop " + at + " -depth 8 rgb:-").out;
+}
 
 // A frame is up when the window's top and bottom rows begin with the white
 // background; the root window around it is a black and white stipple.
 bool shown(const std::string& picture)
 {
     const std::string white(48, '\xff');
-    return picture.size() == 700 * 700 * 3 && picture.compare(0, 48, white) == 0 &&
+    return picture.size() == size_t(WINDOW_WIDTH) * WINDOW_HEIGHT * 3 && picture.compare(0, 48, white) == 0 &&
            picture.compare(picture.size() - 2100, 48, white) == 0;
 }
 
@@ -84,6 +91,9 @@ TEST(Viewer, DrawsTheDomeFollowsTheMouseAndPassesOverAFifo)
     for (std::string line; std::getline(section, line);) {
         if (line.rfind("    ", 0) != 0)  // the indented lines are commands
             continue;
+        // A backslash at the end continues one on the next line.
+        for (std::string more; line.back() == '\\' && std::getline(section, more);)
+            line += "\n" + more;
         EXPECT_EQ(runCommand(line).status, 0) << line;
         // What it wrote stands the right way up: the viewer's texture row 0,
         // which GL lays at the bottom, is the source's bottom row, and so on

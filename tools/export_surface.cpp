@@ -4,28 +4,23 @@
 // image as a PNG picture.
 //     dispdome-export [options] OUTPUT.ply|.obj|.glb
 // Needs no window and no GL: it links the surface arithmetic alone.
+#include "command_line.h"
 #include "mesh_writers.h"
 #include "output_file.h"
 #include "png_image.h"
-#include "program_info.h"
 #include "surface.h"
 #include "textures.h"
 
-#include <cctype>
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
 
 constexpr const char* PROGRAM = "dispdome-export";
-
-// Exit statuses.
-constexpr int FAILED = 1;
-constexpr int BAD_ARGUMENTS = 2;
 
 // zlib's level for the picture: its default, small at little cost.
 constexpr int PNG_LEVEL = 6;
@@ -79,48 +74,38 @@ const char* const USAGE =
 
 enum class Format { Ply, Obj, Glb };
 
-// One line "<what>: <reason>" on standard error.
-[[gnu::format(printf, 2, 3)]] void report(const std::string& what, const char* format, ...)
-{
-    char reason[256];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(reason, sizeof reason, format, args);
-    va_end(args);
-    std::fprintf(stderr, "%s: %s\n", what.c_str(), reason);
-}
+struct Options {
+    std::string displacement = chosenImageFile(DISPLACE_FILE);
+    std::string color = chosenImageFile(COLOR_FILE);
+    std::string output;
+    Format format = Format::Ply;
+    SurfaceNormals normals = SurfaceNormals::Displaced;
+};
 
-bool endsWith(const std::string& text, const char* suffix)
+// True when file opens for reading; else one line "<file>: cannot be opened
+// (<reason>)<consequence>" on standard error. The reader is silent about a
+// file it cannot open.
+bool opens(const std::string& file, const char* consequence)
 {
-    const size_t n = std::strlen(suffix);
-    if (text.size() < n)
+    std::FILE* probe = std::fopen(file.c_str(), "rb");
+    if (!probe) {
+        report(file, "cannot be opened (%s)%s", std::strerror(errno), consequence);
         return false;
-    for (size_t k = 0; k < n; ++k)
-        if (std::tolower(static_cast<unsigned char>(text[text.size() - n + k])) != suffix[k])
-            return false;
+    }
+    std::fclose(probe);
     return true;
 }
 
 // Reads the height image as the viewer does; false (after one line on
 // standard error) when there is no relief to export.
-bool loadDisplacement(const std::string& file)
+bool readRelief(const std::string& file)
 {
-    // The reader is silent about a file it cannot open; say why here.
-    if (std::FILE* probe = std::fopen(file.c_str(), "rb")) {
-        std::fclose(probe);
-    } else {
-        report(file, "cannot be opened (%s)", std::strerror(errno));
+    if (!opens(file, ""))
         return false;
-    }
-    displacePixels = loadImage(file.c_str(), &displaceRed16);
-    if (!displacePixels)
+    if (!loadDisplacement(file.c_str()))
         return false;  // the reader has said why
-    displaceWidth = imageWidth;
-    displaceHeight = imageHeight;
     if (!displacementAvailable()) {
-        const int needed = DISPLACE_GRID_MAX + 1;
-        report(file, "%d x %d is smaller than %d x %d; there is no relief to export", displaceWidth,
-               displaceHeight, needed, needed);
+        report(file, "%s; there is no relief to export", missingRelief().c_str());
         return false;
     }
     return true;
@@ -131,14 +116,9 @@ bool loadDisplacement(const std::string& file)
 // Empty, after one line on standard error, when there is no image to lay on.
 std::vector<unsigned char> loadPicture(const std::string& file)
 {
-    PixelBuffer* pixels = nullptr;
-    if (std::FILE* probe = std::fopen(file.c_str(), "rb")) {
-        std::fclose(probe);
-        pixels = loadImage(file.c_str());
-    } else {
-        report(file, "cannot be opened (%s); the mesh has no texture", std::strerror(errno));
+    if (!opens(file, "; the mesh has no texture"))
         return {};
-    }
+    PixelBuffer* pixels = loadImage(file.c_str());
     std::vector<unsigned char> png;
     if (pixels && imageWidth > 0 && imageHeight > 0) {
         const size_t width = size_t(imageWidth), height = size_t(imageHeight);
@@ -205,65 +185,57 @@ bool exportSurface(const std::string& output, Format format, SurfaceNormals norm
     return written;
 }
 
+// The output's format, from its extension; false after one line on
+// standard error when it has none of them.
+bool chooseFormat(Options& o)
+{
+    const std::pair<const char*, Format> formats[] = {{".ply", Format::Ply}, {".obj", Format::Obj}, {".glb", Format::Glb}};
+    for (const auto& [extension, format] : formats)
+        if (hasSuffix(o.output, extension)) {
+            o.format = format;
+            return true;
+        }
+    report(o.output, "unknown extension: the name must end in .ply, .obj or .glb");
+    return false;
+}
+
+// -1 to go on, else the exit status.
+int parseArguments(int argc, char** argv, Options& o)
+{
+    for (int n = 1; n < argc; ++n) {
+        const std::string argument = argv[n];
+        if (argument == "--displacement" || argument == "--color") {
+            if (++n == argc)
+                return needsValue(PROGRAM, argument, "a file name (see --help)");
+            (argument == "--color" ? o.color : o.displacement) = argv[n];
+        } else if (argument == "--normals") {
+            const std::string kind = ++n < argc ? argv[n] : "";
+            if (kind != "displaced" && kind != "viewer")
+                return needsValue(PROGRAM, argument, "displaced or viewer, not '" + kind + "' (see --help)");
+            o.normals = kind == "viewer" ? SurfaceNormals::Viewer : SurfaceNormals::Displaced;
+        } else if (const int status = takeName(PROGRAM, USAGE, argument, o.output, "output file", true); status >= 0) {
+            return status;
+        }
+    }
+    if (o.output.empty())
+        return noOutputGiven(PROGRAM);
+    return chooseFormat(o) ? -1 : STATUS_BAD_ARGUMENTS;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    std::string displacement = chosenImageFile(DISPLACE_FILE);
-    std::string color = chosenImageFile(COLOR_FILE);
-    std::string output;
-    SurfaceNormals normals = SurfaceNormals::Displaced;
-    for (int n = 1; n < argc; ++n) {
-        const std::string argument = argv[n];
-        if (answersInfo(argument, PROGRAM, USAGE))
-            return 0;
-        if (argument == "--displacement" || argument == "--color") {
-            if (++n == argc) {
-                report(PROGRAM, "%s needs a file name (see --help)", argument.c_str());
-                return BAD_ARGUMENTS;
-            }
-            (argument == "--color" ? color : displacement) = argv[n];
-        } else if (argument == "--normals") {
-            const std::string kind = ++n < argc ? argv[n] : "";
-            if (kind != "displaced" && kind != "viewer") {
-                report(PROGRAM, "--normals needs displaced or viewer, not '%s' (see --help)", kind.c_str());
-                return BAD_ARGUMENTS;
-            }
-            normals = kind == "viewer" ? SurfaceNormals::Viewer : SurfaceNormals::Displaced;
-        } else if (argument.size() > 1 && argument[0] == '-') {
-            report(PROGRAM, "unknown option %s (see --help)", argument.c_str());
-            return BAD_ARGUMENTS;
-        } else if (!output.empty()) {
-            report(PROGRAM, "one output file only, not also %s (see --help)", argument.c_str());
-            return BAD_ARGUMENTS;
-        } else {
-            output = argument;
-        }
-    }
-    if (output.empty()) {
-        report(PROGRAM, "no output file given (see --help)");
-        return BAD_ARGUMENTS;
-    }
-    Format format;
-    if (endsWith(output, ".ply")) {
-        format = Format::Ply;
-    } else if (endsWith(output, ".obj")) {
-        format = Format::Obj;
-    } else if (endsWith(output, ".glb")) {
-        format = Format::Glb;
-    } else {
-        report(output, "unknown extension: the name must end in .ply, .obj or .glb");
-        return BAD_ARGUMENTS;
-    }
-
-    buildBasisTables();
-    buildControlNet();
-    buildNormalNet();
-    if (!loadDisplacement(displacement))
-        return FAILED;
-    const std::vector<unsigned char> png = loadPicture(color);
-    if (!exportSurface(output, format, normals, png))
-        return FAILED;
-    std::printf("wrote %s: %zu vertices, %zu triangles\n", output.c_str(), VERTEX_COUNT, TRIANGLE_COUNT);
-    return 0;
+    Options o;
+    const int status = parseArguments(argc, argv, o);
+    if (status >= 0)
+        return status;
+    buildSurfaceTables();
+    if (!readRelief(o.displacement))
+        return STATUS_FAILED;
+    const std::vector<unsigned char> png = loadPicture(o.color);
+    if (!exportSurface(o.output, o.format, o.normals, png))
+        return STATUS_FAILED;
+    std::printf("wrote %s: %zu vertices, %zu triangles\n", o.output.c_str(), VERTEX_COUNT, TRIANGLE_COUNT);
+    return STATUS_WRITTEN;
 }

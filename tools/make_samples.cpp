@@ -1,7 +1,7 @@
 // Writes the sample colour, displacement and normal images the viewer reads:
 //     dispdome-samples [folder]      (default: texture)
 // The folder is created when missing; existing images are never overwritten.
-#include "program_info.h"
+#include "command_line.h"
 #include "sample_images.h"
 
 #include <cstdio>
@@ -30,35 +30,24 @@ const char* const USAGE =
 
 int main(int argc, char** argv)
 {
-    std::string folder = "texture";
-    bool named = false;
-    for (int n = 1; n < argc; ++n) {
-        const std::string argument = argv[n];
-        if (answersInfo(argument, PROGRAM, USAGE))
-            return 0;
-        // A folder whose name starts with '-' can still be given as ./-name.
-        const char* wrong = argument.size() > 1 && argument[0] == '-' ? "unknown option %s (see --help)\n"
-                            : named                                  ? "one folder only, not also %s (see --help)\n"
-                                                                     : nullptr;
-        if (wrong) {
-            std::fprintf(stderr, "%s: ", PROGRAM);
-            std::fprintf(stderr, wrong, argument.c_str());
-            return 2;
-        }
-        folder = argument;
-        named = true;
-    }
+    std::string folder;
+    // A folder whose name starts with '-' can still be given as ./-name.
+    for (int n = 1; n < argc; ++n)
+        if (const int status = takeName(PROGRAM, USAGE, argv[n], folder, "folder", true); status >= 0)
+            return status;
+    if (argc == 1)
+        folder = "texture";
     std::error_code error;
     std::filesystem::create_directories(folder, error);
     if (error) {
-        std::fprintf(stderr, "%s: %s\n", folder.c_str(), error.message().c_str());
-        return 1;
+        report(folder, "%s", error.message().c_str());
+        return STATUS_FAILED;
     }
     const std::string failure = writeSampleImages(folder);
     if (!failure.empty()) {
         std::fprintf(stderr, "%s\n", failure.c_str());
-        return 1;
+        return STATUS_FAILED;
     }
     std::printf("sample images written to %s/\n", folder.c_str());
-    return 0;
+    return STATUS_WRITTEN;
 }

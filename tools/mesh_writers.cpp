@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <charconv>  // Required for: to_chars(), shortest round-trip floats
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -15,53 +14,43 @@
 
 namespace {
 
-// Little-endian whatever the host's byte order.
-char* putU32(char* at, std::uint32_t value)
+// put(corner) for every triangle of the strips in turn, corner its three
+// vertex indices.
+template <typename Put>
+void eachTriangle(Put put)
 {
-    for (int k = 0; k < 4; ++k)
-        *at++ = static_cast<char>(value >> (8 * k) & 0xffu);
-    return at;
-}
-
-char* putFloat(char* at, float value)
-{
-    std::uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return putU32(at, bits);
+    for (int e = 0; e < GRID_STEPS; ++e)
+        for (int k = 0; k < TRIANGLES_PER_STRIP; ++k) {
+            std::uint32_t corner[3];
+            stripTriangle(e, k, corner);
+            put(corner);
+        }
 }
 
 // Every triangle's three vertex indices, little-endian uint32; in PLY each
 // after its count, 3.
 void putTriangles(OutputFile& out, bool counted)
 {
-    const size_t bytes = counted ? 13 : 12;
-    for (int e = 0; e < GRID_STEPS; ++e)
-        for (int k = 0; k < TRIANGLES_PER_STRIP; ++k) {
-            std::uint32_t corner[3];
-            stripTriangle(e, k, corner);
-            char* at = reserve(out, bytes);
-            if (counted)
-                *at++ = 3;
-            for (std::uint32_t index : corner)
-                at = putU32(at, index);
-            out.used += bytes;
-        }
+    eachTriangle([&](const std::uint32_t corner[3]) {
+        RecordWriter record(out, 13);
+        if (counted)
+            record.byte(3);
+        for (int c = 0; c < 3; ++c)
+            record.u32(corner[c]);
+    });
 }
 
 // A line of a keyword and floats, each written in the fewest digits that read
 // back as the same single-precision value.
 void putFloatLine(OutputFile& out, const char* keyword, std::initializer_list<float> values)
 {
-    char* const start = reserve(out, 128);
-    char* at = start;
-    for (const char* k = keyword; *k; ++k)
-        *at++ = *k;
+    RecordWriter line(out, 128);
+    line.bytes(keyword, std::strlen(keyword));
     for (float value : values) {
-        *at++ = ' ';
-        at = std::to_chars(at, start + 128, value).ptr;
+        line.byte(' ');
+        line.text(value);
     }
-    *at++ = '\n';
-    out.used += size_t(at - start);
+    line.byte('\n');
 }
 
 }  // namespace
@@ -87,10 +76,9 @@ void writePly(OutputFile& out, const std::vector<StripVertex>& grid, const std::
                   GRID_SAMPLES, GRID_SAMPLES, texture.c_str(), grid.size(), TRIANGLE_COUNT);
     put(out, header);
     for (const StripVertex& v : grid) {
-        char* at = reserve(out, 32);
+        RecordWriter record(out, 32);
         for (float value : {v.x, v.y, v.z, v.nx, v.ny, v.nz, v.s, v.t})
-            at = putFloat(at, value);
-        out.used += 32;
+            record.f32(value);
     }
     putTriangles(out, true);
 }
@@ -109,27 +97,21 @@ void writeObj(OutputFile& out, const std::vector<StripVertex>& grid, const std::
         putFloatLine(out, "vn", {v.nx, v.ny, v.nz});
     }
     // Vertex, texture coordinate and normal share one index, counted from 1.
-    for (int e = 0; e < GRID_STEPS; ++e)
-        for (int k = 0; k < TRIANGLES_PER_STRIP; ++k) {
-            std::uint32_t corner[3];
-            stripTriangle(e, k, corner);
-            char* const start = reserve(out, 128);
-            char* at = start;
-            *at++ = 'f';
-            for (std::uint32_t index : corner) {
-                char number[16];
-                const size_t length = size_t(std::to_chars(number, number + 16, index + 1).ptr - number);
-                *at++ = ' ';
-                for (int part = 0; part < 3; ++part) {
-                    if (part > 0)
-                        *at++ = '/';
-                    std::memcpy(at, number, length);
-                    at += length;
-                }
+    eachTriangle([&](const std::uint32_t corner[3]) {
+        RecordWriter line(out, 128);
+        line.byte('f');
+        for (int c = 0; c < 3; ++c) {
+            char number[16];
+            const size_t length = size_t(std::to_chars(number, number + 16, corner[c] + 1).ptr - number);
+            line.byte(' ');
+            for (int part = 0; part < 3; ++part) {
+                if (part > 0)
+                    line.byte('/');
+                line.bytes(number, length);
             }
-            *at++ = '\n';
-            out.used += size_t(at - start);
         }
+        line.byte('\n');
+    });
 }
 
 // One matte material, white (as the viewer lights the dome without texture)
@@ -141,19 +123,36 @@ void writeMtl(OutputFile& out, const std::string& picture)
         put(out, ("map_Kd " + picture + "\n").c_str());
 }
 
-// glTF 2.0 binary: a JSON chunk describing one mesh, then one binary chunk
-// holding positions, unit normals, texture coordinates, indices and the
-// picture (if any), each part starting on a 4-byte boundary.
-void writeGlb(OutputFile& out, const std::vector<StripVertex>& grid, const std::vector<unsigned char>& png,
-              const char* generator)
-{
-    constexpr int FLOAT = 5126, UNSIGNED_INT = 5125, ARRAY_BUFFER = 34962, ELEMENT_ARRAY_BUFFER = 34963;
-    constexpr int LINEAR = 9729, REPEAT = 10497, TRIANGLES = 4;
-    const size_t positions = 0, normals = VERTEX_COUNT * 12, coordinates = normals + VERTEX_COUNT * 12;
-    const size_t indices = coordinates + VERTEX_COUNT * 8, image = indices + TRIANGLE_COUNT * 12;
-    const size_t binarySize = image + (png.size() + 3) / 4 * 4;
+namespace {
 
-    float low[3] = {grid[0].x, grid[0].y, grid[0].z}, high[3] = {low[0], low[1], low[2]};
+constexpr int FLOAT = 5126, UNSIGNED_INT = 5125, ARRAY_BUFFER = 34962, ELEMENT_ARRAY_BUFFER = 34963;
+constexpr int LINEAR = 9729, REPEAT = 10497, TRIANGLES = 4;
+
+// Where each part of the glTF binary chunk starts, in its order: positions,
+// unit normals, texture coordinates, indices (whole words each) and the
+// picture, padded to a 4-byte boundary.
+struct GlbLayout {
+    size_t positions, normals, coordinates, indices, image, binarySize;
+};
+
+GlbLayout glbLayout(size_t pictureBytes)
+{
+    GlbLayout at;
+    at.positions = 0;
+    at.normals = at.positions + VERTEX_COUNT * 12;
+    at.coordinates = at.normals + VERTEX_COUNT * 12;
+    at.indices = at.coordinates + VERTEX_COUNT * 8;
+    at.image = at.indices + TRIANGLE_COUNT * 12;
+    at.binarySize = at.image + (pictureBytes + 3) / 4 * 4;
+    return at;
+}
+
+// The least and greatest position on each axis, as glTF asks of positions.
+void positionBounds(const std::vector<StripVertex>& grid, float low[3], float high[3])
+{
+    low[0] = high[0] = grid[0].x;
+    low[1] = high[1] = grid[0].y;
+    low[2] = high[2] = grid[0].z;
     for (const StripVertex& v : grid) {
         const float p[3] = {v.x, v.y, v.z};
         for (int k = 0; k < 3; ++k) {
@@ -161,6 +160,14 @@ void writeGlb(OutputFile& out, const std::vector<StripVertex>& grid, const std::
             high[k] = std::max(high[k], p[k]);
         }
     }
+}
+
+// The JSON chunk: one mesh whose parts lie where the layout puts them, and
+// its matte material, textured when there is a picture; padded with spaces
+// to a 4-byte boundary.
+std::string glbJson(const GlbLayout& at, const std::vector<StripVertex>& grid, size_t pictureBytes,
+                    const char* generator)
+{
     using nlohmann::json;
     auto view = [](size_t offset, size_t length, int target) {
         json v = {{"buffer", 0}, {"byteOffset", offset}, {"byteLength", length}};
@@ -182,19 +189,21 @@ void writeGlb(OutputFile& out, const std::vector<StripVertex>& grid, const std::
                                       {"indices", 3},
                                       {"material", 0},
                                       {"mode", TRIANGLES}}}}}}},
-        {"buffers", {{{"byteLength", binarySize}}}},
-        {"bufferViews", {view(positions, normals - positions, ARRAY_BUFFER),
-                         view(normals, coordinates - normals, ARRAY_BUFFER),
-                         view(coordinates, indices - coordinates, ARRAY_BUFFER),
-                         view(indices, image - indices, ELEMENT_ARRAY_BUFFER)}},
+        {"buffers", {{{"byteLength", at.binarySize}}}},
+        {"bufferViews", {view(at.positions, at.normals - at.positions, ARRAY_BUFFER),
+                         view(at.normals, at.coordinates - at.normals, ARRAY_BUFFER),
+                         view(at.coordinates, at.indices - at.coordinates, ARRAY_BUFFER),
+                         view(at.indices, at.image - at.indices, ELEMENT_ARRAY_BUFFER)}},
         {"accessors", {accessor(0, FLOAT, VERTEX_COUNT, "VEC3"), accessor(1, FLOAT, VERTEX_COUNT, "VEC3"),
                        accessor(2, FLOAT, VERTEX_COUNT, "VEC2"),
                        accessor(3, UNSIGNED_INT, TRIANGLE_COUNT * 3, "SCALAR")}},
     };
+    float low[3], high[3];
+    positionBounds(grid, low, high);
     gltf["accessors"][0]["min"] = low;
     gltf["accessors"][0]["max"] = high;
-    if (!png.empty()) {
-        gltf["bufferViews"].push_back(view(image, png.size(), 0));
+    if (pictureBytes > 0) {
+        gltf["bufferViews"].push_back(view(at.image, pictureBytes, 0));
         gltf["images"] = {{{"bufferView", 4}, {"mimeType", "image/png"}}};
         gltf["samplers"] = {{{"magFilter", LINEAR}, {"minFilter", LINEAR}, {"wrapS", REPEAT}, {"wrapT", REPEAT}}};
         gltf["textures"] = {{{"sampler", 0}, {"source", 0}}};
@@ -203,41 +212,52 @@ void writeGlb(OutputFile& out, const std::vector<StripVertex>& grid, const std::
     gltf["materials"] = {{{"name", "dome"}, {"pbrMetallicRoughness", pbr}}};
     std::string text = gltf.dump();
     text.resize((text.size() + 3) / 4 * 4, ' ');
+    return text;
+}
 
-    auto putWord = [&out](std::uint32_t value) {
-        putU32(reserve(out, 4), value);
-        out.used += 4;
+// The binary chunk's parts in the layout's order.
+void putGlbBinary(OutputFile& out, const GlbLayout& at, const std::vector<StripVertex>& grid,
+                  const std::vector<unsigned char>& png)
+{
+    auto putVector = [&out](Vector3 a) {
+        RecordWriter record(out, 12);
+        record.f32(a.x);
+        record.f32(a.y);
+        record.f32(a.z);
     };
-    putBytes(out, "glTF", 4);
-    putWord(2);
-    putWord(std::uint32_t(12 + 8 + text.size() + 8 + binarySize));
-    putWord(std::uint32_t(text.size()));
-    putBytes(out, "JSON", 4);
-    putBytes(out, text.data(), text.size());
-    putWord(std::uint32_t(binarySize));
-    putBytes(out, "BIN", 4);  // with its terminating zero
-    for (const StripVertex& v : grid) {
-        char* at = reserve(out, 12);
-        for (float value : {v.x, v.y, v.z})
-            at = putFloat(at, value);
-        out.used += 12;
-    }
+    for (const StripVertex& v : grid)
+        putVector({v.x, v.y, v.z});
     // glTF wants unit normals; the viewer's are not.
-    for (const StripVertex& v : grid) {
-        const float length = std::sqrt(v.nx * v.nx + v.ny * v.ny + v.nz * v.nz);
-        char* at = reserve(out, 12);
-        for (float value : {v.nx / length, v.ny / length, v.nz / length})
-            at = putFloat(at, value);
-        out.used += 12;
-    }
+    for (const StripVertex& v : grid)
+        putVector(normalise({v.nx, v.ny, v.nz}));
     // glTF's v runs down the image: the picture's top row is v = 0.
     for (const StripVertex& v : grid) {
-        char* at = reserve(out, 8);
-        at = putFloat(at, v.s);
-        putFloat(at, 1.0f - v.t);
-        out.used += 8;
+        RecordWriter record(out, 8);
+        record.f32(v.s);
+        record.f32(1.0f - v.t);
     }
     putTriangles(out, false);
     putBytes(out, png.data(), png.size());
-    putBytes(out, "\0\0\0", binarySize - image - png.size());
+    putBytes(out, "\0\0\0", at.binarySize - at.image - png.size());
+}
+
+}  // namespace
+
+// glTF 2.0 binary: a JSON chunk describing one mesh, then one binary chunk
+// holding its parts.
+void writeGlb(OutputFile& out, const std::vector<StripVertex>& grid, const std::vector<unsigned char>& png,
+              const char* generator)
+{
+    const GlbLayout layout = glbLayout(png.size());
+    const std::string text = glbJson(layout, grid, png.size(), generator);
+    auto putWord = [&out](std::uint32_t value) { RecordWriter(out, 4).u32(value); };
+    putBytes(out, "glTF", 4);
+    putWord(2);
+    putWord(std::uint32_t(12 + 8 + text.size() + 8 + layout.binarySize));
+    putWord(std::uint32_t(text.size()));
+    putBytes(out, "JSON", 4);
+    putBytes(out, text.data(), text.size());
+    putWord(std::uint32_t(layout.binarySize));
+    putBytes(out, "BIN", 4);  // with its terminating zero
+    putGlbBinary(out, layout, grid, png);
 }

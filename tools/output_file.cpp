@@ -1,5 +1,7 @@
 #include "output_file.h"
 
+#include "command_line.h"
+
 #include <fcntl.h>     // Required for: open flags
 #include <sys/stat.h>  // Required for: fchmod(), umask()
 #include <unistd.h>    // Required for: write(), close(), unlink()
@@ -30,9 +32,9 @@ void removeTemporariesAndDie(int signalNumber)
     std::raise(signalNumber);
 }
 
-void report(const std::string& path, const char* what, int error)
+void cannotWrite(const std::string& path, int error)
 {
-    std::fprintf(stderr, "%s: %s (%s)\n", path.c_str(), what, std::strerror(error));
+    report(path, "cannot be written (%s)", std::strerror(error));
 }
 
 // The signals' slot of a temporary, or -1.
@@ -75,7 +77,7 @@ bool openOutput(OutputFile& out, const std::string& path)
 {
     std::error_code ignored;
     if (std::filesystem::is_directory(path, ignored)) {
-        std::fprintf(stderr, "%s: is a directory\n", path.c_str());
+        report(path, "is a directory");
         return false;
     }
     out.path = path;
@@ -86,7 +88,7 @@ bool openOutput(OutputFile& out, const std::string& path)
     while (slot < MAX_TEMPORARIES && temporaryExists[slot])
         ++slot;
     if (slot == MAX_TEMPORARIES || out.temporary.size() >= sizeof temporaryNames[0]) {
-        report(path, "cannot be written", ENAMETOOLONG);
+        cannotWrite(path, ENAMETOOLONG);
         return false;
     }
 
@@ -108,7 +110,7 @@ bool openOutput(OutputFile& out, const std::string& path)
     }
     sigprocmask(SIG_SETMASK, &previous, nullptr);
     if (out.fd < 0) {
-        report(path, "cannot be written", openError);
+        cannotWrite(path, openError);
         return false;
     }
     // mkstemp makes the file private; give it the permissions a new file
@@ -128,7 +130,7 @@ bool closeOutput(OutputFile& out)
     out.fd = -1;
     if (out.error == 0)
         return true;
-    report(out.path, "cannot be written", out.error);
+    cannotWrite(out.path, out.error);
     discardOutput(out);
     return false;
 }
@@ -139,7 +141,7 @@ bool commitOutput(OutputFile& out)
         forget(out);
         return true;
     }
-    report(out.path, "cannot be written", errno);
+    cannotWrite(out.path, errno);
     discardOutput(out);
     return false;
 }

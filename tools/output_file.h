@@ -7,7 +7,10 @@
 // temporary still there; past a file-size limit a write fails rather than
 // the program dying.
 
+#include <charconv>  // Required for: to_chars(), shortest round-trip floats
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -33,10 +36,50 @@ bool commitOutput(OutputFile& out);
 void discardOutput(OutputFile& out);
 
 // Room for at least bytes more (at most 1 MiB); returns where they go. The
-// caller adds what it wrote to out.used.
+// caller adds what it wrote to out.used (RecordWriter does).
 char* reserve(OutputFile& out, size_t bytes);
 void put(OutputFile& out, const char* text);
 void putBytes(OutputFile& out, const void* data, size_t size);
+
+// One record of at most `most` bytes written straight into the output's
+// buffer, for many small records at little cost; what was written counts
+// as written when the writer goes out of scope. Numbers go out
+// little-endian whatever the host's byte order, or as text in the fewest
+// digits that read back as the same value.
+struct RecordWriter {
+    RecordWriter(OutputFile& file, size_t most) : out(file), start(reserve(file, most)), at(start), end(start + most) {}
+    ~RecordWriter() { out.used += size_t(at - start); }
+    RecordWriter(const RecordWriter&) = delete;
+    RecordWriter& operator=(const RecordWriter&) = delete;
+
+    void byte(char value) { *at++ = value; }
+    void bytes(const char* data, size_t size)
+    {
+        std::memcpy(at, data, size);
+        at += size;
+    }
+    void u32(std::uint32_t value)
+    {
+        for (int k = 0; k < 4; ++k)
+            *at++ = static_cast<char>(value >> (8 * k) & 0xffu);
+    }
+    void f32(float value)
+    {
+        std::uint32_t bits;
+        std::memcpy(&bits, &value, sizeof bits);
+        u32(bits);
+    }
+    template <typename Number>
+    void text(Number value)
+    {
+        at = std::to_chars(at, end, value).ptr;
+    }
+
+    OutputFile& out;
+    char* const start;
+    char* at;
+    char* const end;
+};
 
 // One whole file from memory: open, write, close and commit.
 bool writeWholeOutput(const std::string& path, const void* data, size_t size);

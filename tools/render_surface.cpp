@@ -4,9 +4,9 @@
 // The set-up and the frame are the viewer's own (initScene, reshape,
 // drawFrame); only the GL context differs: EGL with no window, drawing into
 // a pbuffer of the window's kind (8-bit colour, 24-bit depth).
+#include "command_line.h"
 #include "output_file.h"
 #include "png_image.h"
-#include "program_info.h"
 #include "surface.h"
 #include "textures.h"
 #include "viewer.h"
@@ -27,9 +27,6 @@
 namespace {
 
 constexpr const char* PROGRAM = "dispdome-render";
-
-// Exit statuses.
-enum { WRITTEN = 0, FAILED = 1, BAD_ARGUMENTS = 2 };
 
 const char* const USAGE =
     "Usage: dispdome-render [options] OUTPUT.png\n"
@@ -70,10 +67,10 @@ const char* const USAGE =
 constexpr int MOST_FRAMES = 360;
 
 struct Options {
-    float tilt = 0, turn = 0, panX = 0, panY = 0, distance = 10;
-    Vector3 light = {0, 0, 10};
+    float tilt = 0, turn = 0, panX = 0, panY = 0, distance = START_OFFSET.z;
+    Vector3 light = START_LIGHT;
     SurfaceNormals normals = SurfaceNormals::Viewer;
-    int width = 700, height = 700;
+    int width = WINDOW_WIDTH, height = WINDOW_HEIGHT;
     int frames = 0;  // 0: a still, named OUTPUT itself
     std::string output;
     const char* color = nullptr;  // null: looked up in texture/ as the viewer does
@@ -103,11 +100,6 @@ bool splitPair(const char* text, char separator, Parse parse)
 {
     const char* middle = std::strchr(text, separator);
     return middle && parse(std::string(text, middle).c_str(), std::string(middle + 1).c_str());
-}
-
-bool endsWithPng(const std::string& name)
-{
-    return name.size() > 4 && strcasecmp(name.c_str() + name.size() - 4, ".png") == 0;
 }
 
 // The option's value, or a line saying what it needs.
@@ -144,7 +136,7 @@ bool parseOption(const std::string& option, const char* value, Options& o)
         needs = "a number of frames from 1 to 360";
     }
     if (!valid)
-        std::fprintf(stderr, "%s: %s needs %s, not '%s'\n", PROGRAM, option.c_str(), needs, value);
+        needsValue(PROGRAM, option, std::string(needs) + ", not '" + value + "'");
     return valid;
 }
 
@@ -153,35 +145,26 @@ int parseArguments(int argc, char** argv, Options& o)
 {
     for (int n = 1; n < argc; ++n) {
         const std::string argument = argv[n];
-        if (answersInfo(argument, PROGRAM, USAGE))
-            return WRITTEN;
         const bool valued = argument == "--tilt" || argument == "--turn" || argument == "--pan" ||
                             argument == "--distance" || argument == "--size" || argument == "--turntable" ||
                             argument == "--light" || argument == "--normals" || argument == "--color" ||
                             argument == "--displacement";
-        if (valued && n + 1 == argc) {
-            std::fprintf(stderr, "%s: %s needs a value (see --help)\n", PROGRAM, argument.c_str());
-            return BAD_ARGUMENTS;
-        }
+        if (valued && n + 1 == argc)
+            return needsValue(PROGRAM, argument, "a value (see --help)");
         if (valued && !parseOption(argument, argv[++n], o))
-            return BAD_ARGUMENTS;
+            return STATUS_BAD_ARGUMENTS;
         if (valued)
             continue;
-        const char* wrong = argument.size() > 1 && argument[0] == '-' ? "unknown option %s (see --help)\n"
-                            : !o.output.empty()                      ? "one output file only, not also %s\n"
-                            : !endsWithPng(argument)                 ? "%s: the output's name must end in .png\n"
-                                                                     : nullptr;
-        if (wrong) {
-            std::fprintf(stderr, "%s: ", PROGRAM);
-            std::fprintf(stderr, wrong, argument.c_str());
-            return BAD_ARGUMENTS;
+        if (const int status = takeName(PROGRAM, USAGE, argument, o.output, "output file", false); status >= 0)
+            return status;
+        // A name before the extension: a turntable's frames go between.
+        if (o.output.size() <= 4 || !hasSuffix(o.output, ".png")) {
+            report(PROGRAM, "%s: the output's name must end in .png", o.output.c_str());
+            return STATUS_BAD_ARGUMENTS;
         }
-        o.output = argument;
     }
-    if (o.output.empty()) {
-        std::fprintf(stderr, "%s: no output file given (see --help)\n", PROGRAM);
-        return BAD_ARGUMENTS;
-    }
+    if (o.output.empty())
+        return noOutputGiven(PROGRAM);
     return -1;
 }
 
@@ -248,36 +231,36 @@ bool chooseConfig(EGLDisplay display, EGLConfig& chosen)
 int makeContext(int width, int height)
 {
     auto fail = [](int status, const std::string& why) {
-        std::fprintf(stderr, "%s: %s\n", PROGRAM, why.c_str());
+        report(PROGRAM, "%s", why.c_str());
         return status;
     };
     const EGLDisplay display = openDisplay();
     if (display == EGL_NO_DISPLAY)
-        return fail(FAILED, "no EGL display: neither Mesa's surfaceless platform nor EGL's default display works "
+        return fail(STATUS_FAILED, "no EGL display: neither Mesa's surfaceless platform nor EGL's default display works "
                             "(Debian: libegl-mesa0)");
     // Desktop OpenGL's compatibility profile: the viewer is fixed-function.
     EGLConfig config = nullptr;
     if (!eglBindAPI(EGL_OPENGL_API) || !chooseConfig(display, config))
-        return fail(FAILED, "EGL offers no desktop OpenGL with 8-bit colour and a 24-bit depth buffer here");
+        return fail(STATUS_FAILED, "EGL offers no desktop OpenGL with 8-bit colour and a 24-bit depth buffer here");
     // GL says how large a picture it draws; it needs a current context to
     // say it, so the context starts on a pbuffer of one pixel.
     const EGLint onePixel[] = {EGL_WIDTH, 1, EGL_HEIGHT, 1, EGL_NONE};
     const EGLSurface probe = eglCreatePbufferSurface(display, config, onePixel);
     const EGLContext context = eglCreateContext(display, config, EGL_NO_CONTEXT, nullptr);
     if (probe == EGL_NO_SURFACE || context == EGL_NO_CONTEXT || !eglMakeCurrent(display, probe, probe, context))
-        return fail(FAILED, "EGL cannot make an OpenGL context");
+        return fail(STATUS_FAILED, "EGL cannot make an OpenGL context");
     GLint renderbuffer = 0, viewport[2] = {0, 0};
     glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &renderbuffer);
     glGetIntegerv(GL_MAX_VIEWPORT_DIMS, viewport);
     const int largestWidth = std::min(renderbuffer, viewport[0]), largestHeight = std::min(renderbuffer, viewport[1]);
     if (width > largestWidth || height > largestHeight)
-        return fail(BAD_ARGUMENTS, std::to_string(width) + " x " + std::to_string(height) +
+        return fail(STATUS_BAD_ARGUMENTS, std::to_string(width) + " x " + std::to_string(height) +
                                        " is larger than GL draws here (" + std::to_string(largestWidth) + " x " +
                                        std::to_string(largestHeight) + " at most)");
     const EGLint size[] = {EGL_WIDTH, width, EGL_HEIGHT, height, EGL_NONE};
     const EGLSurface surface = eglCreatePbufferSurface(display, config, size);
     if (surface == EGL_NO_SURFACE || !eglMakeCurrent(display, surface, surface, context))
-        return fail(FAILED, "EGL cannot make a picture of " + std::to_string(width) + " x " + std::to_string(height));
+        return fail(STATUS_FAILED, "EGL cannot make a picture of " + std::to_string(width) + " x " + std::to_string(height));
     return -1;
 }
 
@@ -301,8 +284,8 @@ std::vector<unsigned char> framePng(int width, int height, std::vector<unsigned 
 int render(const Options& o)
 {
     auto fail = [](const std::string& why) {
-        std::fprintf(stderr, "%s: %s\n", PROGRAM, why.c_str());
-        return FAILED;
+        report(PROGRAM, "%s", why.c_str());
+        return STATUS_FAILED;
     };
     const int noContext = makeContext(o.width, o.height);
     if (noContext >= 0)
@@ -338,10 +321,10 @@ int render(const Options& o)
         if (png.empty() || glGetError() != GL_NO_ERROR)
             return fail("cannot make the picture for " + name);
         if (!writeWholeOutput(name, png.data(), png.size()))
-            return FAILED;
+            return STATUS_FAILED;
         std::printf("wrote %s: %d x %d\n", name.c_str(), o.width, o.height);
     }
-    return WRITTEN;
+    return STATUS_WRITTEN;
 }
 
 }  // namespace

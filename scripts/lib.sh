@@ -1,0 +1,61 @@
+# Sourced by the other scripts once they stand in the repository folder:
+# the Debian packages each needs, the configure-and-build step, the Xvfb
+# wrapper, and warnings as errors in CI.
+# shellcheck shell=sh disable=SC2034 # the variables are the callers'
+
+# Installs the Debian packages named in the arguments that are not installed
+# yet (needs root, as on a fresh Debian 12).
+require_packages() {
+    missing=""
+    for package in "$@"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" ||
+            missing="$missing $package"
+    done
+    [ -z "$missing" ] && return 0
+    echo "installing:$missing" >&2
+    export DEBIAN_FRONTEND=noninteractive
+    # shellcheck disable=SC2086 # one word a package
+    apt-get update -qq >&2 && apt-get install -y -qq --no-install-recommends $missing >&2
+}
+
+BUILD_PACKAGES="cmake make g++ pkg-config libgl-dev libglu1-mesa-dev freeglut3-dev libgl1-mesa-dri libpng-dev nlohmann-json3-dev libegl-dev libegl-mesa0 libjpeg62-turbo-dev libexif-dev help2man"
+DISPLAY_PACKAGES="xvfb xauth x11-apps imagemagick"
+TEST_PACKAGES="libgtest-dev assimp-utils xdotool"
+# The Debian package: dpkg-shlibdeps (which CPack finds ELF files with
+# file), and the package check's lintian and man.
+PACKAGE_PACKAGES="dpkg-dev file lintian man-db"
+# GNU time measures the tools' peak memory in scripts/bench-normals.sh.
+BENCH_PACKAGES="libbenchmark-dev time"
+# The sanitizer build uses g++; the fuzz target needs clang and its libFuzzer.
+SANITIZER_PACKAGES="clang libclang-rt-14-dev"
+MEMCHECK_PACKAGES="valgrind xdotool"
+
+# Warnings are errors in CI (CI set in the environment), for
+# -DVIEWER_WERROR=$WERROR.
+WERROR=OFF
+[ -n "${CI:-}" ] && WERROR=ON
+
+# Configures the build folder DIR with the CMake options given, then builds
+# TARGETS (names apart by spaces; "" builds all) on every core:
+#     build_in DIR "TARGETS" [CMAKE OPTION...]
+# Both steps print to standard output; the callers send it where they want.
+build_in() {
+    dir=$1 targets=$2
+    shift 2
+    cmake -S . -B "$dir" "$@" || return
+    # shellcheck disable=SC2086 # one word a target
+    cmake --build "$dir" ${targets:+--target $targets} -j "${JOBS:-$(nproc)}"
+}
+
+# Runs a command under a fresh Xvfb display of 1024 x 1024 at 24 bits, big
+# enough for the viewer's window at (250, 250).
+under_xvfb() {
+    xvfb-run -a -s "-screen 0 1024x1024x24" "$@"
+}
+
+# The programs draw with Mesa's software renderer, llvmpipe, in GLX and in
+# EGL alike, whatever GPU the machine has: the reference pictures are
+# llvmpipe's. Exported for whatever compares pictures (the tests).
+pin_software_gl() {
+    export LIBGL_ALWAYS_SOFTWARE=1 GALLIUM_DRIVER=llvmpipe
+}

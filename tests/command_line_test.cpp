@@ -1,0 +1,39 @@
+// The four programs' command lines, run as a user runs them: each refusal's
+// exit status and line, names taken in any case, and the viewer's --version
+// taken only as its first argument.
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(CommandLine, RefusalsSayWhyWithTheirStatus)
+{
+    enterTemporaryFolder(false);
+    writeFile("wide.tga", tgaHeader(2, 600, 256, 24) + Bytes(600 * 256 * 3, 200));
+    const std::string exporter = "'" EXPORT_BINARY "' ", render = "'" RENDER_BINARY "' ";
+    const std::string samples = "'" MAKE_SAMPLES_BINARY "' ", viewer = "'" VIEWER_BINARY "' ";
+    EXPECT_EQ(refusalsUnlike({
+        {exporter + "--bogus a.ply", 2, "dispdome-export: unknown option --bogus (see --help)\n"},
+        {exporter + "a.ply --color", 2, "dispdome-export: --color needs a file name (see --help)\n"},
+        {exporter + "a.ply.txt", 2, "a.ply.txt: unknown extension: the name must end in .ply, .obj or .glb\n"},
+        {exporter, 2, "dispdome-export: no output file given (see --help)\n"},
+        {exporter + "--displacement wide.tga a.ply", 1,
+         "wide.tga: 600 x 256 is smaller than 512 x 512; there is no relief to export\n"},
+        // A name in capitals is taken: the run ends only at the missing image.
+        {exporter + "--displacement none.tga A.PLY", 1, "none.tga: cannot be opened (No such file or directory)\n"},
+        {render + "a.png --turn", 2, "dispdome-render: --turn needs a value (see --help)\n"},
+        {render + "-x a.png", 2, "dispdome-render: unknown option -x (see --help)\n"},
+        {render + "a.png.jpg", 2, "dispdome-render: a.png.jpg: the output's name must end in .png\n"},
+        {"__EGL_VENDOR_LIBRARY_FILENAMES=/dev/null " + render + "A.PNG", 1,
+         "dispdome-render: no EGL display: neither Mesa's surfaceless platform nor EGL's default display works "
+         "(Debian: libegl-mesa0)\n"},
+        {samples + "-x", 2, "dispdome-samples: unknown option -x (see --help)\n"},
+        {samples + "a b", 2, "dispdome-samples: one folder only, not also b (see --help)\n"},
+        // After a GLUT option --version is GLUT's, which then finds no display.
+        {viewer + "-display none:0 --version", 1, "freeglut (" VIEWER_BINARY "): failed to open display 'none:0'\n"},
+              }), "");
+    EXPECT_EQ(runCommand(viewer + "--version -display none:0").out, "dispdome-viewer " PROGRAM_VERSION "\n");
+}
+
+}  // namespace
