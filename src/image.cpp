@@ -24,14 +24,29 @@ unsigned char to8(unsigned v) { return static_cast<unsigned char>((v * 255u + 32
 
 // ---- PNG ----
 
+// Deflate turns no byte into more than 1032: its longest copy, 258 bytes,
+// takes at least 2 bits (a length code and a distance code of at least a bit
+// each), and everything else costs more. A PNG of N bytes therefore holds at
+// most 1032 x N bytes of filtered rows, whatever its chunks: a header that
+// claims more is refused before anything is allocated. A valid file always
+// passes, as its rows are really in it; the tightest there are, a large
+// plain image at zlib's best, come within 2% of the bound.
+constexpr size_t DEFLATE_MOST_RATIO = 1032;
+
 struct PngRead {
     const unsigned char* data;
     size_t size;
+    bool wantRed16;
     size_t at = 8;  // the signature is checked before libpng starts
     char reason[REASON_SIZE] = "";
     png_uint_32 width = 0, height = 0;
-    bool wide = false;              // 16 bits per channel
-    unsigned char* rows = nullptr;  // RGBA of 8 or 16 bits (big-endian), bottom row first
+    bool wide = false;      // 16 bits per channel
+    bool interlaced = false;
+    // What the reading keeps: RGBA, bottom row first, and for a 16-bit
+    // image its red channel; and one 16-bit row on the way to them.
+    unsigned char* pixels = nullptr;
+    unsigned short* red16 = nullptr;
+    unsigned char* row = nullptr;
 };
 
 void pngError(png_structp png, png_const_charp message)
@@ -55,42 +70,117 @@ void pngSource(png_structp png, png_bytep out, png_size_t count)
     read->at += count;
 }
 
-// False with a reason in read.reason, or in image's for a size past the
-// ceiling.
+// The bytes of filtered rows the image data inflates to: each row of each
+// interlace pass is a filter byte and its pixels, packed.
+size_t filteredBytes(png_uint_32 width, png_uint_32 height, size_t bitsPerPixel, bool interlaced)
+{
+    auto rows = [bitsPerPixel](size_t columns, size_t count) {
+        return columns == 0 ? 0 : count * (1 + (columns * bitsPerPixel + 7) / 8);
+    };
+    if (!interlaced)
+        return rows(width, height);
+    size_t bytes = 0;
+    for (int pass = 0; pass < 7; ++pass)
+        bytes += rows(PNG_PASS_COLS(width, pass), PNG_PASS_ROWS(height, pass));
+    return bytes;
+}
+
+// Whether the file can hold the rows its header claims; says why not.
+bool holdsRows(png_structp png, png_infop info, const PngRead& read, ImageRead& image)
+{
+    const size_t bits = size_t(png_get_channels(png, info)) * png_get_bit_depth(png, info);
+    const size_t needed = filteredBytes(read.width, read.height, bits, read.interlaced);
+    if (needed <= DEFLATE_MOST_RATIO * read.size)
+        return true;
+    refuse(image, "%u x %u is more than a file of %zu bytes can hold (%zu bytes of rows, at most %zu a byte)",
+           read.width, read.height, read.size, needed, DEFLATE_MOST_RATIO);
+    return false;
+}
+
+// A 16-bit image, one row at a time, into the 8-bit pixels and the 16-bit
+// red channel: libpng leaves an interlaced image's passes apart, and each
+// pass row is put in place at once, so no 16-bit copy of the image is kept.
+void readWideRows(png_structp png, PngRead& read)
+{
+    for (int pass = 0; pass < (read.interlaced ? 7 : 1); ++pass) {
+        const bool all = !read.interlaced;
+        const size_t columns = all ? read.width : PNG_PASS_COLS(read.width, pass);
+        const size_t rows = all ? read.height : PNG_PASS_ROWS(read.height, pass);
+        const size_t x0 = all ? 0 : PNG_PASS_START_COL(pass), xShift = all ? 0 : PNG_PASS_COL_SHIFT(pass);
+        const size_t y0 = all ? 0 : PNG_PASS_START_ROW(pass), yShift = all ? 0 : PNG_PASS_ROW_SHIFT(pass);
+        if (columns == 0 || rows == 0)
+            continue;  // libpng passes over an empty pass
+        for (size_t r = 0; r < rows; ++r) {
+            png_read_row(png, read.row, nullptr);
+            const size_t first = (read.height - 1 - (y0 + (r << yShift))) * read.width + x0;
+            for (size_t k = 0; k < columns; ++k) {
+                const size_t n = first + (k << xShift);
+                const unsigned char* in = read.row + 8 * k;
+                for (size_t c = 0; c < 4; ++c)
+                    read.pixels[4 * n + c] = to8(unsigned(in[2 * c]) << 8 | in[2 * c + 1]);
+                if (read.red16)
+                    read.red16[n] = static_cast<unsigned short>(in[0] << 8 | in[1]);
+            }
+        }
+    }
+}
+
+// What the reading keeps, allocated once the header has passed.
+void allocatePng(png_structp png, PngRead& read)
+{
+    const size_t pixels = size_t(read.width) * read.height;
+    read.pixels = new (std::nothrow) unsigned char[pixels * 4];
+    if (read.wide)
+        read.row = new (std::nothrow) unsigned char[size_t(read.width) * 8];
+    if (read.wide && read.wantRed16)
+        read.red16 = new (std::nothrow) unsigned short[pixels];
+    if (!read.pixels || (read.wide && !read.row) || (read.wide && read.wantRed16 && !read.red16))
+        png_error(png, "not enough memory for the pixels");
+}
+
+// False with a reason in read.reason, or in image's for a size the file
+// cannot have.
 bool readPng(png_structp png, png_infop info, PngRead& read, ImageRead& image)
 {
     if (setjmp(png_jmpbuf(png)))
         return false;
     png_set_read_fn(png, &read, pngSource);
     png_set_sig_bytes(png, 8);
+    // Only the header, palette, transparency and image data make the
+    // pixels; every other chunk (text, colour profile, ...) is skipped
+    // unread, so none can claim memory: libpng would reserve and clear what a
+    // text chunk's length claims, up to 2 GiB, before reading it.
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
     png_read_info(png, info);
-    int depth = 0, colour = 0;
-    png_get_IHDR(png, info, &read.width, &read.height, &depth, &colour, nullptr, nullptr, nullptr);
+    int depth = 0, colour = 0, interlace = 0;
+    png_get_IHDR(png, info, &read.width, &read.height, &depth, &colour, &interlace, nullptr, nullptr);
     image.width = int(read.width);
     image.height = int(read.height);
     image.sized = true;
-    if (pastCeiling(read.width, read.height, image))
+    read.wide = depth == 16;
+    read.interlaced = interlace != PNG_INTERLACE_NONE;
+    if (pastCeiling(read.width, read.height, image) || !holdsRows(png, info, read, image))
         return false;
     // Every kind becomes RGBA of 8 or 16 bits: palette and transparency
     // expanded, grey made colour, opaque alpha added where there is none.
-    read.wide = depth == 16;
     png_set_expand(png);
     if (!(colour & PNG_COLOR_MASK_COLOR))
         png_set_gray_to_rgb(png);
     png_set_filler(png, read.wide ? 0xffff : 0xff, PNG_FILLER_AFTER);
-    const int passes = png_set_interlace_handling(png);
+    // 8-bit rows are read in place, where libpng fills an interlaced row a
+    // pass at a time; 16-bit ones go through one row (readWideRows).
+    const int passes = read.wide ? 1 : png_set_interlace_handling(png);
     png_read_update_info(png, info);
     const size_t stride = size_t(read.width) * (read.wide ? 8 : 4);
     if (png_get_rowbytes(png, info) != stride)
         png_error(png, "unexpected row size after conversion");
-    read.rows = new (std::nothrow) unsigned char[stride * read.height];
-    if (!read.rows)
-        png_error(png, "not enough memory for the pixels");
-    // The file's top row goes last; an interlaced image fills every row once
-    // a pass.
-    for (int pass = 0; pass < passes; ++pass)
+    allocatePng(png, read);
+    if (read.wide)
+        readWideRows(png, read);
+    // The file's top row goes last.
+    for (int pass = 0; !read.wide && pass < passes; ++pass)
         for (png_uint_32 y = 0; y < read.height; ++y)
-            png_read_row(png, read.rows + (read.height - 1 - y) * stride, nullptr);
+            png_read_row(png, read.pixels + (read.height - 1 - y) * stride, nullptr);
     png_read_end(png, nullptr);
     return true;
 }
@@ -98,34 +188,21 @@ bool readPng(png_structp png, png_infop info, PngRead& read, ImageRead& image)
 ImageRead decodePng(const unsigned char* data, size_t size, bool wantRed16)
 {
     ImageRead image;
-    PngRead read{data, size};
+    PngRead read{data, size, wantRed16};
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &read, pngError, pngWarning);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     const bool decoded = info && readPng(png, info, read, image);
     png_destroy_read_struct(&png, &info, nullptr);
-    std::unique_ptr<unsigned char[]> rows(read.rows);
+    std::unique_ptr<PixelBuffer[]> pixels(read.pixels);
+    std::unique_ptr<unsigned short[]> red16(read.red16);
+    delete[] read.row;
     if (!decoded) {
         if (image.reason.empty())
             refuse(image, "bad PNG (%s)", read.reason[0] ? read.reason : "libpng cannot start");
         return image;
     }
-    const size_t pixels = size_t(read.width) * read.height;
-    if (!read.wide) {
-        image.pixels = std::move(rows);
-        return image;
-    }
-    std::unique_ptr<PixelBuffer[]> result(new (std::nothrow) PixelBuffer[pixels * 4]);
-    std::unique_ptr<unsigned short[]> red(wantRed16 ? new (std::nothrow) unsigned short[pixels] : nullptr);
-    if (!result || (wantRed16 && !red)) {
-        refuse(image, "not enough memory for %u x %u pixels", read.width, read.height);
-        return image;
-    }
-    for (size_t n = 0; n < pixels * 4; ++n)
-        result[n] = to8(unsigned(rows[2 * n]) << 8 | rows[2 * n + 1]);
-    for (size_t n = 0; red && n < pixels; ++n)
-        red[n] = static_cast<unsigned short>(rows[8 * n] << 8 | rows[8 * n + 1]);
-    image.pixels = std::move(result);
-    image.red16 = std::move(red);
+    image.pixels = std::move(pixels);
+    image.red16 = std::move(red16);
     return image;
 }
 
@@ -135,7 +212,8 @@ struct JpegRead {
     jpeg_error_mgr errors;  // first: libjpeg hands back a pointer to it
     std::jmp_buf jump;
     char reason[REASON_SIZE] = "";
-    unsigned char* pixels = nullptr;  // RGBA, top row first, as stored
+    unsigned char* pixels = nullptr;  // RGBA as shown, bottom row first
+    unsigned char* row = nullptr;     // one stored scanline on its way there
 };
 
 [[noreturn]] void jpegFail(j_common_ptr jpeg)
@@ -180,18 +258,63 @@ int exifOrientation(j_decompress_ptr jpeg)
     return 1;
 }
 
+// What libjpeg may allocate of its own. Its arithmetic coding gives no bound
+// from the file's size, so the pixel ceiling gives it: a multi-scan image
+// keeps every coefficient, 2 bytes a sample, so 6 bytes a pixel for its at
+// most 3 full-size components (CMYK is refused first), and its edge blocks
+// and row buffers stay well under the 64 MiB beside them. A valid image within
+// the ceiling never reaches it; past it, libjpeg refuses the file rather than
+// take more.
+constexpr long JPEG_MEMORY = long(6 * MOST_PIXELS + (size_t(64) << 20));
+
+// Where a stored row's pixels go in the picture as shown, bottom row first:
+// stored pixel (x, y) of width x height lands at pixel first + x * step.
+void shownPlace(int orientation, ptrdiff_t width, ptrdiff_t height, ptrdiff_t y, ptrdiff_t& first, ptrdiff_t& step)
+{
+    // For each tag: upright, mirrored, turned half, flipped, transposed,
+    // turned right, transverse, turned left. Turned, a stored row is a
+    // shown column of a picture height pixels wide.
+    switch (orientation) {
+    case 2: first = (height - 1 - y) * width + width - 1; step = -1; break;
+    case 3: first = y * width + width - 1; step = -1; break;
+    case 4: first = y * width; step = 1; break;
+    case 5: first = (width - 1) * height + y; step = -height; break;
+    case 6: first = (width - 1) * height + height - 1 - y; step = -height; break;
+    case 7: first = height - 1 - y; step = height; break;
+    case 8: first = y; step = height; break;
+    default: first = (height - 1 - y) * width; step = 1; break;
+    }
+}
+
+// The scanlines, each written where it shows as it arrives: straight into
+// its row when it is not mirrored or turned, else through read.row.
+void readScanlines(jpeg_decompress_struct& jpeg, JpegRead& read, int orientation)
+{
+    const ptrdiff_t width = jpeg.output_width, height = jpeg.output_height;
+    while (jpeg.output_scanline < jpeg.output_height) {
+        ptrdiff_t first = 0, step = 0;
+        shownPlace(orientation, width, height, jpeg.output_scanline, first, step);
+        JSAMPROW row = step == 1 ? read.pixels + 4 * first : read.row;
+        if (jpeg_read_scanlines(&jpeg, &row, 1) != 1 || step == 1)
+            continue;
+        for (ptrdiff_t x = 0, n = first; x < width; ++x, n += step)
+            std::memcpy(read.pixels + 4 * n, read.row + 4 * x, 4);
+    }
+}
+
 // False with a reason in read.reason, or in image's for a size past the
 // ceiling.
 bool readJpeg(jpeg_decompress_struct& jpeg, JpegRead& read, const unsigned char* data, size_t size,
-              int& orientation, ImageRead& image)
+              ImageRead& image)
 {
     if (setjmp(read.jump))
         return false;
     jpeg_create_decompress(&jpeg);
+    jpeg.mem->max_memory_to_use = JPEG_MEMORY;
     jpeg_mem_src(&jpeg, data, static_cast<unsigned long>(size));
     jpeg_save_markers(&jpeg, JPEG_APP0 + 1, 0xffff);
     jpeg_read_header(&jpeg, TRUE);
-    orientation = exifOrientation(&jpeg);
+    const int orientation = exifOrientation(&jpeg);
     // Orientations 5 to 8 turn the picture a quarter: shown, it is as wide
     // as the stored one is tall.
     const bool turned = orientation >= 5;
@@ -206,53 +329,19 @@ bool readJpeg(jpeg_decompress_struct& jpeg, JpegRead& read, const unsigned char*
         return false;
     }
     jpeg.out_color_space = JCS_EXT_RGBA;  // alpha 255
+    // A multi-scan image is decoded whole here, into libjpeg's coefficients;
+    // a single-scan one as the scanlines are read.
     jpeg_start_decompress(&jpeg);
-    const size_t stride = size_t(jpeg.output_width) * 4;
-    read.pixels = new (std::nothrow) unsigned char[stride * jpeg.output_height];
-    if (!read.pixels) {
+    // Reserved whole, but only what the scanlines reach is ever written.
+    read.pixels = new (std::nothrow) unsigned char[size_t(jpeg.output_width) * jpeg.output_height * 4];
+    read.row = new (std::nothrow) unsigned char[size_t(jpeg.output_width) * 4];
+    if (!read.pixels || !read.row) {
         std::snprintf(read.reason, sizeof read.reason, "not enough memory for the pixels");
         return false;
     }
-    while (jpeg.output_scanline < jpeg.output_height) {
-        JSAMPROW row = read.pixels + stride * jpeg.output_scanline;
-        jpeg_read_scanlines(&jpeg, &row, 1);
-    }
+    readScanlines(jpeg, read, orientation);
     jpeg_finish_decompress(&jpeg);
     return true;
-}
-
-// The stored picture (width x height, top row first) as it is shown under
-// its EXIF orientation, bottom row first.
-PixelBuffer* orient(const unsigned char* in, size_t width, size_t height, int orientation, size_t& shownWidth,
-                    size_t& shownHeight)
-{
-    const bool turned = orientation >= 5;
-    shownWidth = turned ? height : width;
-    shownHeight = turned ? width : height;
-    PixelBuffer* out = new (std::nothrow) PixelBuffer[width * height * 4];
-    if (!out)
-        return nullptr;
-    for (size_t y = 0; y < shownHeight; ++y) {  // shown row y from the top
-        unsigned char* row = out + (shownHeight - 1 - y) * shownWidth * 4;
-        for (size_t x = 0; x < shownWidth; ++x) {
-            // Where the shown pixel (x, y) is stored, for each tag: mirrored,
-            // turned half, flipped, transposed, turned right, transverse,
-            // turned left.
-            size_t sx = x, sy = y;
-            switch (orientation) {
-            case 2: sx = width - 1 - x; break;
-            case 3: sx = width - 1 - x; sy = height - 1 - y; break;
-            case 4: sy = height - 1 - y; break;
-            case 5: sx = y; sy = x; break;
-            case 6: sx = y; sy = height - 1 - x; break;
-            case 7: sx = width - 1 - y; sy = height - 1 - x; break;
-            case 8: sx = width - 1 - y; sy = x; break;
-            default: break;
-            }
-            std::memcpy(row + 4 * x, in + 4 * (sy * width + sx), 4);
-        }
-    }
-    return out;
 }
 
 ImageRead decodeJpeg(const unsigned char* data, size_t size)
@@ -264,20 +353,16 @@ ImageRead decodeJpeg(const unsigned char* data, size_t size)
     read.errors.error_exit = jpegFail;
     read.errors.emit_message = jpegMessage;
     read.errors.output_message = jpegSilent;
-    int orientation = 1;
-    const bool decoded = readJpeg(jpeg, read, data, size, orientation, image);
-    const size_t width = jpeg.output_width, height = jpeg.output_height;
+    const bool decoded = readJpeg(jpeg, read, data, size, image);
     jpeg_destroy_decompress(&jpeg);
-    std::unique_ptr<unsigned char[]> stored(read.pixels);
+    std::unique_ptr<PixelBuffer[]> pixels(read.pixels);
+    delete[] read.row;
     if (!decoded) {
         if (image.reason.empty())
             refuse(image, "bad JPEG (%s)", read.reason);
         return image;
     }
-    size_t shownWidth = 0, shownHeight = 0;
-    image.pixels.reset(orient(stored.get(), width, height, orientation, shownWidth, shownHeight));
-    if (!image.pixels)
-        refuse(image, "not enough memory for %zu x %zu pixels", width, height);
+    image.pixels = std::move(pixels);
     return image;
 }
 

@@ -7,15 +7,56 @@
 #include "support.h"
 
 #include <gtest/gtest.h>
-#include <zlib.h>  // Required for: crc32(), to make a PNG header that checks out
-
-#include <sys/resource.h>  // Required for: setrlimit(), to bound the child's memory
+#include <sys/resource.h>  // Required for: setrlimit(), to bound a reading's memory
+#include <zlib.h>  // Required for: crc32() and compress2(), to make PNGs that check out
 
 #include <algorithm>
 #include <memory>
-#include <tuple>
 
 namespace {
+
+// Runs body in a child process that may take at most spare bytes more
+// address space than this one has; a failure there, or its death, fails
+// the test.
+void inChild(size_t spare, const std::function<void()>& body)
+{
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    const rlimit limit = {rlim_t(pages) * sysconf(_SC_PAGESIZE) + spare, RLIM_INFINITY};
+    const pid_t child = fork();
+    if (child == 0) {
+        setrlimit(RLIMIT_AS, &limit);
+        body();
+        _exit(testing::Test::HasFailure());
+    }
+    int status = -1;
+    EXPECT_TRUE(waitpid(child, &status, 0) == child && status == 0) << "wait status " << status << ": a failure above, or the child died";
+}
+
+// A PNG claiming width x height, whose data is count filtered rows of size
+// zeros (filter 0, pixels 0) deflated at zlib's best, as tightly as it goes.
+Bytes zeroPng(unsigned width, unsigned height, int depthAndColour, size_t size, size_t count)
+{
+    auto bigEndian = [](size_t v) { return Bytes{Bytef(v >> 24), Bytef(v >> 16), Bytef(v >> 8), Bytef(v)}; };
+    auto chunk = [&](const std::string& type, const Bytes& data) {
+        const Bytes body = Bytes(type.begin(), type.end()) + data;
+        return bigEndian(data.size()) + body + bigEndian(crc32(0, body.data(), uInt(body.size())));
+    };
+    uLongf deflated = compressBound(size * count);
+    Bytes idat(deflated);
+    idat.resize(compress2(idat.data(), &deflated, Bytes(size * count).data(), size * count, Z_BEST_COMPRESSION) == Z_OK ? deflated : 0);
+    return Bytes{0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'} +
+           chunk("IHDR", bigEndian(width) + bigEndian(height) + Bytes{Bytef(depthAndColour >> 8), Bytef(depthAndColour), 0, 0, 0}) +
+           chunk("IDAT", idat) + chunk("IEND", {});
+}
+
+// A JPEG with an EXIF orientation, put first as cameras do: APP1, "Exif", a
+// little-endian TIFF header, one IFD of one entry: tag 0x112, a short.
+Bytes withOrientation(const std::string& jpeg, char orientation)
+{
+    const std::string app1 = std::string("\xff\xe1\0\x22" "Exif\0\0II*\0\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0", 28) + orientation + std::string(7, '\0');
+    return Bytes(jpeg.begin(), jpeg.begin() + 2) + Bytes(app1.begin(), app1.end()) + Bytes(jpeg.begin() + 2, jpeg.end());
+}
 
 // What loadImage gives: RGBA (or "refused"), the 16-bit red channel as
 // little-endian bytes (as ImageMagick's raw output here), its standard output
@@ -69,12 +110,8 @@ TEST(Image, EachKindIsImageMagicksPictureBottomRowFirst)
 
     // A phone photo under each EXIF orientation, as ImageMagick's -auto-orient
     // shows it; turned a quarter (5 to 8), its size line gives the size shown.
-    // APP1: "Exif", a little-endian TIFF header, one IFD of one entry: tag
-    // 0x112, orientation, a short. Put first, as cameras do.
     for (char tag = 1; tag <= 8; ++tag) {
-        const std::string jpeg = readFile("baseline.jpg"), photo = jpeg.substr(0, 2) + std::string("\xff\xe1\0\x22" "Exif\0\0II*\0"
-            "\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0", 28) + tag + std::string(7, '\0') + jpeg.substr(2);
-        writeFile("photo.jpg", Bytes(photo.begin(), photo.end()));
+        writeFile("photo.jpg", withOrientation(readFile("baseline.jpg"), tag));
         const Loaded shown = load("photo.jpg");
         EXPECT_EQ(shown.out.substr(shown.out.find('\n') + 1), tag < 5 ? "width: 33, height: 17\n" : "width: 17, height: 33\n") << int(tag);
         EXPECT_EQ(imageWidth * 100 + imageHeight, tag < 5 ? 3317 : 1733) << int(tag);
@@ -82,7 +119,7 @@ TEST(Image, EachKindIsImageMagicksPictureBottomRowFirst)
     }
 }
 
-TEST(Image, DamagedFilesAreRefusedInOneLine)
+TEST(Image, DamagedFilesAreRefusedInOneLineLargeOnesCostWhatIsKept)
 {
     enterTemporaryFolder(false);
     ASSERT_EQ(runCommand("convert -size 40x30 plasma: -set comment hello image.png && convert image.png image.jpg").status, 0);
@@ -90,10 +127,6 @@ TEST(Image, DamagedFilesAreRefusedInOneLine)
     auto bytes = [](const std::string& text, size_t from = 0, size_t to = std::string::npos) {
         return Bytes(text.begin() + from, text.begin() + std::min(to, text.size()));
     };
-    // IHDR claiming 100000 x 100000, its CRC made to match.
-    Bytes huge = bytes(png);
-    for (size_t k = 0; k < 12; ++k)  // width and height big-endian, then the CRC of the chunk
-        huge[16 + k + k / 8 * 5] = static_cast<unsigned char>((k < 8 ? 100000 : crc32(0, &huge[12], 17)) >> (24 - 8 * (k % 4)));
     // A JPEG frame (SOF0: length, precision, height, width) claiming 65500 x
     // 65500 (0xffdc), which libjpeg takes.
     Bytes tall = bytes(jpeg);
@@ -103,31 +136,51 @@ TEST(Image, DamagedFilesAreRefusedInOneLine)
     badCrc[32] ^= 1;  // the last byte of IHDR's CRC
     warned[png.find("hello")] = 'j';  // a comment chunk that fails its CRC: libpng warns and skips it
     const size_t app0 = 4 + size_t(jpeg[4]) * 256 + size_t(jpeg[5]);  // where the marker after APP0 starts
+    // Claims the file cannot hold, refused from its size before anything is
+    // allocated: 16384 x 16384 of 16-bit RGBA in a tiny PNG, and in tiny
+    // TGAs uncompressed and run-length encoded; 1-bit grey 16384 x 3072 in a
+    // PNG of 4 KB that holds its 2048 rows (see below), half again past the
+    // bound; a text chunk claiming 2 GiB, skipped unread, never reserved.
+    const Bytes tiny = zeroPng(16384, 16384, 0x1006, 0, 0), longer = zeroPng(16384, 3072, 0x100, 2049, 2048);
     const std::pair<Bytes, std::string> files[] = {
+        {tiny, "16384 x 16384 is more than a file of 65 bytes can hold (2147500032 bytes of rows, at most 1032 a byte)"},
+        {longer, "16384 x 3072 is more than a file of " + std::to_string(longer.size()) + " bytes can hold (6294528 bytes of rows, at most 1032 a byte)"},
+        {tgaHeader(2, 16384, 16384, 32) + Bytes{1, 2, 3, 4}, "pixel data cut short (4 of 1073741824 bytes)"},
+        {tgaHeader(10, 16384, 16384, 24) + Bytes{0xff, 1, 2, 3}, "run-length data cut short (4 bytes cannot hold 268435456 pixels)"},
+        {Bytes(tiny.begin(), tiny.begin() + 33) + Bytes{0x7f, 0xff, 0xff, 0xff, 't', 'E', 'X', 't', 1, 2, 3, 4, 5, 6, 7, 8}, "bad PNG (cut short)"},
         {bytes(png, 0, png.size() / 2), "bad PNG (cut short)"}, {badCrc, "bad PNG (IHDR: CRC error)"}, {Bytes(), "empty file"},
-        {huge, "100000 x 100000 is more pixels than an image may have (16384 x 16384 in all)"}, {warned, ""},
+        {zeroPng(100000, 100000, 0x800, 0, 0), "100000 x 100000 is more pixels than an image may have (16384 x 16384 in all)"}, {warned, ""},
         {tall, "65500 x 65500 is more pixels than an image may have (16384 x 16384 in all)"},
         {bytes(jpeg, 0, jpeg.size() / 2), "bad JPEG (Premature end of JPEG file)"},
         {bytes(jpeg, 0, app0) + Bytes{1, 2, 3} + bytes(jpeg, app0), "bad JPEG (Corrupt JPEG data: 3 extraneous bytes before marker 0xfe)"}};
     // Read in a child that may take only 256 MiB more address space than
     // this process has: there a picture past the ceiling cannot be allocated,
     // where an overcommitting system would grant it untouched. None is tried.
-    long pages = 0;
-    std::ifstream("/proc/self/statm") >> pages;
-    const rlimit limit = {rlim_t(pages) * sysconf(_SC_PAGESIZE) + (256 << 20), RLIM_INFINITY};
-    const pid_t child = fork();
-    if (child == 0) {
-        setrlimit(RLIMIT_AS, &limit);
+    inChild(256 << 20, [&] {
         for (const auto& [file, reason] : files) {
             writeFile("odd", file);
             const Loaded loaded = load("odd");
             EXPECT_EQ(loaded.err, reason.empty() ? "" : "odd: " + reason + "\n");
             EXPECT_TRUE(loaded.pixels == (reason.empty() ? load("image.png").pixels : "refused")) << reason;
         }
-        _exit(testing::Test::HasFailure());
+    });
+
+    // A valid image costs what is kept and no copy beside it: read in a
+    // process of its own that may take no more address space beyond its own
+    // than the kept bytes and 10% (a bound on its peak memory too). 1-bit
+    // grey 16384 x 2048: 4,196,352 bytes of rows deflated to about 4 KB,
+    // within 2% of what so small a file can hold, still read; 16-bit grey,
+    // kept as RGBA and the 16-bit height; a photo kept as shown.
+    ASSERT_EQ(runCommand("convert -size 4096x8192 gradient:red-blue -quality 80 stored.jpg").status, 0);
+    const std::pair<Bytes, double> large[] = {{zeroPng(16384, 2048, 0x100, 2049, 2048), 16384 * 2048 * 4},
+                                              {zeroPng(8192, 8192, 0x1000, 16385, 8192), 8192 * 8192 * 6},
+                                              {withOrientation(readFile("stored.jpg"), 6), 8192 * 4096 * 4}};
+    for (const auto& [bytes, kept] : large) {
+        writeFile("image", bytes);
+        unsigned short* red16 = nullptr;
+        inChild(size_t(kept * 1.1), [&] { EXPECT_TRUE(loadImage("image", &red16)); });
     }
-    int status = -1;
-    EXPECT_TRUE(waitpid(child, &status, 0) == child && status == 0) << "wait status " << status << ": a failure above, or the child died";
 }
+
 
 }  // namespace
