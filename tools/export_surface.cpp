@@ -10,6 +10,7 @@
 #include "program_info.h"
 #include "surface.h"
 #include "textures.h"
+#include "web_page.h"
 
 #include <cctype>
 #include <cerrno>
@@ -32,7 +33,7 @@ constexpr int PNG_LEVEL = 6;
 
 const char* const USAGE =
     "Usage: dispdome-export [--displacement FILE] [--color FILE] [--normals KIND]\n"
-    "                      OUTPUT.ply|.obj|.glb\n"
+    "                      OUTPUT.ply|.obj|.glb|.html\n"
     "\n"
     "Writes the displaced surface the viewer draws as a mesh: its 1025 x 1025\n"
     "samples (1,050,625 vertices with position, normal and texture coordinate)\n"
@@ -46,6 +47,14 @@ const char* const USAGE =
     "         material whose map_Kd is OUTPUT.png, the colour image\n"
     "  .glb   glTF 2.0 binary: one mesh, unit normals, a matte material with\n"
     "         the colour image embedded as PNG\n"
+    "  .html  one web page that shows the relief in a browser: it holds the\n"
+    "         colour image and the heights (not a mesh; about 0.5 MB for the\n"
+    "         sample images), evaluates the surface in WebGL2 as the viewer\n"
+    "         does and draws and turns it as the viewer does; it has controls\n"
+    "         for the normals (the viewer's first) and the light. Open it with\n"
+    "         a double click or by dragging it into a browser window: it needs\n"
+    "         no network, no server and no other file, but WebGL2 (Firefox,\n"
+    "         Chromium, Chrome, Edge or Safari of 2021 or later)\n"
     "Without a colour image the mesh is written untextured (plain white).\n"
     "\n"
     "Options:\n"
@@ -77,7 +86,7 @@ const char* const USAGE =
     "The files appear only once all are complete. Exit status: 0 when written,\n"
     "1 when the displacement image or a file failed, 2 for bad arguments.\n";
 
-enum class Format { Ply, Obj, Glb };
+enum class Format { Ply, Obj, Glb, Html };
 
 // One line "<what>: <reason>" on standard error.
 [[gnu::format(printf, 2, 3)]] void report(const std::string& what, const char* format, ...)
@@ -251,8 +260,10 @@ int main(int argc, char** argv)
         format = Format::Obj;
     } else if (endsWith(output, ".glb")) {
         format = Format::Glb;
+    } else if (endsWith(output, ".html")) {
+        format = Format::Html;
     } else {
-        report(output, "unknown extension: the name must end in .ply, .obj or .glb");
+        report(output, "unknown extension: the name must end in .ply, .obj, .glb or .html");
         return BAD_ARGUMENTS;
     }
 
@@ -262,6 +273,13 @@ int main(int argc, char** argv)
     if (!loadDisplacement(displacement))
         return FAILED;
     const std::vector<unsigned char> png = loadPicture(color);
+    if (format == Format::Html) {
+        if (!writeWebPage(output, png, color))
+            return FAILED;
+        std::printf("wrote %s: a web page that draws %zu vertices, %zu triangles\n", output.c_str(), VERTEX_COUNT,
+                    TRIANGLE_COUNT);
+        return 0;
+    }
     if (!exportSurface(output, format, normals, png))
         return FAILED;
     std::printf("wrote %s: %zu vertices, %zu triangles\n", output.c_str(), VERTEX_COUNT, TRIANGLE_COUNT);
