@@ -31,6 +31,11 @@ configure() {
     # The validator the export test runs, at a fixed version, in the build folder.
     [ -d "$dir/gltf-validator/node_modules/gltf-validator" ] ||
         npm install --prefix "$dir/gltf-validator" --no-audit --no-fund --silent gltf-validator@2.0.0-dev.3.10
+    # What drives Chromium in the web page's test, at a fixed version; it
+    # uses Debian's chromium and downloads no browser.
+    [ -d "$dir/puppeteer/node_modules/puppeteer-core" ] ||
+        PUPPETEER_SKIP_DOWNLOAD=1 npm install --prefix "$dir/puppeteer" --no-audit --no-fund --silent \
+            puppeteer-core@24.43.1
 }
 
 # Runs the tests in a build folder under Xvfb; ctest's own summary ("100%
