@@ -13,5 +13,8 @@ out vec4 fragColor;
 
 void main()
 {
-    fragColor = textured ? litColor * texture(colorImage, texCoord) : litColor;
+    // The picture is uploaded top row first, as browsers decode it; the
+    // viewer's texture has the picture's bottom row at t = 0.
+    vec2 picture = vec2(texCoord.s, 1.0 - texCoord.t);
+    fragColor = textured ? litColor * texture(colorImage, picture) : litColor;
 }

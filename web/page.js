@@ -167,15 +167,11 @@
     return values;
   }
 
-  // The colour picture (a PNG, top row first) as a bitmap whose first row is
-  // the picture's bottom: texture t = 0, where the viewer's reader puts it.
+  // The colour picture (a PNG, top row first) as a bitmap, its pixels as
+  // they are in the file.
   function decodePicture(data) {
     const blob = new Blob([decodeBase64(data.color)], { type: 'image/png' });
-    return createImageBitmap(blob, {
-      imageOrientation: 'flipY',
-      premultiplyAlpha: 'none',
-      colorSpaceConversion: 'none',
-    });
+    return createImageBitmap(blob, { premultiplyAlpha: 'none', colorSpaceConversion: 'none' });
   }
 
   // ---- GL ----
