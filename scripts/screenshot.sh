@@ -6,6 +6,8 @@
 # tilted view under a light from the left (in eye coordinates, level with
 # the dome), once lit with the viewer's normals (docs/screenshot-side-viewer.png)
 # and once with the displaced surface's own (docs/screenshot-side-displaced.png).
+# Last, the web page dispdome-export writes, in headless Chromium
+# (docs/screenshot-web.png; web/screenshot.js says what it shows).
 set -eu
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
@@ -25,3 +27,13 @@ side="--tilt 40 --light -10,2,-8"
     "$render" $side "$out-side-viewer.png" >/dev/null &&
     "$render" $side --normals displaced "$out-side-displaced.png" >/dev/null)
 echo "wrote $out.png, $out-tilted.png, $out-side-viewer.png and $out-side-displaced.png"
+
+require_packages chromium
+command -v npm >/dev/null || require_packages nodejs npm
+cmake --build build --target export_surface -j "$(nproc)" >/dev/null
+[ -d build/puppeteer/node_modules/puppeteer-core ] ||
+    PUPPETEER_SKIP_DOWNLOAD=1 npm install --prefix build/puppeteer --no-audit --no-fund --silent puppeteer-core@24.43.1
+export="$PWD/build/dispdome-export"
+(cd "$work" && "$export" dome.html >/dev/null)
+node web/screenshot.js "$work/dome.html" "$out-web.png" build/puppeteer
+echo "wrote $out-web.png"
