@@ -75,8 +75,9 @@ after(async () => {
 // Opens a page of work/ with every request but the page itself refused and
 // recorded, and every console error and page error recorded; waits for its
 // first full frame (or its message).
-async function open(name, prepare) {
+async function open(name, prepare, touch = false) {
   const page = await browser.newPage();
+  if (touch) await page.setViewport({ width: 1000, height: 1000, deviceScaleFactor: 1, hasTouch: true });
   const url = `file://${file(name)}`;
   page.outside = [];
   page.errors = [];
@@ -211,6 +212,32 @@ test('mouse drags turn, pan and zoom as the viewer\'s', async () => {
   await expectPicture(dome, 'zoom');
   assert.deepEqual(dome.outside, []);
   assert.deepEqual(dome.errors, []);
+});
+
+// Fingers from the canvas's centre: each [x, y] start and the move; in steps.
+async function touch(page, fingers) {
+  const box = await (await page.$('#view')).boundingBox();
+  const [x, y] = [box.x + SIZE / 2, box.y + SIZE / 2];
+  const handles = [];
+  for (const [[x0, y0]] of fingers) handles.push(await page.touchscreen.touchStart(x + x0, y + y0));
+  for (let step = 1; step <= 4; ++step)
+    for (const [k, [[x0, y0], [dx, dy]]] of fingers.entries())
+      await handles[k].move(x + x0 + (dx * step) / 4, y + y0 + (dy * step) / 4);
+  for (const handle of handles) await handle.end();
+  return settled(page);
+}
+
+test('one finger turns, two move together to pan and pinch to zoom', async () => {
+  const page = await open('dome.html', null, true);
+  await touch(page, [[[0, 0], [0, 40]]]);
+  await expectPicture(page, 'tilt');
+  await touch(page, [[[-20, 0], [30, -20]], [[20, 0], [30, -20]]]);
+  await expectPicture(page, 'pan');
+  // From 80 pixels apart to 40: back by 40 pixels of a right drag.
+  await touch(page, [[[-40, 0], [20, 0]], [[40, 0], [-20, 0]]]);
+  await expectPicture(page, 'zoom');
+  assert.deepEqual(page.errors, []);
+  await page.close();
 });
 
 test('the displaced normals and a side light are dispdome-render\'s', async () => {
