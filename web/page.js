@@ -326,7 +326,12 @@
   // is drawn untextured.
   function makeColorTexture(picture, name) {
     if (!picture) {
-      showNotice('texture', 'This page holds no colour image: the surface is drawn untextured.');
+      showNotice(
+        'texture',
+        picture === false
+          ? `${name}: this browser cannot decode the picture; the surface is drawn untextured.`
+          : 'This page holds no colour image: the surface is drawn untextured.',
+      );
       return null;
     }
     const largest = gl.getParameter(gl.MAX_TEXTURE_SIZE);
@@ -659,7 +664,8 @@
       return;
     }
     const data = JSON.parse(document.getElementById('surface-data').textContent);
-    const picture = data.color ? await decodePicture(data) : null;
+    // A picture this browser cannot decode leaves the surface untextured.
+    const picture = data.color ? await decodePicture(data).catch(() => false) : null;
     vertexArrays.empty = gl.createVertexArray();
     evaluateSurface(texelValues(data));
     vertexArrays.viewer = drawingVertexArray(buffers.viewerNormals);
