@@ -15,8 +15,8 @@ require_packages() {
 BUILD_PACKAGES="cmake make g++ pkg-config libgl-dev libglu1-mesa-dev freeglut3-dev libgl1-mesa-dri libpng-dev nlohmann-json3-dev libegl-dev libegl-mesa0 libjpeg62-turbo-dev libexif-dev help2man"
 DISPLAY_PACKAGES="xvfb xauth x11-apps imagemagick"
 # Chromium draws the web page the export writes, headless with its own
-# software WebGL2.
-TEST_PACKAGES="libgtest-dev assimp-utils xdotool chromium"
+# software WebGL2; Firefox on the X display with Mesa's.
+TEST_PACKAGES="libgtest-dev assimp-utils xdotool chromium firefox-esr"
 # The Debian package: dpkg-shlibdeps (which CPack finds ELF files with
 # file), and the package check's lintian and man.
 PACKAGE_PACKAGES="dpkg-dev file lintian man-db"

@@ -291,3 +291,36 @@ test('a colour image larger than GL takes gets the viewer\'s line and no texture
   await expectPicture(page, 'plain');
   await page.close();
 });
+
+// Firefox draws with Mesa's GL on the X display (Xvfb in the test script);
+// headless, it offers no WebGL2 here.
+const firefox = '/usr/bin/firefox-esr';
+const noFirefox = !fs.existsSync(firefox) ? `no ${firefox}` : !process.env.DISPLAY ? 'no X display' : false;
+
+test('it opens in Firefox too, asking for nothing outside itself', { skip: noFirefox }, async () => {
+  const other = await puppeteer.launch({
+    browser: 'firefox',
+    executablePath: firefox,
+    headless: false,
+    userDataDir: fs.mkdtempSync(path.join(work, 'firefox-')),
+    defaultViewport: { width: 1000, height: 1000, deviceScaleFactor: 1 },
+  });
+  try {
+    const page = await other.newPage();
+    const url = `file://${file('dome.html')}`;
+    const outside = [];
+    await page.setRequestInterception(true);
+    page.on('request', (request) => {
+      if (request.url() === url) return request.continue();
+      outside.push(request.url());
+      return request.abort();
+    });
+    await page.goto(url);
+    const state = await settled(page);
+    assert.equal(state.failed, '');
+    await expectPicture(page, 'first');
+    assert.deepEqual(outside, []);
+  } finally {
+    await other.close();
+  }
+});
