@@ -44,8 +44,9 @@ before(() => {
   fs.rmSync(file('texture/color.tga'));
   run(EXPORT, ['dome.html']);
   run(EXPORT, ['--normals', 'viewer', 'dome.ply']);
-  // Heights that need all 16 bits: a cut to 8 loses more than 1e-5.
-  execFileSync('convert', ['-size', '512x512', 'radial-gradient:white-black', '-depth', '16',
+  // Heights that need all 16 bits (a cut to 8 loses more than 1e-5), wider
+  // and taller than the 512 x 512 texels read.
+  execFileSync('convert', ['-size', '600x530', 'radial-gradient:white-black', '-depth', '16',
     '-define', 'png:bit-depth=16', '-define', 'png:color-type=0', file('heights16.png')]);
   run(EXPORT, ['--displacement', 'heights16.png', 'relief16.html']);
   run(EXPORT, ['--displacement', 'heights16.png', 'relief16.ply']);
