@@ -50,7 +50,10 @@ before(() => {
     '-define', 'png:bit-depth=16', '-define', 'png:color-type=0', file('heights16.png')]);
   run(EXPORT, ['--displacement', 'heights16.png', 'relief16.html']);
   run(EXPORT, ['--displacement', 'heights16.png', 'relief16.ply']);
-  const views = { first: [], tilt: TILT, pan: PAN, zoom: ZOOM, side: SIDE, plain: ['--color', 'none.png'] };
+  const views = {
+    first: [], tilt: TILT, pan: PAN, zoom: ZOOM, side: SIDE, wide: [...SIDE, '--size', '884x584'],
+    plain: ['--color', 'none.png'],
+  };
   for (const [name, options] of Object.entries(views)) {
     try {
       run(RENDER, [...options, `${name}.png`]);
@@ -117,10 +120,11 @@ function pixels(png) {
 // The canvas as the browser shows it, against dispdome-render's picture: at
 // least 99.8% of the pixels within 2 levels in every channel.
 async function expectPicture(page, name) {
-  const box = await (await page.$('#view')).boundingBox();
-  assert.deepEqual([box.width, box.height], [SIZE, SIZE]);
-  const shown = await page.screenshot({ clip: box, type: 'png' });
+  const canvas = await page.$('#view');
+  const box = await canvas.boundingBox();
+  const shown = await canvas.screenshot({ type: 'png' });
   const [a, b] = [pixels(shown), pixels(fs.readFileSync(file(`${name}.png`)))];
+  assert.equal(a.length, b.length, `${name}: the canvas is ${box.width} x ${box.height}`);
   let close = 0;
   for (let p = 0; p < a.length; p += 3) {
     const worst = Math.max(Math.abs(a[p] - b[p]), Math.abs(a[p + 1] - b[p + 1]), Math.abs(a[p + 2] - b[p + 2]));
@@ -257,6 +261,14 @@ test('the displaced normals and a side light are dispdome-render\'s', async () =
   });
   await settled(dome);
   await expectPicture(dome, 'side');
+});
+
+test('filling a 900 x 600 window, it reshapes as the viewer', async () => {
+  await dome.setViewport({ width: 900, height: 600, deviceScaleFactor: 1 });
+  await dome.click('#fill');
+  await settled(dome);
+  // The window less the page's margins of 8 pixels.
+  await expectPicture(dome, 'wide');
 });
 
 test('16-bit heights are kept to the last bit', async () => {

@@ -631,6 +631,25 @@
     readLight();
   });
 
+  // The viewer's 700 x 700 window, or the browser window's inside less the
+  // page's margins; either way the whole canvas is the viewport and its
+  // aspect the projection's, as the viewer reshapes.
+  const fillControl = document.getElementById('fill');
+  const PAGE_MARGIN = 8;
+
+  function layout() {
+    const filled = fillControl.checked;
+    const width = filled ? Math.max(document.documentElement.clientWidth - 2 * PAGE_MARGIN, 0) : 700;
+    const height = filled ? Math.max(window.innerHeight - 2 * PAGE_MARGIN, 0) : 700;
+    if (canvas.width !== width || canvas.height !== height) {
+      canvas.width = width;
+      canvas.height = height;
+    }
+    requestFrame();
+  }
+  fillControl.addEventListener('change', layout);
+  window.addEventListener('resize', () => fillControl.checked && layout());
+
   // For tests and scripts: the evaluated positions, x y z per sample in
   // sample order, as base64 of little-endian floats.
   status.positions = () => {
@@ -679,7 +698,7 @@
     }
     readLight();
     status.ready = true;
-    requestFrame();
+    layout();
   }
 
   canvas.addEventListener('webglcontextlost', (event) => {
