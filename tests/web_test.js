@@ -104,6 +104,17 @@ async function open(name, prepare, touch = false) {
   return page;
 }
 
+// Runs check on a page of its own, closed afterwards whatever happens: a
+// page left open would take the front from the next.
+async function withPage(name, prepare, touch, check) {
+  const page = await open(name, prepare, touch);
+  try {
+    await check(page);
+  } finally {
+    await page.close();
+  }
+}
+
 // Until no frame is pending and the last one was full (or the page failed).
 async function settled(page) {
   await page.waitForFunction(
@@ -238,19 +249,21 @@ async function touch(page, fingers) {
 }
 
 test('one finger turns, two move together to pan and pinch to zoom', async () => {
-  const page = await open('dome.html', null, true);
-  await touch(page, [[[0, 0], [0, 40]]]);
-  await expectPicture(page, 'tilt');
-  await touch(page, [[[-20, 0], [30, -20]], [[20, 0], [30, -20]]]);
-  await expectPicture(page, 'pan');
-  // From 80 pixels apart to 40: back by 40 pixels of a right drag.
-  await touch(page, [[[-40, 0], [20, 0]], [[40, 0], [-20, 0]]]);
-  await expectPicture(page, 'zoom');
-  assert.deepEqual(page.errors, []);
-  await page.close();
+  await withPage('dome.html', null, true, async (page) => {
+    await touch(page, [[[0, 0], [0, 40]]]);
+    await expectPicture(page, 'tilt');
+    await touch(page, [[[-20, 0], [30, -20]], [[20, 0], [30, -20]]]);
+    await expectPicture(page, 'pan');
+    // From 80 pixels apart to 40: back by 40 pixels of a right drag.
+    await touch(page, [[[-40, 0], [20, 0]], [[40, 0], [-20, 0]]]);
+    await expectPicture(page, 'zoom');
+    assert.deepEqual(page.errors, []);
+  });
 });
 
 test('the displaced normals and a side light are dispdome-render\'s', async () => {
+  // Frames are drawn in the tab in front.
+  await dome.bringToFront();
   await dome.select('#normals', 'displaced');
   await dome.evaluate(() => {
     for (const [id, value] of [['light-x', '-10'], ['light-y', '2'], ['light-z', '-8']]) {
@@ -275,34 +288,34 @@ test('16-bit heights are kept to the last bit', async () => {
   const values = execFileSync('convert', [file('heights16.png'), '-depth', '16', 'gray:-'], { maxBuffer: 1 << 24 });
   const samples = new Uint16Array(values.buffer, values.byteOffset, values.length / 2);
   assert.ok(samples.some((v) => v % 257 !== 0), 'the heights are not really 16-bit');
-  const page = await open('relief16.html');
-  await expectPositions(page, 'relief16.ply');
-  await page.close();
+  await withPage('relief16.html', null, false, (page) => expectPositions(page, 'relief16.ply'));
 });
 
 test('without WebGL2 the page says so', async () => {
-  const page = await open('dome.html', () => {
+  const noWebGl2 = () => {
     const getContext = HTMLCanvasElement.prototype.getContext;
     HTMLCanvasElement.prototype.getContext = function (kind, ...rest) {
       return kind === 'webgl2' ? null : getContext.call(this, kind, ...rest);
     };
+  };
+  await withPage('dome.html', noWebGl2, false, async (page) => {
+    const message = await page.$eval('#message', (element) => (element.hidden ? '' : element.textContent));
+    assert.match(message, /WebGL2/);
   });
-  const message = await page.$eval('#message', (element) => (element.hidden ? '' : element.textContent));
-  assert.match(message, /WebGL2/);
-  await page.close();
 });
 
 test('a colour image larger than GL takes gets the viewer\'s line and no texture', async () => {
-  const page = await open('dome.html', () => {
+  const smallTextures = () => {
     const getParameter = WebGL2RenderingContext.prototype.getParameter;
     WebGL2RenderingContext.prototype.getParameter = function (name) {
       return name === this.MAX_TEXTURE_SIZE ? 256 : getParameter.call(this, name);
     };
+  };
+  await withPage('dome.html', smallTextures, false, async (page) => {
+    const notice = await page.$eval('#notice', (element) => element.textContent);
+    assert.match(notice, /^texture\/color\.png: 512 x 512 is larger than GL takes as a texture here \(256 x 256\)$/m);
+    await expectPicture(page, 'plain');
   });
-  const notice = await page.$eval('#notice', (element) => element.textContent);
-  assert.match(notice, /^texture\/color\.png: 512 x 512 is larger than GL takes as a texture here \(256 x 256\)$/m);
-  await expectPicture(page, 'plain');
-  await page.close();
 });
 
 // Firefox draws with Mesa's GL on the X display (Xvfb in the test script);
