@@ -63,9 +63,11 @@ bool writeWebPage(const std::string& path, const std::vector<unsigned char>& png
     };
     // A file name need not be UTF-8; the page shows such bytes as U+FFFD.
     std::string json = data.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-    // "</" inside would end the script element that holds the data.
-    for (size_t at = json.find("</"); at != std::string::npos; at = json.find("</", at + 3))
-        json.replace(at, 2, "<\\/");
+    // No "<" inside the script element that holds the data, where "</" would
+    // end it and "<!--" change how it is read: JSON's own escape for it
+    // (only strings, here the file name, can hold one).
+    for (size_t at = json.find('<'); at != std::string::npos; at = json.find('<', at + 6))
+        json.replace(at, 1, "\\u003c");
     std::string page(reinterpret_cast<const char*>(WEB_PAGE_HEAD), sizeof WEB_PAGE_HEAD);
     page += json;
     page.append(reinterpret_cast<const char*>(WEB_PAGE_TAIL), sizeof WEB_PAGE_TAIL);
