@@ -22,7 +22,7 @@ const settled = (tab) =>
     executablePath: '/usr/bin/chromium',
     headless: true,
     userDataDir: profile,
-    defaultViewport: { width: 760, height: 930, deviceScaleFactor: 1 },
+    defaultViewport: { width: 760, height: 950, deviceScaleFactor: 1 },
     args: ['--no-sandbox', '--disable-gpu', '--use-angle=swiftshader', '--enable-unsafe-swiftshader',
       '--disable-quic', '--no-first-run', '--disable-background-networking', '--disable-component-update',
       '--disable-sync', '--hide-scrollbars'],
