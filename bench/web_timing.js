@@ -6,14 +6,12 @@
 // one-pixel read that waits for it. Each run opens a fresh browser; the
 // medians come out as lines "name value" (milliseconds).
 //     node bench/web_timing.js PAGE.html RUNS FRAMES PUPPETEER_FOLDER
-const fs = require('node:fs');
-const os = require('node:os');
 const path = require('node:path');
 
 const [page, folder] = [process.argv[2], process.argv[5]].map((name) => path.resolve(name));
 const runs = Number(process.argv[3]);
 const frames = Number(process.argv[4]);
-const puppeteer = require(path.join(folder, 'node_modules', 'puppeteer-core'));
+const { launchChromium, settled } = require('../web/chromium.js');
 
 const median = (values) => {
   const sorted = [...values].sort((a, b) => a - b);
@@ -22,27 +20,13 @@ const median = (values) => {
 };
 
 const state = (tab) => tab.evaluate(() => ({ ...window.dispdome }));
-const settled = (tab) =>
-  tab.waitForFunction(() => window.dispdome.failed || (window.dispdome.fullFrames > 0 && !window.dispdome.pending), {
-    timeout: 300000,
-    polling: 20,
-  });
 
 async function measure() {
-  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'web-timing-'));
-  const browser = await puppeteer.launch({
-    executablePath: '/usr/bin/chromium',
-    headless: true,
-    userDataDir: profile,
-    defaultViewport: { width: 1000, height: 1000, deviceScaleFactor: 1 },
-    args: ['--no-sandbox', '--disable-gpu', '--use-angle=swiftshader', '--enable-unsafe-swiftshader',
-      '--disable-quic', '--no-first-run', '--disable-background-networking', '--disable-component-update',
-      '--disable-sync'],
-  });
+  const browser = await launchChromium(folder);
   try {
     const tab = await browser.newPage();
     await tab.goto(`file://${page}`);
-    await settled(tab);
+    await settled(tab, 300000);
     const first = await state(tab);
     if (first.failed) throw new Error(first.failed);
 
@@ -50,7 +34,7 @@ async function measure() {
     const full = [];
     for (let k = 0; k < frames; ++k) {
       await tab.evaluate(() => document.getElementById('light-z').dispatchEvent(new Event('input')));
-      await settled(tab);
+      await settled(tab, 300000);
       full.push((await state(tab)).fullFrameMs);
     }
 
@@ -67,11 +51,10 @@ async function measure() {
       coarse.push((await state(tab)).coarseFrameMs);
     }
     await tab.mouse.up();
-    await settled(tab);
+    await settled(tab, 300000);
     return { first: first.firstFrameAt, firstFull: first.fullFrameMs, full: median(full), coarse: median(coarse) };
   } finally {
     await browser.close();
-    fs.rmSync(profile, { recursive: true, force: true });
   }
 }
 

@@ -17,7 +17,9 @@ const os = require('node:os');
 const path = require('node:path');
 
 const [EXPORT, RENDER, SAMPLES, PUPPETEER] = process.argv.slice(2).map((name) => path.resolve(name));
-const puppeteer = require(path.join(PUPPETEER, 'node_modules', 'puppeteer-core'));
+const { puppeteerIn, launchChromium, settled: drawn } = require('../web/chromium.js');
+
+const puppeteer = puppeteerIn(PUPPETEER);
 
 const SIZE = 700;
 const work = fs.mkdtempSync(path.join(os.tmpdir(), 'web-test-'));
@@ -70,15 +72,7 @@ before(() => {
 });
 
 before(async () => {
-  browser = await puppeteer.launch({
-    executablePath: '/usr/bin/chromium',
-    headless: true,
-    userDataDir: fs.mkdtempSync(path.join(work, 'profile-')),
-    defaultViewport: { width: 1000, height: 1000, deviceScaleFactor: 1 },
-    args: ['--no-sandbox', '--disable-gpu', '--use-angle=swiftshader', '--enable-unsafe-swiftshader',
-      '--disable-quic', '--no-first-run', '--disable-background-networking', '--disable-component-update',
-      '--disable-sync'],
-  });
+  browser = await launchChromium(PUPPETEER, { profileParent: work });
 });
 
 after(async () => {
@@ -126,17 +120,11 @@ async function withPage(name, prepare, touch, check) {
 async function settled(page) {
   // A loaded page whose script never ran, or stopped on an error, draws
   // nothing more: no use waiting for it.
-  const drawn = page.waitForFunction(
-    () =>
-      window.dispdome
-        ? window.dispdome.failed || (window.dispdome.fullFrames > 0 && !window.dispdome.pending)
-        : document.readyState === 'complete',
-    { timeout: 180000, polling: 100 },
-  );
+
   const broken = (page.broken || new Promise(() => {})).then((error) => {
     throw new Error(`the page stopped: ${error.message}`);
   });
-  await Promise.race([drawn, broken]);
+  await Promise.race([drawn(page), broken]);
   assert.ok(await page.evaluate(() => window.dispdome !== undefined), 'the page\'s script did not run');
   return page.evaluate(() => ({ ...window.dispdome }));
 }

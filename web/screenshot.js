@@ -4,29 +4,14 @@
 // 40 pixels down, lit by the displaced surface's own normals under a light
 // from the left (chosen with the page's controls), the whole window saved.
 //     node web/screenshot.js PAGE.html OUTPUT.png PUPPETEER_FOLDER
-const fs = require('node:fs');
-const os = require('node:os');
 const path = require('node:path');
 
 const [page, output, folder] = process.argv.slice(2).map((name) => path.resolve(name));
-const puppeteer = require(path.join(folder, 'node_modules', 'puppeteer-core'));
+const { launchChromium, settled } = require('./chromium.js');
 
-const settled = (tab) =>
-  tab.waitForFunction(() => window.dispdome.failed || (window.dispdome.fullFrames > 0 && !window.dispdome.pending), {
-    timeout: 180000,
-  });
 
 (async () => {
-  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'page-shot-'));
-  const browser = await puppeteer.launch({
-    executablePath: '/usr/bin/chromium',
-    headless: true,
-    userDataDir: profile,
-    defaultViewport: { width: 760, height: 950, deviceScaleFactor: 1 },
-    args: ['--no-sandbox', '--disable-gpu', '--use-angle=swiftshader', '--enable-unsafe-swiftshader',
-      '--disable-quic', '--no-first-run', '--disable-background-networking', '--disable-component-update',
-      '--disable-sync', '--hide-scrollbars'],
-  });
+  const browser = await launchChromium(folder, { width: 760, height: 950, args: ['--hide-scrollbars'] });
   try {
     const tab = await browser.newPage();
     await tab.goto(`file://${page}`);
@@ -47,7 +32,6 @@ const settled = (tab) =>
     await tab.screenshot({ path: output });
   } finally {
     await browser.close();
-    fs.rmSync(profile, { recursive: true, force: true });
   }
 })().catch((error) => {
   console.error(`web/screenshot.js: ${error.message}`);
