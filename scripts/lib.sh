@@ -20,7 +20,9 @@ require_packages() {
 
 BUILD_PACKAGES="cmake make g++ pkg-config libgl-dev libglu1-mesa-dev freeglut3-dev libgl1-mesa-dri libpng-dev nlohmann-json3-dev libegl-dev libegl-mesa0 libjpeg62-turbo-dev libexif-dev help2man"
 DISPLAY_PACKAGES="xvfb xauth x11-apps imagemagick"
-TEST_PACKAGES="libgtest-dev assimp-utils xdotool"
+# Chromium draws the web page the export writes, headless with its own
+# software WebGL2; Firefox on the X display with Mesa's.
+TEST_PACKAGES="libgtest-dev assimp-utils xdotool chromium firefox-esr"
 # The Debian package: dpkg-shlibdeps (which CPack finds ELF files with
 # file), and the package check's lintian and man.
 PACKAGE_PACKAGES="dpkg-dev file lintian man-db"
@@ -58,4 +60,13 @@ under_xvfb() {
 # llvmpipe's. Exported for whatever compares pictures (the tests).
 pin_software_gl() {
     export LIBGL_ALWAYS_SOFTWARE=1 GALLIUM_DRIVER=llvmpipe
+}
+
+# puppeteer-core, at a fixed version, in DIR/puppeteer: what drives Debian's
+# chromium for the web page's test and screenshot. It downloads no browser.
+require_puppeteer() {
+    command -v npm >/dev/null || require_packages nodejs npm
+    [ -d "$1/puppeteer/node_modules/puppeteer-core" ] ||
+        PUPPETEER_SKIP_DOWNLOAD=1 npm install --prefix "$1/puppeteer" --no-audit --no-fund --silent \
+            puppeteer-core@24.43.1
 }

@@ -7,6 +7,8 @@
 # tilted view under a light from the left (in eye coordinates, level with
 # the dome), once lit with the viewer's normals (docs/screenshot-side-viewer.png)
 # and once with the displaced surface's own (docs/screenshot-side-displaced.png).
+# Last, the web page dispdome-export writes, in headless Chromium
+# (docs/screenshot-web.png; web/screenshot.js says what it shows).
 set -eu
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
@@ -26,3 +28,11 @@ side="--tilt 40 --light -10,2,-8"
     "$render" $side "$out-side-viewer.png" >/dev/null &&
     "$render" $side --normals displaced "$out-side-displaced.png" >/dev/null)
 echo "wrote $out.png, $out-tilted.png, $out-side-viewer.png and $out-side-displaced.png"
+
+require_packages chromium
+require_puppeteer build
+build_in build export_surface -DCMAKE_BUILD_TYPE=Release -DVIEWER_TESTS=OFF >/dev/null
+export="$PWD/build/dispdome-export"
+(cd "$work" && "$export" dome.html >/dev/null)
+node web/screenshot.js "$work/dome.html" "$out-web.png" build/puppeteer
+echo "wrote $out-web.png"

@@ -30,6 +30,7 @@ configure() {
     # The validator the export test runs, at a fixed version, in the build folder.
     [ -d "$dir/gltf-validator/node_modules/gltf-validator" ] ||
         npm install --prefix "$dir/gltf-validator" --no-audit --no-fund --silent gltf-validator@2.0.0-dev.3.10
+    require_puppeteer "$dir"
 }
 
 # Runs the tests in a build folder under Xvfb; ctest's own

@@ -16,7 +16,7 @@ TEST(CommandLine, RefusalsSayWhyWithTheirStatus)
     EXPECT_EQ(refusalsUnlike({
         {exporter + "--bogus a.ply", 2, "dispdome-export: unknown option --bogus (see --help)\n"},
         {exporter + "a.ply --color", 2, "dispdome-export: --color needs a file name (see --help)\n"},
-        {exporter + "a.ply.txt", 2, "a.ply.txt: unknown extension: the name must end in .ply, .obj or .glb\n"},
+        {exporter + "a.ply.txt", 2, "a.ply.txt: unknown extension: the name must end in .ply, .obj, .glb or .html\n"},
         {exporter, 2, "dispdome-export: no output file given (see --help)\n"},
         {exporter + "--displacement wide.tga a.ply", 1,
          "wide.tga: 600 x 256 is smaller than 512 x 512; there is no relief to export\n"},

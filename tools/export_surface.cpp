@@ -10,6 +10,7 @@
 #include "png_image.h"
 #include "surface.h"
 #include "textures.h"
+#include "web_page.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -27,7 +28,7 @@ constexpr int PNG_LEVEL = 6;
 
 const char* const USAGE =
     "Usage: dispdome-export [--displacement FILE] [--color FILE] [--normals KIND]\n"
-    "                      OUTPUT.ply|.obj|.glb\n"
+    "                      OUTPUT.ply|.obj|.glb|.html\n"
     "\n"
     "Writes the displaced surface the viewer draws as a mesh: its 1025 x 1025\n"
     "samples (1,050,625 vertices with position, normal and texture coordinate)\n"
@@ -41,6 +42,15 @@ const char* const USAGE =
     "         material whose map_Kd is OUTPUT.png, the colour image\n"
     "  .glb   glTF 2.0 binary: one mesh, unit normals, a matte material with\n"
     "         the colour image embedded as PNG\n"
+    "  .html  one web page that shows the relief in a browser: it holds the\n"
+    "         colour image and the heights (not a mesh; about 0.5 MB for the\n"
+    "         sample images), evaluates the surface in WebGL2 as the viewer\n"
+    "         does and draws and turns it as the viewer does; it has controls\n"
+    "         for the normals (the viewer's first) and the light. Open it with\n"
+    "         a double click or by dragging it into a browser window: it needs\n"
+    "         no network, no server and no other file, but WebGL2 (Firefox,\n"
+    "         Chromium, Chrome, Edge or Safari of 2021 or later); --normals\n"
+    "         does not apply to it\n"
     "Without a colour image the mesh is written untextured (plain white).\n"
     "\n"
     "Options:\n"
@@ -72,7 +82,7 @@ const char* const USAGE =
     "The files appear only once all are complete. Exit status: 0 when written,\n"
     "1 when the displacement image or a file failed, 2 for bad arguments.\n";
 
-enum class Format { Ply, Obj, Glb };
+enum class Format { Ply, Obj, Glb, Html };
 
 struct Options {
     std::string displacement = chosenImageFile(DISPLACE_FILE);
@@ -189,13 +199,14 @@ bool exportSurface(const std::string& output, Format format, SurfaceNormals norm
 // standard error when it has none of them.
 bool chooseFormat(Options& o)
 {
-    const std::pair<const char*, Format> formats[] = {{".ply", Format::Ply}, {".obj", Format::Obj}, {".glb", Format::Glb}};
+    const std::pair<const char*, Format> formats[] = {
+        {".ply", Format::Ply}, {".obj", Format::Obj}, {".glb", Format::Glb}, {".html", Format::Html}};
     for (const auto& [extension, format] : formats)
         if (hasSuffix(o.output, extension)) {
             o.format = format;
             return true;
         }
-    report(o.output, "unknown extension: the name must end in .ply, .obj or .glb");
+    report(o.output, "unknown extension: the name must end in .ply, .obj, .glb or .html");
     return false;
 }
 
@@ -234,6 +245,13 @@ int main(int argc, char** argv)
     if (!readRelief(o.displacement))
         return STATUS_FAILED;
     const std::vector<unsigned char> png = loadPicture(o.color);
+    if (o.format == Format::Html) {
+        if (!writeWebPage(o.output, png, o.color))
+            return STATUS_FAILED;
+        std::printf("wrote %s: a web page that draws %zu vertices, %zu triangles\n", o.output.c_str(), VERTEX_COUNT,
+                    TRIANGLE_COUNT);
+        return STATUS_WRITTEN;
+    }
     if (!exportSurface(o.output, o.format, o.normals, png))
         return STATUS_FAILED;
     std::printf("wrote %s: %zu vertices, %zu triangles\n", o.output.c_str(), VERTEX_COUNT, TRIANGLE_COUNT);

@@ -1,0 +1,358 @@
+'use strict';
+// The web page dispdome-export writes, opened from disk in Debian's headless
+// Chromium (software WebGL2, SwiftShader) and driven through the DevTools
+// protocol by puppeteer-core: that it asks for nothing outside itself, that
+// its pictures match dispdome-render's for the same view (first, after real
+// mouse drags, with the displaced normals and a side light), that its
+// evaluated positions are the PLY's (8- and 16-bit heights), and what it
+// shows without WebGL2 or with a colour image larger than GL takes.
+//     node web_test.js EXPORT RENDER SAMPLES PUPPETEER_FOLDER
+// scripts/test.sh installs chromium and puppeteer-core (into the build
+// folder, downloading no browser).
+const { test, before, after } = require('node:test');
+const assert = require('node:assert/strict');
+const { execFileSync } = require('node:child_process');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+
+const [EXPORT, RENDER, SAMPLES, PUPPETEER] = process.argv.slice(2).map((name) => path.resolve(name));
+const { puppeteerIn, launchChromium, settled: drawn } = require('../web/chromium.js');
+
+const puppeteer = puppeteerIn(PUPPETEER);
+
+const SIZE = 700;
+const work = fs.mkdtempSync(path.join(os.tmpdir(), 'web-test-'));
+const file = (name) => path.join(work, name);
+let browser;
+let failed = false;
+
+function run(binary, args) {
+  return execFileSync(binary, args, { cwd: work, stdio: ['ignore', 'pipe', 'pipe'] });
+}
+
+// The views compared: dispdome-render's options for each.
+const TILT = ['--tilt', '40'];
+const PAN = [...TILT, '--pan', '0.3,0.2'];
+const ZOOM = [...PAN, '--distance', '12'];
+const SIDE = [...ZOOM, '--normals', 'displaced', '--light', '-10,2,-8'];
+const ODD_FOLDER = 'x<!--<script>/y</script>';
+const ODD_COLOR = `${ODD_FOLDER}/c.png`;
+
+before(() => {
+  run(SAMPLES, ['texture']);
+  // The sample picture is the same mirrored: a red band on its left side
+  // tells a mirrored picture apart.
+  execFileSync('convert', [file('texture/color.tga'), '-fill', '#d02020', '-draw', 'rectangle 60,0 120,511',
+    file('texture/color.png')]);
+  fs.rmSync(file('texture/color.tga'));
+  run(EXPORT, ['dome.html']);
+  run(EXPORT, ['--normals', 'viewer', 'dome.ply']);
+  // A colour file whose name would end or upset the page's data element.
+  fs.mkdirSync(file(ODD_FOLDER), { recursive: true });
+  fs.copyFileSync(file('texture/color.png'), file(ODD_COLOR));
+  run(EXPORT, ['--color', ODD_COLOR, 'named.html']);
+  // Heights that need all 16 bits (a cut to 8 loses more than 1e-5), wider
+  // and taller than the 512 x 512 texels read.
+  execFileSync('convert', ['-size', '600x530', 'radial-gradient:white-black', '-depth', '16',
+    '-define', 'png:bit-depth=16', '-define', 'png:color-type=0', file('heights16.png')]);
+  run(EXPORT, ['--displacement', 'heights16.png', 'relief16.html']);
+  run(EXPORT, ['--displacement', 'heights16.png', 'relief16.ply']);
+  const views = {
+    first: [], tilt: TILT, pan: PAN, zoom: ZOOM, side: SIDE, wide: [...SIDE, '--size', '884x584'],
+    plain: ['--color', 'none.png'],
+  };
+  for (const [name, options] of Object.entries(views)) {
+    try {
+      run(RENDER, [...options, `${name}.png`]);
+    } catch (error) {
+      if (name !== 'plain') throw error; // it names the missing colour image, and draws without it
+    }
+  }
+});
+
+before(async () => {
+  browser = await launchChromium(PUPPETEER, { profileParent: work });
+});
+
+after(async () => {
+  if (browser) await browser.close();
+  if (failed) console.log(`pictures kept in ${work}`);
+  else fs.rmSync(work, { recursive: true, force: true });
+});
+
+// Opens a page of work/ with every request but the page itself refused and
+// recorded, and every console error and page error recorded; waits for its
+// first full frame (or its message).
+async function open(name, prepare, touch = false) {
+  const page = await browser.newPage();
+  if (touch) await page.setViewport({ width: 1000, height: 1000, deviceScaleFactor: 1, hasTouch: true });
+  const url = `file://${file(name)}`;
+  page.outside = [];
+  page.errors = [];
+  await page.setRequestInterception(true);
+  page.on('request', (request) => {
+    if (request.url() === url) return request.continue();
+    page.outside.push(request.url());
+    return request.abort();
+  });
+  page.on('console', (message) => message.type() === 'error' && page.errors.push(message.text()));
+  page.on('pageerror', (error) => page.errors.push(error.message));
+  page.broken = new Promise((resolve) => page.once('pageerror', resolve));
+  if (prepare) await page.evaluateOnNewDocument(prepare);
+  await page.goto(url);
+  await settled(page);
+  return page;
+}
+
+// Runs check on a page of its own, closed afterwards whatever happens: a
+// page left open would take the front from the next.
+async function withPage(name, prepare, touch, check) {
+  const page = await open(name, prepare, touch);
+  try {
+    await check(page);
+  } finally {
+    await page.close();
+  }
+}
+
+// Until no frame is pending and the last one was full (or the page failed).
+async function settled(page) {
+  // A loaded page whose script never ran, or stopped on an error, draws
+  // nothing more: no use waiting for it.
+
+  const broken = (page.broken || new Promise(() => {})).then((error) => {
+    throw new Error(`the page stopped: ${error.message}`);
+  });
+  await Promise.race([drawn(page), broken]);
+  assert.ok(await page.evaluate(() => window.dispdome !== undefined), 'the page\'s script did not run');
+  return page.evaluate(() => ({ ...window.dispdome }));
+}
+
+function pixels(png) {
+  return execFileSync('convert', ['png:-', '-depth', '8', 'rgb:-'], { input: png, maxBuffer: 1 << 26 });
+}
+
+// The canvas as the browser shows it, against dispdome-render's picture: at
+// least 99.8% of the pixels within 2 levels in every channel.
+async function expectPicture(page, name) {
+  const canvas = await page.$('#view');
+  const box = await canvas.boundingBox();
+  const shown = await canvas.screenshot({ type: 'png' });
+  const [a, b] = [pixels(shown), pixels(fs.readFileSync(file(`${name}.png`)))];
+  assert.equal(a.length, b.length, `${name}: the canvas is ${box.width} x ${box.height}`);
+  let close = 0;
+  for (let p = 0; p < a.length; p += 3) {
+    const worst = Math.max(Math.abs(a[p] - b[p]), Math.abs(a[p + 1] - b[p + 1]), Math.abs(a[p + 2] - b[p + 2]));
+    if (worst <= 2) close += 1;
+  }
+  const share = close / (a.length / 3);
+  console.log(`# ${name}: ${(100 * share).toFixed(3)}% of the pixels within 2 levels`);
+  if (share < 0.998) {
+    failed = true;
+    fs.writeFileSync(file(`page-${name}.png`), shown);
+  }
+  assert.ok(share >= 0.998, `${name}: ${(100 * share).toFixed(3)}% of the pixels within 2 levels of ${name}.png`);
+}
+
+// The positions of a binary little-endian PLY of x y z nx ny nz s t floats.
+function plyPositions(name) {
+  const bytes = fs.readFileSync(file(name));
+  const end = bytes.indexOf('end_header\n') + 'end_header\n'.length;
+  const header = bytes.subarray(0, end).toString();
+  assert.match(header, /property float x\nproperty float y\nproperty float z\nproperty float nx\nproperty float ny\nproperty float nz\nproperty float s\nproperty float t\n/);
+  const count = Number(/element vertex (\d+)/.exec(header)[1]);
+  const data = new DataView(bytes.buffer, bytes.byteOffset + end, count * 32);
+  const positions = new Float32Array(count * 3);
+  for (let k = 0; k < count; ++k)
+    for (let c = 0; c < 3; ++c) positions[3 * k + c] = data.getFloat32(32 * k + 4 * c, true);
+  return positions;
+}
+
+async function expectPositions(page, ply) {
+  const base64 = await page.evaluate(() => window.dispdome.positions());
+  const bytes = Buffer.from(base64, 'base64');
+  const shown = new Float32Array(bytes.buffer, bytes.byteOffset, bytes.length / 4);
+  const expected = plyPositions(ply);
+  assert.equal(shown.length, expected.length);
+  let worst = 0;
+  for (let k = 0; k < shown.length; ++k) worst = Math.max(worst, Math.abs(shown[k] - expected[k]));
+  console.log(`# ${ply}: positions within ${worst}`);
+  assert.ok(worst <= 1e-5, `positions differ from ${ply}'s by up to ${worst}`);
+}
+
+// A mouse drag on the canvas from its centre by (dx, dy) in steps, with a
+// button and modifier keys, as a user's.
+async function drag(page, dx, dy, button = 'left', keys = []) {
+  const box = await (await page.$('#view')).boundingBox();
+  const [x, y] = [box.x + SIZE / 2, box.y + SIZE / 2];
+  for (const key of keys) await page.keyboard.down(key);
+  await page.mouse.move(x, y);
+  await page.mouse.down({ button });
+  for (let step = 1; step <= 4; ++step) {
+    await page.mouse.move(x + (dx * step) / 4, y + (dy * step) / 4);
+    await new Promise((resolve) => setTimeout(resolve, 50));
+  }
+  await page.mouse.up({ button });
+  for (const key of keys) await page.keyboard.up(key);
+  return settled(page);
+}
+
+let dome;
+
+test('the page loads nothing outside itself and is at most 2 MB', async () => {
+  assert.ok(fs.statSync(file('dome.html')).size <= 2 * 1024 * 1024);
+  dome = await open('dome.html');
+  const state = await settled(dome);
+  assert.equal(state.failed, '');
+  assert.deepEqual(dome.outside, []);
+  assert.deepEqual(dome.errors, []);
+});
+
+test('its first frame is dispdome-render\'s', async () => {
+  await expectPicture(dome, 'first');
+});
+
+test('its positions are the PLY\'s', async () => {
+  await expectPositions(dome, 'dome.ply');
+});
+
+test('mouse drags turn, pan and zoom as the viewer\'s', async () => {
+  // The drag draws the coarse grid, as a full frame takes long here; the
+  // release the full one.
+  await dome.evaluate(() => {
+    window.dispdome.slowFrameMs = 0;
+  });
+  const before = (await settled(dome)).coarseFrames;
+  const state = await drag(dome, 0, 40);
+  assert.ok(state.coarseFrames > before, 'no coarse frame while dragging');
+  assert.equal(state.lastFrame, 'full');
+  await expectPicture(dome, 'tilt');
+  await drag(dome, 30, -20, 'left', ['Control']);
+  await expectPicture(dome, 'pan');
+  const prevented = dome.evaluate(
+    () => new Promise((resolve) => window.addEventListener('contextmenu', (event) => resolve(event.defaultPrevented))),
+  );
+  await drag(dome, 0, 40, 'right');
+  assert.equal(await prevented, true, 'the context menu opens over the canvas');
+  await expectPicture(dome, 'zoom');
+  assert.deepEqual(dome.outside, []);
+  assert.deepEqual(dome.errors, []);
+});
+
+// Fingers from the canvas's centre: each [x, y] start and the move; in steps.
+async function touch(page, fingers) {
+  const box = await (await page.$('#view')).boundingBox();
+  const [x, y] = [box.x + SIZE / 2, box.y + SIZE / 2];
+  const handles = [];
+  for (const [[x0, y0]] of fingers) handles.push(await page.touchscreen.touchStart(x + x0, y + y0));
+  for (let step = 1; step <= 4; ++step)
+    for (const [k, [[x0, y0], [dx, dy]]] of fingers.entries())
+      await handles[k].move(x + x0 + (dx * step) / 4, y + y0 + (dy * step) / 4);
+  for (const handle of handles) await handle.end();
+  return settled(page);
+}
+
+test('one finger turns, two move together to pan and pinch to zoom', async () => {
+  await withPage('dome.html', null, true, async (page) => {
+    await touch(page, [[[0, 0], [0, 40]]]);
+    await expectPicture(page, 'tilt');
+    await touch(page, [[[-20, 0], [30, -20]], [[20, 0], [30, -20]]]);
+    await expectPicture(page, 'pan');
+    // From 80 pixels apart to 40: back by 40 pixels of a right drag.
+    await touch(page, [[[-40, 0], [20, 0]], [[40, 0], [-20, 0]]]);
+    await expectPicture(page, 'zoom');
+    assert.deepEqual(page.errors, []);
+  });
+});
+
+test('the displaced normals and a side light are dispdome-render\'s', async () => {
+  // Frames are drawn in the tab in front.
+  await dome.bringToFront();
+  await dome.select('#normals', 'displaced');
+  await dome.evaluate(() => {
+    for (const [id, value] of [['light-x', '-10'], ['light-y', '2'], ['light-z', '-8']]) {
+      const input = document.getElementById(id);
+      input.value = value;
+      input.dispatchEvent(new Event('input'));
+    }
+  });
+  await settled(dome);
+  await expectPicture(dome, 'side');
+});
+
+test('filling a 900 x 600 window, it reshapes as the viewer', async () => {
+  await dome.setViewport({ width: 900, height: 600, deviceScaleFactor: 1 });
+  await dome.click('#fill');
+  await settled(dome);
+  // The window less the page's margins of 8 pixels.
+  await expectPicture(dome, 'wide');
+});
+
+test('16-bit heights are kept to the last bit', async () => {
+  const values = execFileSync('convert', [file('heights16.png'), '-depth', '16', 'gray:-'], { maxBuffer: 1 << 24 });
+  const samples = new Uint16Array(values.buffer, values.byteOffset, values.length / 2);
+  assert.ok(samples.some((v) => v % 257 !== 0), 'the heights are not really 16-bit');
+  await withPage('relief16.html', null, false, (page) => expectPositions(page, 'relief16.ply'));
+});
+
+test('without WebGL2 the page says so', async () => {
+  const noWebGl2 = () => {
+    const getContext = HTMLCanvasElement.prototype.getContext;
+    HTMLCanvasElement.prototype.getContext = function (kind, ...rest) {
+      return kind === 'webgl2' ? null : getContext.call(this, kind, ...rest);
+    };
+  };
+  await withPage('dome.html', noWebGl2, false, async (page) => {
+    const message = await page.$eval('#message', (element) => (element.hidden ? '' : element.textContent));
+    assert.match(message, /WebGL2/);
+  });
+});
+
+test('a colour image larger than GL takes gets the viewer\'s line and no texture', async () => {
+  const smallTextures = () => {
+    const getParameter = WebGL2RenderingContext.prototype.getParameter;
+    WebGL2RenderingContext.prototype.getParameter = function (name) {
+      return name === this.MAX_TEXTURE_SIZE ? 256 : getParameter.call(this, name);
+    };
+  };
+  await withPage('named.html', smallTextures, false, async (page) => {
+    const notice = await page.$eval('#notice', (element) => element.textContent);
+    const line = `${ODD_COLOR}: 512 x 512 is larger than GL takes as a texture here (256 x 256)`;
+    assert.ok(notice.split('\n').includes(line), notice);
+    await expectPicture(page, 'plain');
+  });
+});
+
+// Firefox draws with Mesa's GL on the X display (Xvfb in the test script);
+// headless, it offers no WebGL2 here.
+const firefox = '/usr/bin/firefox-esr';
+const noFirefox = !fs.existsSync(firefox) ? `no ${firefox}` : !process.env.DISPLAY ? 'no X display' : false;
+
+test('it opens in Firefox too, asking for nothing outside itself', { skip: noFirefox }, async () => {
+  const other = await puppeteer.launch({
+    browser: 'firefox',
+    executablePath: firefox,
+    headless: false,
+    userDataDir: fs.mkdtempSync(path.join(work, 'firefox-')),
+    defaultViewport: { width: 1000, height: 1000, deviceScaleFactor: 1 },
+  });
+  try {
+    const page = await other.newPage();
+    const url = `file://${file('dome.html')}`;
+    const outside = [];
+    await page.setRequestInterception(true);
+    page.on('request', (request) => {
+      if (request.url() === url) return request.continue();
+      outside.push(request.url());
+      return request.abort();
+    });
+    await page.goto(url);
+    const state = await settled(page);
+    assert.equal(state.failed, '');
+    await expectPicture(page, 'first');
+    assert.deepEqual(outside, []);
+  } finally {
+    await other.close();
+  }
+});

@@ -1,0 +1,20 @@
+#version 300 es
+// The texture modulates the lit colour, as GL_MODULATE does; without a
+// usable colour image the lit colour alone, as with GL's incomplete texture.
+precision highp float;
+
+uniform sampler2D colorImage;
+uniform bool textured;
+
+in vec4 litColor;
+in vec2 texCoord;
+
+out vec4 fragColor;
+
+void main()
+{
+    // The picture is uploaded top row first, as browsers decode it; the
+    // viewer's texture has the picture's bottom row at t = 0.
+    vec2 picture = vec2(texCoord.s, 1.0 - texCoord.t);
+    fragColor = textured ? litColor * texture(colorImage, picture) : litColor;
+}
