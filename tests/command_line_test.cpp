@@ -23,7 +23,7 @@ TEST(CommandLine, RefusalsSayWhyWithTheirStatus)
         // A name in capitals is taken: the run ends only at the missing image.
         {exporter + "--displacement none.tga A.PLY", 1, "none.tga: cannot be opened (No such file or directory)\n"},
         {render + "a.png --turn", 2, "dispdome-render: --turn needs a value (see --help)\n"},
-        {render + "-x a.png", 2, "dispdome-render: unknown option -x (see --help)\n"},
+        {render + "a.png -x", 2, "dispdome-render: unknown option -x (see --help)\n"},
         {render + "a.png.jpg", 2, "dispdome-render: a.png.jpg: the output's name must end in .png\n"},
         {"__EGL_VENDOR_LIBRARY_FILENAMES=/dev/null " + render + "A.PNG", 1,
          "dispdome-render: no EGL display: neither Mesa's surfaceless platform nor EGL's default display works "
