@@ -11,7 +11,7 @@ const path = require('node:path');
 const [page, folder] = [process.argv[2], process.argv[5]].map((name) => path.resolve(name));
 const runs = Number(process.argv[3]);
 const frames = Number(process.argv[4]);
-const { launchChromium, settled } = require('../web/chromium.js');
+const { launchChromium, settled, pressAtCentre } = require('../web/chromium.js');
 
 const median = (values) => {
   const sorted = [...values].sort((a, b) => a - b);
@@ -40,10 +40,7 @@ async function measure() {
 
     // Coarse frames: a left drag, each pixel's move waited for.
     const coarse = [];
-    const box = await (await tab.$('#view')).boundingBox();
-    const [x, y] = [box.x + box.width / 2, box.y + box.height / 2];
-    await tab.mouse.move(x, y);
-    await tab.mouse.down();
+    const [x, y] = await pressAtCentre(tab);
     for (let k = 1; k <= frames; ++k) {
       const before = (await state(tab)).coarseFrames;
       await tab.mouse.move(x + k, y);

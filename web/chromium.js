@@ -46,4 +46,13 @@ const settled = (tab, timeout = 180000) =>
     { timeout, polling: 20 },
   );
 
-module.exports = { puppeteerIn, launchChromium, settled };
+// Presses the left button over the middle of the picture; gives that point.
+async function pressAtCentre(tab) {
+  const box = await (await tab.$('#view')).boundingBox();
+  const [x, y] = [box.x + box.width / 2, box.y + box.height / 2];
+  await tab.mouse.move(x, y);
+  await tab.mouse.down();
+  return [x, y];
+}
+
+module.exports = { puppeteerIn, launchChromium, settled, pressAtCentre };

@@ -7,7 +7,7 @@
 const path = require('node:path');
 
 const [page, output, folder] = process.argv.slice(2).map((name) => path.resolve(name));
-const { launchChromium, settled } = require('./chromium.js');
+const { launchChromium, settled, pressAtCentre } = require('./chromium.js');
 
 
 (async () => {
@@ -16,10 +16,7 @@ const { launchChromium, settled } = require('./chromium.js');
     const tab = await browser.newPage();
     await tab.goto(`file://${page}`);
     await settled(tab);
-    const box = await (await tab.$('#view')).boundingBox();
-    const [x, y] = [box.x + box.width / 2, box.y + box.height / 2];
-    await tab.mouse.move(x, y);
-    await tab.mouse.down();
+    const [x, y] = await pressAtCentre(tab);
     await tab.mouse.move(x, y + 40, { steps: 4 });
     await tab.mouse.up();
     await tab.select('#normals', 'displaced');
