@@ -1,11 +1,9 @@
 // The surface arithmetic alone, no GL: the weight tables and nets, and all
-// 1024 strips into one reused strip buffer, for computeStrip (with an 8-bit
-// and with a 16-bit displacement image) and for the straightforward
-// per-sample loop, timed alone. And the decoding of the
+// 1024 strips into one reused strip buffer by computeStrip, with an 8-bit
+// and with a 16-bit displacement image. And the decoding of the
 // 512 x 512 sample colour image from a PNG against its TGA, in memory.
 #include "image.h"
 #include "png_image.h"
-#include "reference_strip.h"
 #include "sample_images.h"
 #include "surface.h"
 #include "textures.h"
@@ -78,7 +76,6 @@ void wholeSurface(benchmark::State& state)
     state.SetLabel("vertices");
 }
 BENCHMARK_TEMPLATE(wholeSurface, computeStrip)->Name("surface/computeStrip")->Unit(benchmark::kMillisecond);
-BENCHMARK_TEMPLATE(wholeSurface, referenceStrip)->Name("surface/straightforward")->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(wholeSurface, computeStrip, installSixteenBitDisplacement)
     ->Name("surface/computeStrip16")
     ->Unit(benchmark::kMillisecond);

@@ -59,16 +59,6 @@ float texel(int row, int column)
     return static_cast<float>(displacePixels[4 * at]) / 255.0f;
 }
 
-// Tables of the column samples, shared by every strip and filled with the
-// weight tables: texture s, the texel span of s (low, high, fx and 1 - fx),
-// and the value of each red byte.
-float columnS[GRID_SAMPLES];
-int columnLow[GRID_SAMPLES];
-int columnHigh[GRID_SAMPLES];
-float columnFraction[GRID_SAMPLES];
-float columnRest[GRID_SAMPLES];
-float texelValue[256];
-
 float bilinear(const TexelSpan& row, const TexelSpan& column)
 {
     const float fx = column.fraction, fy = row.fraction;
@@ -127,16 +117,7 @@ void buildBasisTables()
         quadraticBasis[0][k] = s2;
         quadraticBasis[1][k] = static_cast<float>(2.0 * s * double(t));
         quadraticBasis[2][k] = t2;
-
-        columnS[k] = static_cast<float>(k) / GRID_STEPS;
-        const TexelSpan span = texelSpan(columnS[k]);
-        columnLow[k] = span.low;
-        columnHigh[k] = span.high;
-        columnFraction[k] = span.fraction;
-        columnRest[k] = 1.0f - span.fraction;
     }
-    for (int value = 0; value < 256; ++value)
-        texelValue[value] = static_cast<float>(value) / 255.0f;
 }
 
 void buildControlNet()
@@ -225,139 +206,23 @@ Vector3 patchNormal(int e, int i)
     return rowCurveNormal(row, i);
 }
 
-namespace {
-
-// What one strip row contributes to each of its vertices: the reduced point
-// and normal rows, texture t and the displacement rows it reads.
-struct StripRow {
-    Vector3 points[4];
-    Vector3 normals[3];
-    float t;
-    TexelSpan span;
-};
-
-StripRow stripRow(int e)
-{
-    StripRow row;
-    patchRowCurve(e, row.points);
-    normalRowCurve(e, row.normals);
-    row.t = 1.0f - static_cast<float>(e) / GRID_STEPS;
-    row.span = texelSpan(row.t);
-    return row;
-}
-
-// One displacement image row blended across every column sample: the inner
-// bracket of bilinear(), T(row, high) * fx + T(row, low) * (1 - fx).
-void blendColumns(int imageRow, float* __restrict blended)
-{
-    const size_t rowStart = size_t(imageRow) * size_t(displaceWidth);
-    float texels[DISPLACE_GRID_MAX + 1];
-    if (displaceRed16) {
-        for (int c = 0; c <= DISPLACE_GRID_MAX; ++c)
-            texels[c] = static_cast<float>(displaceRed16[rowStart + c]) / 65535.0f;
-    } else {
-        const unsigned char* pixels = displacePixels + 4 * rowStart;
-        for (int c = 0; c <= DISPLACE_GRID_MAX; ++c)
-            texels[c] = texelValue[pixels[4 * c]];
-    }
-    for (int i = 0; i < GRID_SAMPLES; ++i)
-        blended[i] = texels[columnHigh[i]] * columnFraction[i] + texels[columnLow[i]] * columnRest[i];
-}
-
-// The blended image rows one strip reads. Its two strip rows lie less than a
-// texel apart, so their spans share rows and at most three are blended.
-struct BlendedRows {
-    int count = 0;
-    int row[4];
-    float values[4][GRID_SAMPLES];
-};
-
-const float* blendedRow(BlendedRows& rows, int imageRow)
-{
-    for (int k = 0; k < rows.count; ++k)
-        if (rows.row[k] == imageRow)
-            return rows.values[k];
-    blendColumns(imageRow, rows.values[rows.count]);
-    rows.row[rows.count] = imageRow;
-    return rows.values[rows.count++];
-}
-
-// The relief of one strip row: its two blended image rows and the fraction
-// fy between them; bilinear() is (1 - fy) * low + fy * high.
-struct RowRelief {
-    const float* low;
-    const float* high;
-    float fy;
-    float restY;  // 1 - fy
-};
-
-// The weighted sums of a row curve at one column, from index 0 up as
-// weightedSum() adds them, one axis at a time.
-float cubicSum(float w0, float w1, float w2, float w3, const Vector3 (&p)[4], float Vector3::*axis)
-{
-    return w0 * (p[0].*axis) + w1 * (p[1].*axis) + w2 * (p[2].*axis) + w3 * (p[3].*axis);
-}
-
-float quadraticSum(float v0, float v1, float v2, const Vector3 (&n)[3], float Vector3::*axis)
-{
-    return v0 * (n[0].*axis) + v1 * (n[1].*axis) + v2 * (n[2].*axis);
-}
-
-// One vertex of column i on a strip row with the weights of column i: the
-// normal, the point, and with relief the point moved by (d / 7) * normal.
-template <bool RELIEF>
-StripVertex columnVertex(const StripRow& row, const RowRelief& relief, int i, float s, float w0, float w1,
-                         float w2, float w3, float v0, float v1, float v2)
-{
-    const float nx = quadraticSum(v0, v1, v2, row.normals, &Vector3::x);
-    const float ny = quadraticSum(v0, v1, v2, row.normals, &Vector3::y);
-    const float nz = quadraticSum(v0, v1, v2, row.normals, &Vector3::z);
-    float x = cubicSum(w0, w1, w2, w3, row.points, &Vector3::x);
-    float y = cubicSum(w0, w1, w2, w3, row.points, &Vector3::y);
-    float z = cubicSum(w0, w1, w2, w3, row.points, &Vector3::z);
-    if constexpr (RELIEF) {
-        const float d = relief.restY * relief.low[i] + relief.fy * relief.high[i];
-        const float k = d / DISPLACE_DIVISOR;
-        x = x + k * nx;
-        y = y + k * ny;
-        z = z + k * nz;
-    }
-    return {s, row.t, nx, ny, nz, x, y, z};
-}
-
-// The column loop of a strip. Every value that depends on the column alone
-// comes from a table and every value of a row is computed before the loop,
-// so the loop is straight-line single-precision arithmetic that the compiler
-// runs several columns at a time, each lane with the reference's operations
-// in the reference's order.
-template <bool RELIEF>
-void stripColumns(const StripRow& a, const StripRow& b, const RowRelief& reliefA, const RowRelief& reliefB,
-                  StripVertex* __restrict out)
-{
-    for (int i = 0; i < GRID_SAMPLES; ++i) {
-        const float w0 = cubicBasis[0][i], w1 = cubicBasis[1][i], w2 = cubicBasis[2][i], w3 = cubicBasis[3][i];
-        const float v0 = quadraticBasis[0][i], v1 = quadraticBasis[1][i], v2 = quadraticBasis[2][i];
-        out[2 * i] = columnVertex<RELIEF>(a, reliefA, i, columnS[i], w0, w1, w2, w3, v0, v1, v2);
-        out[2 * i + 1] = columnVertex<RELIEF>(b, reliefB, i, columnS[i], w0, w1, w2, w3, v0, v1, v2);
-    }
-}
-
-}  // namespace
-
 void computeStrip(int e, StripVertex* out)
 {
-    const StripRow a = stripRow(e), b = stripRow(e + 1);
-    if (displacementAvailable()) {
-        BlendedRows rows;
-        const TexelSpan& sa = a.span;
-        const TexelSpan& sb = b.span;
-        const RowRelief reliefA = {blendedRow(rows, sa.low), blendedRow(rows, sa.high), sa.fraction,
-                                   1.0f - sa.fraction};
-        const RowRelief reliefB = {blendedRow(rows, sb.low), blendedRow(rows, sb.high), sb.fraction,
-                                   1.0f - sb.fraction};
-        stripColumns<true>(a, b, reliefA, reliefB, out);
-    } else {
-        stripColumns<false>(a, b, {}, {}, out);
+    const bool relief = displacementAvailable();
+    for (int side = 0; side < 2; ++side) {  // vertex A on row e, B on row e + 1
+        const int row = e + side;
+        Vector3 points[4], normals[3];
+        patchRowCurve(row, points);
+        normalRowCurve(row, normals);
+        const float t = 1.0f - static_cast<float>(row) / GRID_STEPS;
+        for (int i = 0; i < GRID_SAMPLES; ++i) {
+            const float s = static_cast<float>(i) / GRID_STEPS;
+            const Vector3 n = rowCurveNormal(normals, i);
+            Vector3 p = rowCurvePoint(points, i);
+            if (relief)
+                p = p + (sampleDisplacement(s, t) / DISPLACE_DIVISOR) * n;
+            out[2 * i + side] = {s, t, n.x, n.y, n.z, p.x, p.y, p.z};
+        }
     }
 }
 
