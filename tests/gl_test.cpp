@@ -1,6 +1,6 @@
 // The viewer against a real GL context (Mesa's software renderer under Xvfb):
-// the textures set-up makes, up to the limit GL gives, and what no picture
-// shows of its state; a frame of the display list, and one of
+// the textures set-up makes, up to the limit GL gives, and the fixed state
+// it sets; a frame of the display list, and one of
 // dispdome-render, against the exported mesh drawn with a light and camera
 // set by hand.
 #include "sample_images.h"
@@ -12,7 +12,8 @@
 #include <GL/glut.h>
 #include <gtest/gtest.h>
 
-#include <tuple>
+#include <array>
+#include <vector>
 
 namespace {
 
@@ -42,16 +43,6 @@ TEST(Gl, TexturesHoldToGlsLimitAndTheListDrawsTheExportedSurface)
         return glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, parameter, &value), value;
     };
     EXPECT_EQ(std::pair(size(GL_TEXTURE_WIDTH), size(GL_TEXTURE_HEIGHT)), std::pair(512, 512));  // the normal texture
-    // What no picture shows: an image with alpha is not blended; normals are
-    // not made unit length; shading is smooth (flat shows once zoomed in);
-    // the colour texture repeats at its edges.
-    EXPECT_EQ(glIsEnabled(GL_BLEND) + glIsEnabled(GL_NORMALIZE), 0);
-    GLint shading = 0, wrap[2] = {0, 0};
-    glGetIntegerv(GL_SHADE_MODEL, &shading);
-    glBindTexture(GL_TEXTURE_2D, colorTexture);
-    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, &wrap[0]);
-    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, &wrap[1]);
-    EXPECT_EQ(std::tuple(shading, wrap[0], wrap[1]), std::tuple(GL_SMOOTH, GL_REPEAT, GL_REPEAT));
     // An image taller than GL takes gets its line too; one as wide as GL
     // takes is laid as it is.
     PixelBuffer* pixels = nullptr;
@@ -94,6 +85,41 @@ TEST(Gl, TexturesHoldToGlsLimitAndTheListDrawsTheExportedSurface)
     display();
     std::string list(700 * 700 * 3, 0);
     glReadPixels(0, 0, 700, 700, GL_RGB, GL_UNSIGNED_BYTE, list.data());
+
+    // Every piece of fixed state the viewer sets, and the defaults it keeps
+    // (no material, the light model's, nothing culled, blended, normalised or
+    // tracking the colour), as GL holds them after a frame: a picture cannot
+    // tell them all apart. Light 0's position is in eye coordinates.
+    using Four = std::array<GLfloat, 4>;
+    auto floats = [](auto read, auto... names) { Four v{}; return read(names..., v.data()), v; };
+    auto integer = [](auto read, auto... names) { GLint v = 0; return read(names..., &v), v; };
+    EXPECT_EQ(floats(glGetFloatv, GL_COLOR_CLEAR_VALUE), (Four{1, 1, 1, 1}));
+    EXPECT_EQ(floats(glGetFloatv, GL_DEPTH_CLEAR_VALUE)[0], 1.0f);
+    EXPECT_EQ(floats(glGetLightfv, GL_LIGHT0, GL_AMBIENT), (Four{0.8f, 0.6f, 0.5f, 1}));
+    EXPECT_EQ(floats(glGetLightfv, GL_LIGHT0, GL_DIFFUSE), (Four{0.9f, 0.9f, 0.9f, 1}));
+    EXPECT_EQ(floats(glGetLightfv, GL_LIGHT0, GL_SPECULAR), (Four{0.9f, 0.9f, 0.9f, 1}));
+    EXPECT_EQ(floats(glGetLightfv, GL_LIGHT0, GL_POSITION), (Four{0, 0, 10, 1}));
+    EXPECT_EQ(floats(glGetMaterialfv, GL_FRONT, GL_AMBIENT), (Four{0.2f, 0.2f, 0.2f, 1}));
+    EXPECT_EQ(floats(glGetMaterialfv, GL_FRONT, GL_DIFFUSE), (Four{0.8f, 0.8f, 0.8f, 1}));
+    EXPECT_EQ(floats(glGetMaterialfv, GL_FRONT, GL_SPECULAR), (Four{0, 0, 0, 1}));
+    EXPECT_EQ(floats(glGetMaterialfv, GL_FRONT, GL_EMISSION), (Four{0, 0, 0, 1}));
+    EXPECT_EQ(floats(glGetMaterialfv, GL_FRONT, GL_SHININESS)[0], 0.0f);
+    EXPECT_EQ(floats(glGetFloatv, GL_LIGHT_MODEL_AMBIENT), (Four{0.2f, 0.2f, 0.2f, 1}));
+    glBindTexture(GL_TEXTURE_2D, colorTexture);
+    EXPECT_EQ(std::vector<GLint>({integer(glGetIntegerv, GL_DEPTH_FUNC), integer(glGetIntegerv, GL_SHADE_MODEL),
+                                  integer(glGetTexEnviv, GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE),
+                                  integer(glGetTexParameteriv, GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER),
+                                  integer(glGetTexParameteriv, GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER),
+                                  integer(glGetTexParameteriv, GL_TEXTURE_2D, GL_TEXTURE_WRAP_S),
+                                  integer(glGetTexParameteriv, GL_TEXTURE_2D, GL_TEXTURE_WRAP_T),
+                                  integer(glGetIntegerv, GL_LIGHT_MODEL_TWO_SIDE),
+                                  integer(glGetIntegerv, GL_LIGHT_MODEL_LOCAL_VIEWER)}),
+              std::vector<GLint>({GL_LEQUAL, GL_SMOOTH, GL_MODULATE, GL_LINEAR, GL_LINEAR, GL_REPEAT, GL_REPEAT, 0, 0}));
+    std::string enabled;
+    for (GLenum capability : {GL_DEPTH_TEST, GL_LIGHTING, GL_LIGHT0, GL_TEXTURE_2D, GL_CULL_FACE, GL_BLEND,
+                              GL_NORMALIZE, GL_COLOR_MATERIAL, GL_LIGHT1})
+        enabled += glIsEnabled(capability) ? '1' : '0';
+    EXPECT_EQ(enabled, "111100000");
 
     // That frame of the list against its export with the viewer's normals.
     const GLfloat behind[4] = {0, 0, 10, 1}, side[4] = {-8, 3, 2, 1};
