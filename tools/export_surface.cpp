@@ -194,13 +194,11 @@ bool exportSurface(const std::string& output, Format format, SurfaceNormals norm
     bool written = true;
     for (OutputFile& file : files)
         written = closeOutput(file) && written;
-    for (OutputFile& file : files) {
-        if (!written)
-            discardOutput(file);
-        else
-            written = commitOutput(file);
-    }
-    return written;
+    if (written)
+        return commitOutputs(files);
+    for (OutputFile& file : files)
+        discardOutput(file);
+    return false;
 }
 
 // The output's format, from its extension; false after one line on
