@@ -80,7 +80,8 @@ struct Options {
     int width = WINDOW_WIDTH, height = WINDOW_HEIGHT;
     int frames = 0;  // 0: a still, named OUTPUT itself
     std::string output;
-    const char* color = nullptr;  // null: looked up in texture/ as the viewer does
+    // Null: looked up in texture/ as the viewer does; named, it must be read.
+    const char* color = nullptr;
     const char* displacement = nullptr;
 };
 
