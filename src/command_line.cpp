@@ -89,7 +89,8 @@ int readCommandLine(int argc, char** argv, const char* program, const char* usag
             const Option& o = options[size_t(given - FIRST)];
             status = o.take(std::string("--") + o.name, code == ':' ? nullptr : optarg);
         } else if (code == 'h' || code == VERSION) {
-            answersInfo(code == 'h' ? "-h" : "--version", program, usage);
+            // As typed in full: getopt has matched a shortened name too.
+            answersInfo(code == 'h' ? "--help" : "--version", program, usage);
             status = STATUS_WRITTEN;
         } else {
             status = unknownOption(program, argv[at]);
