@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 require_packages $BUILD_PACKAGES $PACKAGE_PACKAGES
 
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
-build_in build-package "" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+build_in build-package "" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DVIEWER_MAN_PAGES=ON \
     -DVIEWER_TESTS=OFF -DVIEWER_BENCH=OFF -DVIEWER_FUZZ=OFF -DVIEWER_SANITIZE=OFF -DVIEWER_WERROR="$WERROR" \
     -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
     -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >&2

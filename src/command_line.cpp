@@ -1,5 +1,7 @@
 #include "command_line.h"
 
+#include <getopt.h>  // Required for: getopt_long()
+
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
@@ -50,22 +52,55 @@ int noOutputGiven(const char* program)
     return STATUS_BAD_ARGUMENTS;
 }
 
-int takeName(const char* program, const char* usage, const std::string& argument, std::string& name,
-             const char* noun, bool seeHelp)
+int secondName(const char* program, const char* noun, const std::string& argument, bool seeHelp)
 {
-    if (answersInfo(argument, program, usage))
-        return STATUS_WRITTEN;
-    if (isOption(argument))
-        return unknownOption(program, argument);
-    if (!name.empty()) {
-        report(program, "one %s only, not also %s%s", noun, argument.c_str(), seeHelp ? " (see --help)" : "");
-        return STATUS_BAD_ARGUMENTS;
-    }
-    name = argument;
-    return -1;
+    report(program, "one %s only, not also %s%s", noun, argument.c_str(), seeHelp ? " (see --help)" : "");
+    return STATUS_BAD_ARGUMENTS;
 }
 
-bool isOption(const std::string& argument) { return argument.size() > 1 && argument[0] == '-'; }
+int readCommandLine(int argc, char** argv, const char* program, const char* usage,
+                    const std::vector<Option>& options, const std::function<int(const char* argument)>& name)
+{
+    // getopt_long's codes: 'h', one past any character for --version, and
+    // the options' from there.
+    constexpr int VERSION = 256, FIRST = VERSION + 1;
+    std::vector<option> table;
+    for (const Option& o : options)
+        table.push_back({o.name, required_argument, nullptr, FIRST + int(table.size())});
+    table.push_back({"help", no_argument, nullptr, 'h'});
+    table.push_back({"version", no_argument, nullptr, VERSION});
+    table.push_back({nullptr, 0, nullptr, 0});
+    // '-': the names come back in their turn (code 1), not moved to the end;
+    // ':': a missing value comes back apart from an unknown option. The lines
+    // are ours: getopt prints none.
+    opterr = 0;
+    optind = 1;
+    int status = -1;
+    while (status < 0) {
+        // The argument read now: getopt moves past it only when done with it.
+        const int at = optind;
+        const int code = getopt_long(argc, argv, "-:h", table.data(), nullptr);
+        if (code == -1)
+            break;
+        const int given = code == ':' ? optopt : code;
+        if (code == 1) {
+            status = name(optarg);
+        } else if (given >= FIRST) {
+            const Option& o = options[size_t(given - FIRST)];
+            status = o.take(std::string("--") + o.name, code == ':' ? nullptr : optarg);
+        } else if (code == 'h' || code == VERSION) {
+            // As typed in full: getopt has matched a shortened name too.
+            answersInfo(code == 'h' ? "--help" : "--version", program, usage);
+            status = STATUS_WRITTEN;
+        } else {
+            status = unknownOption(program, argv[at]);
+        }
+    }
+    // After "--", names alone.
+    for (int k = optind; status < 0 && k < argc; ++k)
+        status = name(argv[k]);
+    return status;
+}
 
 bool hasSuffix(const std::string& name, const char* suffix)
 {

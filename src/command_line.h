@@ -1,10 +1,12 @@
 #pragma once
 
 // What the four programs share on their command lines: the exit statuses,
-// --help and --version, the one-line reasons on standard error, and the
-// output name's extension.
+// --help and --version, the reading of the tools' options, the one-line
+// reasons on standard error, and the output name's extension.
 
+#include <functional>
 #include <string>
+#include <vector>
 
 // Exit statuses: written (or nothing to do), a file or GL failed, the
 // command line was refused.
@@ -19,6 +21,23 @@ constexpr int STATUS_BAD_ARGUMENTS = 2;
 // STATUS_WRITTEN.
 bool answersInfo(const std::string& argument, const char* program, const char* usage, bool shortHelp = true);
 
+// One option of a tool, with a value: its long name (without the "--"),
+// and what takes the value, which is null when the command line ends before
+// it; take returns -1 to go on, else the exit status.
+struct Option {
+    const char* name;
+    std::function<int(const std::string& option, const char* value)> take;
+};
+
+// Reads a tool's command line as GNU tools do (getopt_long): options and
+// names in any order, a value as --name VALUE or --name=VALUE, a long name
+// shortened while it stays unambiguous, and "--" ending the options. -h,
+// --help and --version are answered; an unknown option is refused; every
+// other argument goes to name in its turn, which returns as take does.
+// -1 when all was taken, else the exit status.
+int readCommandLine(int argc, char** argv, const char* program, const char* usage,
+                    const std::vector<Option>& options, const std::function<int(const char* argument)>& name);
+
 // One line "<what>: <reason>" on standard error, the reason formatted as
 // printf formats it.
 [[gnu::format(printf, 2, 3)]] void report(const std::string& what, const char* format, ...);
@@ -29,20 +48,11 @@ bool answersInfo(const std::string& argument, const char* program, const char* u
 int unknownOption(const char* program, const std::string& option);
 // "OPTION needs WHAT", such as "a value (see --help)".
 int needsValue(const char* program, const std::string& option, const std::string& what);
+// "one NOUN only, not also ARGUMENT", and " (see --help)" where seeHelp.
+int secondName(const char* program, const char* noun, const std::string& argument, bool seeHelp);
 
 // "no output file given (see --help)"
 int noOutputGiven(const char* program);
-
-// What the tools make of an argument that is none of their own options:
-// --help or --version answered (STATUS_WRITTEN), another option refused,
-// a second name refused with "one <noun> only, not also <argument>" (and
-// " (see --help)" where seeHelp), else the argument taken as name, which is
-// empty until then. -1 to go on, else the exit status.
-int takeName(const char* program, const char* usage, const std::string& argument, std::string& name,
-             const char* noun, bool seeHelp);
-
-// True for an option: '-' and more ("-" alone names standard input or a file).
-bool isOption(const std::string& argument);
 
 // True when name ends in suffix (lower case, such as ".png"), in any case.
 bool hasSuffix(const std::string& name, const char* suffix);

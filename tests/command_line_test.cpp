@@ -1,5 +1,6 @@
 // The four programs' command lines, run as a user runs them: each refusal's
-// exit status and line, names taken in any case, and the viewer's --version
+// exit status and line, names taken in any case, an image named that is not
+// there, values after '=', names after "--", and the viewer's --version
 // taken only as its first argument.
 #include "support.h"
 
@@ -9,13 +10,21 @@ namespace {
 
 TEST(CommandLine, RefusalsSayWhyWithTheirStatus)
 {
-    enterTemporaryFolder(false);
+    enterTemporaryFolder(true);
     writeFile("wide.tga", tgaHeader(2, 600, 256, 24) + Bytes(600 * 256 * 3, 200));
     const std::string exporter = "'" EXPORT_BINARY "' ", render = "'" RENDER_BINARY "' ";
     const std::string samples = "'" MAKE_SAMPLES_BINARY "' ", viewer = "'" VIEWER_BINARY "' ";
     EXPECT_EQ(refusalsUnlike({
         {exporter + "--bogus a.ply", 2, "dispdome-export: unknown option --bogus (see --help)\n"},
         {exporter + "a.ply --color", 2, "dispdome-export: --color needs a file name (see --help)\n"},
+        {exporter + "a.ply --normals", 2, "dispdome-export: --normals needs displaced or viewer, not '' (see --help)\n"},
+        // An image named must be read: the viewer's own may be missing.
+        {exporter + "--color typo.png a.ply", 1, "typo.png: cannot be opened (No such file or directory)\n"},
+        {exporter + "--color=typo.png a.html", 1, "typo.png: cannot be opened (No such file or directory)\n"},
+        {render + "--displacement=typo.png a.png", 1, "typo.png: cannot be opened (No such file or directory)\n"},
+        {render + "--color typo.png a.png", 1, "typo.png: cannot be opened (No such file or directory)\n"},
+        {render + "--displacement wide.tga a.png", 1,
+         "wide.tga: 600 x 256 is smaller than 512 x 512; there is no relief to draw\n"},
         {exporter + "a.ply.txt", 2, "a.ply.txt: unknown extension: the name must end in .ply, .obj, .glb or .html\n"},
         {exporter, 2, "dispdome-export: no output file given (see --help)\n"},
         {exporter + "--displacement wide.tga a.ply", 1,
@@ -34,6 +43,17 @@ TEST(CommandLine, RefusalsSayWhyWithTheirStatus)
         {viewer + "-display none:0 --version", 1, "freeglut (" VIEWER_BINARY "): failed to open display 'none:0'\n"},
               }), "");
     EXPECT_EQ(runCommand(viewer + "--version -display none:0").out, "dispdome-viewer " PROGRAM_VERSION "\n");
+}
+
+TEST(CommandLine, ValuesAfterAnEqualsSignAndNamesAfterTwoDashes)
+{
+    // --name=VALUE is --name VALUE, picture for picture; after "--" a name
+    // may start with '-'.
+    enterTemporaryFolder(true);
+    const std::string render = "'" RENDER_BINARY "' ";
+    ASSERT_EQ(runCommand(render + "--size=64x48 --tilt=40 a.png && " + render + "--size 64x48 --tilt 40 -- -b.png").status, 0);
+    EXPECT_FALSE(readFile("a.png").empty());
+    EXPECT_TRUE(readFile("a.png") == readFile("-b.png"));
 }
 
 }  // namespace

@@ -243,17 +243,26 @@ TEST(Export, PicturesGiveEveryVertexTheViewersTexel)
         EXPECT_EQ(wrong, 0u) << colour;
     }
 
-    // Without a colour image (none, or one refused) the mesh is written white
+    // An image named must be read: refused, nothing is written. Without the
+    // viewer's own (none, or one refused) the mesh or page is written white
     // and untextured, and says so; no picture is written.
     writeFile("huge.tga", tgaHeader(11, 65535, 65535, 8) + Bytes{0xff, 1});
+    const Outcome named = runCommand(EXPORT + "--color huge.tga dome.obj");
+    EXPECT_EQ(named.status, 1);
+    EXPECT_EQ(named.err, "huge.tga: 65535 x 65535 is more pixels than an image may have (16384 x 16384 in all)\n"
+                         "huge.tga: no picture to lay on the surface\n");
+    EXPECT_FALSE(std::filesystem::exists("dome.obj"));
     std::filesystem::remove("dome.png");
-    const Outcome none = runCommand(EXPORT + "--color missing.tga dome.obj");
-    const Outcome refused = runCommand(EXPORT + "--color huge.tga dome.ply");
+    std::filesystem::remove("texture/color.tga");
+    const Outcome none = runCommand(EXPORT + "dome.obj && " + EXPORT + "dome.html");
+    std::filesystem::copy("huge.tga", "texture/color.tga");
+    const Outcome refused = runCommand(EXPORT + "dome.ply");
     EXPECT_EQ(none.status + refused.status, 0);
     EXPECT_EQ(none.err + refused.err,
-              "missing.tga: cannot be opened (No such file or directory); the mesh has no texture\n"
-              "huge.tga: 65535 x 65535 is more pixels than an image may have (16384 x 16384 in all)\n"
-              "huge.tga: no picture to lay on the surface; the mesh has no texture\n");
+              "texture/color.tga: cannot be opened (No such file or directory); the mesh has no texture\n"
+              "texture/color.tga: cannot be opened (No such file or directory); the page has no texture\n"
+              "texture/color.tga: 65535 x 65535 is more pixels than an image may have (16384 x 16384 in all)\n"
+              "texture/color.tga: no picture to lay on the surface; the mesh has no texture\n");
     // The material plain white (its diffuse colour), with no picture.
     const std::string mtl = readFile("dome.mtl");
     float kd[3] = {0, 0, 0};
@@ -271,6 +280,7 @@ TEST(Export, FailuresSayWhyAndLeaveTheFolderAsItWas)
     std::filesystem::create_directory("folder.obj");
     writeFile("small.tga", tgaHeader(2, 256, 256, 24) + Bytes(256 * 256 * 3, 200));
     writeFile("old.ply", {'o', 'l', 'd'});
+    writeFile("dome.png", {'o', 'l', 'd'});
     EXPECT_EQ(refusalsUnlike({
         {EXPORT + "--displacement small.tga a.obj", 1,
          "small.tga: 256 x 256 is smaller than 512 x 512; there is no relief to export\n"},
@@ -281,8 +291,14 @@ TEST(Export, FailuresSayWhyAndLeaveTheFolderAsItWas)
         // the file never made, the run would end first and wait say 0.
         {EXPORT + "dome.obj & until ls dome.obj.tmp-* || ! kill -0 $!; do sleep 0.01; done >/dev/null 2>&1; "
                   "kill $!; wait $! 2>/dev/null", 143, ""},
+        // The mesh's rename fails, at a folder made in its place while it
+        // is written: its picture and material go, the picture there before
+        // comes back.
+        {EXPORT + "dome.obj & until ls dome.obj.tmp-* || ! kill -0 $!; do sleep 0.01; done >/dev/null 2>&1; "
+                  "mkdir -p dome.obj/in; wait $!; status=$?; rm -r dome.obj; exit $status", 1,
+         "dome.obj: cannot be written (Is a directory)\n"},
               }), "");
-    EXPECT_EQ(readFile("old.ply"), "old");
+    EXPECT_EQ(readFile("old.ply") + readFile("dome.png"), "oldold");
 }
 
 }  // namespace

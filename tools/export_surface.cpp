@@ -51,7 +51,8 @@ const char* const USAGE =
     "         no network, no server and no other file, but WebGL2 (Firefox,\n"
     "         Chromium, Chrome, Edge or Safari of 2021 or later); --normals\n"
     "         does not apply to it\n"
-    "Without a colour image the mesh is written untextured (plain white).\n"
+    "Without the viewer's colour image (texture/color.*) the mesh or page is\n"
+    "untextured (plain white); one named by --color must be read.\n"
     "\n"
     "Options:\n"
     "  --displacement FILE   height image (its red channel) of at least\n"
@@ -70,6 +71,8 @@ const char* const USAGE =
     "                          outline and the colours\n"
     "  -h, --help            show this text\n"
     "  --version             show the version\n"
+    "A value follows its option after a space or an '=' (--color=FILE), and\n"
+    "-- ends the options, for a name that starts with '-'.\n"
     "\n"
     "Both images are read as the viewer reads them, their kind found from\n"
     "their content: PNG (grey, grey and alpha, RGB, RGBA or palette; 8 or 16\n"
@@ -80,13 +83,17 @@ const char* const USAGE =
     "its 16 bits of height.\n"
     "\n"
     "The files appear only once all are complete. Exit status: 0 when written,\n"
-    "1 when the displacement image or a file failed, 2 for bad arguments.\n";
+    "1 when the displacement image, the image --color names or a file failed,\n"
+    "2 for bad arguments.\n";
 
 enum class Format { Ply, Obj, Glb, Html };
 
 struct Options {
     std::string displacement = chosenImageFile(DISPLACE_FILE);
     std::string color = chosenImageFile(COLOR_FILE);
+    // A colour image named on the command line must be read; the viewer's
+    // own may be missing. (Without relief there is nothing to export.)
+    bool colorTyped = false;
     std::string output;
     Format format = Format::Ply;
     SurfaceNormals normals = SurfaceNormals::Displaced;
@@ -123,10 +130,11 @@ bool readRelief(const std::string& file)
 
 // The colour image as an RGB PNG, its rows reversed: the reader's row 0 is
 // texture t = 0, the bottom of the picture, whichever order the file keeps.
-// Empty, after one line on standard error, when there is no image to lay on.
-std::vector<unsigned char> loadPicture(const std::string& file)
+// Empty, after one line on standard error ending in consequence, when there
+// is no image to lay on.
+std::vector<unsigned char> loadPicture(const std::string& file, const char* consequence)
 {
-    if (!opens(file, "; the mesh has no texture"))
+    if (!opens(file, consequence))
         return {};
     PixelBuffer* pixels = loadImage(file.c_str());
     std::vector<unsigned char> png;
@@ -139,7 +147,7 @@ std::vector<unsigned char> loadPicture(const std::string& file)
         png = encodePng(imageWidth, imageHeight, rgb.data(), PNG_LEVEL);
     }
     if (png.empty())
-        report(file, "no picture to lay on the surface; the mesh has no texture");
+        report(file, "no picture to lay on the surface%s", consequence);
     delete[] pixels;
     return png;
 }
@@ -186,13 +194,11 @@ bool exportSurface(const std::string& output, Format format, SurfaceNormals norm
     bool written = true;
     for (OutputFile& file : files)
         written = closeOutput(file) && written;
-    for (OutputFile& file : files) {
-        if (!written)
-            discardOutput(file);
-        else
-            written = commitOutput(file);
-    }
-    return written;
+    if (written)
+        return commitOutputs(files);
+    for (OutputFile& file : files)
+        discardOutput(file);
+    return false;
 }
 
 // The output's format, from its extension; false after one line on
@@ -213,21 +219,35 @@ bool chooseFormat(Options& o)
 // -1 to go on, else the exit status.
 int parseArguments(int argc, char** argv, Options& o)
 {
-    for (int n = 1; n < argc; ++n) {
-        const std::string argument = argv[n];
-        if (argument == "--displacement" || argument == "--color") {
-            if (++n == argc)
-                return needsValue(PROGRAM, argument, "a file name (see --help)");
-            (argument == "--color" ? o.color : o.displacement) = argv[n];
-        } else if (argument == "--normals") {
-            const std::string kind = ++n < argc ? argv[n] : "";
-            if (kind != "displaced" && kind != "viewer")
-                return needsValue(PROGRAM, argument, "displaced or viewer, not '" + kind + "' (see --help)");
-            o.normals = kind == "viewer" ? SurfaceNormals::Viewer : SurfaceNormals::Displaced;
-        } else if (const int status = takeName(PROGRAM, USAGE, argument, o.output, "output file", true); status >= 0) {
-            return status;
-        }
-    }
+    auto file = [](std::string& name, bool* typed) {
+        return [&name, typed](const std::string& option, const char* value) {
+            if (!value || !*value)
+                return needsValue(PROGRAM, option, "a file name (see --help)");
+            name = value;
+            if (typed)
+                *typed = true;
+            return -1;
+        };
+    };
+    const std::vector<Option> options = {
+        {"displacement", file(o.displacement, nullptr)},
+        {"color", file(o.color, &o.colorTyped)},
+        {"normals", [&o](const std::string& option, const char* value) {
+             const std::string kind = value ? value : "";
+             if (kind != "displaced" && kind != "viewer")
+                 return needsValue(PROGRAM, option, "displaced or viewer, not '" + kind + "' (see --help)");
+             o.normals = kind == "viewer" ? SurfaceNormals::Viewer : SurfaceNormals::Displaced;
+             return -1;
+         }},
+    };
+    const int status = readCommandLine(argc, argv, PROGRAM, USAGE, options, [&o](const char* argument) {
+        if (!o.output.empty())
+            return secondName(PROGRAM, "output file", argument, true);
+        o.output = argument;
+        return -1;
+    });
+    if (status >= 0)
+        return status;
     if (o.output.empty())
         return noOutputGiven(PROGRAM);
     return chooseFormat(o) ? -1 : STATUS_BAD_ARGUMENTS;
@@ -244,7 +264,12 @@ int main(int argc, char** argv)
     buildSurfaceTables();
     if (!readRelief(o.displacement))
         return STATUS_FAILED;
-    const std::vector<unsigned char> png = loadPicture(o.color);
+    // A colour image typed on the command line is wanted: without it,
+    // nothing is written. Without the viewer's own the result is untextured.
+    const char* untextured = o.format == Format::Html ? "; the page has no texture" : "; the mesh has no texture";
+    const std::vector<unsigned char> png = loadPicture(o.color, o.colorTyped ? "" : untextured);
+    if (png.empty() && o.colorTyped)
+        return STATUS_FAILED;
     if (o.format == Format::Html) {
         if (!writeWebPage(o.output, png, o.color))
             return STATUS_FAILED;

@@ -23,6 +23,7 @@ const char* const USAGE =
     "Options:\n"
     "  -h, --help        show this text\n"
     "  --version         show the version\n"
+    "A FOLDER whose name starts with '-' follows --.\n"
     "\n"
     "Exit status: 0 when written, 1 when a file failed, 2 for bad arguments.\n";
 
@@ -31,11 +32,15 @@ const char* const USAGE =
 int main(int argc, char** argv)
 {
     std::string folder;
-    // A folder whose name starts with '-' can still be given as ./-name.
-    for (int n = 1; n < argc; ++n)
-        if (const int status = takeName(PROGRAM, USAGE, argv[n], folder, "folder", true); status >= 0)
-            return status;
-    if (argc == 1)
+    const int status = readCommandLine(argc, argv, PROGRAM, USAGE, {}, [&folder](const char* argument) {
+        if (!folder.empty())
+            return secondName(PROGRAM, "folder", argument, true);
+        folder = argument;
+        return -1;
+    });
+    if (status >= 0)
+        return status;
+    if (folder.empty())
         folder = "texture";
     std::error_code error;
     std::filesystem::create_directories(folder, error);

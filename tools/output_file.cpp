@@ -2,8 +2,8 @@
 
 #include "command_line.h"
 
-#include <fcntl.h>     // Required for: open flags
-#include <sys/stat.h>  // Required for: fchmod(), umask()
+#include <fcntl.h>     // Required for: open flags, AT_FDCWD
+#include <sys/stat.h>  // Required for: fchmod(), umask(), lstat()
 #include <unistd.h>    // Required for: write(), close(), unlink()
 
 #include <cerrno>
@@ -144,6 +144,38 @@ bool commitOutput(OutputFile& out)
     cannotWrite(out.path, errno);
     discardOutput(out);
     return false;
+}
+
+bool commitOutputs(std::vector<OutputFile>& files)
+{
+    // A file already there (not a folder) trades places with the new one and
+    // waits under the temporary name until all are in place, to come back
+    // should a later one fail. Where the file system cannot trade places, a
+    // plain rename replaces it for good.
+    std::vector<bool> traded(files.size(), false);
+    size_t placed = 0;
+    for (; placed < files.size(); ++placed) {
+        OutputFile& out = files[placed];
+        struct stat there;
+        traded[placed] = lstat(out.path.c_str(), &there) == 0 && !S_ISDIR(there.st_mode) &&
+                         renameat2(AT_FDCWD, out.temporary.c_str(), AT_FDCWD, out.path.c_str(), RENAME_EXCHANGE) == 0;
+        if (!traded[placed] && !commitOutput(out))
+            break;
+    }
+    const bool all = placed == files.size();
+    for (size_t k = placed; k < files.size(); ++k)
+        discardOutput(files[k]);
+    for (size_t k = 0; k < placed; ++k) {
+        OutputFile& out = files[k];
+        if (!all && traded[k])
+            renameat2(AT_FDCWD, out.temporary.c_str(), AT_FDCWD, out.path.c_str(), RENAME_EXCHANGE);
+        else if (!all)
+            unlink(out.path.c_str());
+        if (traded[k])
+            unlink(out.temporary.c_str());  // the file replaced, or the new one taken back
+        forget(out);
+    }
+    return all;
 }
 
 void discardOutput(OutputFile& out)

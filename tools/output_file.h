@@ -32,6 +32,10 @@ bool openOutput(OutputFile& out, const std::string& path);
 bool closeOutput(OutputFile& out);
 // Renames the closed temporary file into place.
 bool commitOutput(OutputFile& out);
+// Renames the closed temporary files into place in their order, all or
+// none: when one fails, those already in place go, and the files they
+// replaced come back.
+bool commitOutputs(std::vector<OutputFile>& files);
 // Removes the temporary file, as when another file of the same set failed.
 void discardOutput(OutputFile& out);
 

@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <new>
 #include <string>
 #include <vector>
@@ -58,10 +59,16 @@ const char* const USAGE =
     "                    texture/displace.tga, else .png, else .jpg)\n"
     "  -h, --help        show this text\n"
     "  --version         show the version\n"
+    "A value follows its option after a space or an '=' (--tilt=40), and --\n"
+    "ends the options, for a name that starts with '-'.\n"
+    "\n"
+    "Without the viewer's colour image the surface is untextured, and without\n"
+    "its height image it has no relief; an image named by --color or\n"
+    "--displacement must be read, and named heights must give relief.\n"
     "\n"
     "Each file appears once complete; a failure ends a turntable there.\n"
-    "Exit status: 0 when written, 1 when GL, the picture or a file failed,\n"
-    "2 for bad arguments.\n";
+    "Exit status: 0 when written, 1 when GL, the picture, a named image or a\n"
+    "file failed, 2 for bad arguments.\n";
 
 // A turntable of one degree a frame at the finest.
 constexpr int MOST_FRAMES = 360;
@@ -73,7 +80,8 @@ struct Options {
     int width = WINDOW_WIDTH, height = WINDOW_HEIGHT;
     int frames = 0;  // 0: a still, named OUTPUT itself
     std::string output;
-    const char* color = nullptr;  // null: looked up in texture/ as the viewer does
+    // Null: looked up in texture/ as the viewer does; named, it must be read.
+    const char* color = nullptr;
     const char* displacement = nullptr;
 };
 
@@ -102,70 +110,96 @@ bool splitPair(const char* text, char separator, Parse parse)
     return middle && parse(std::string(text, middle).c_str(), std::string(middle + 1).c_str());
 }
 
-// The option's value, or a line saying what it needs.
-bool parseOption(const std::string& option, const char* value, Options& o)
+// An option whose value parse takes whole, or a line saying what it needs.
+template <typename Parse>
+Option valued(const char* name, const char* needs, Parse parse)
 {
-    bool valid = false;
-    const char* needs = nullptr;
-    if (option == "--tilt" || option == "--turn" || option == "--distance") {
-        valid = toFloat(value, option == "--tilt" ? o.tilt : option == "--turn" ? o.turn : o.distance);
-        needs = "a number";
-    } else if (option == "--pan") {
-        valid = splitPair(value, ',', [&](const char* x, const char* y) { return toFloat(x, o.panX) && toFloat(y, o.panY); });
-        needs = "X,Y in scene units, such as 0.5,-1";
-    } else if (option == "--light") {
-        valid = splitPair(value, ',', [&](const char* x, const char* yz) {
-            return toFloat(x, o.light.x) &&
-                   splitPair(yz, ',', [&](const char* y, const char* z) { return toFloat(y, o.light.y) && toFloat(z, o.light.z); });
-        });
-        needs = "X,Y,Z in eye coordinates, such as -10,0,0";
-    } else if (option == "--normals") {
-        valid = std::strcmp(value, "viewer") == 0 || std::strcmp(value, "displaced") == 0;
-        o.normals = value[0] == 'd' ? SurfaceNormals::Displaced : SurfaceNormals::Viewer;
-        needs = "viewer or displaced";
-    } else if (option == "--size") {
-        valid = splitPair(value, 'x', [&](const char* w, const char* h) {
-            return toCount(w, 1L << 30, o.width) && toCount(h, 1L << 30, o.height);
-        });
-        needs = "WxH in pixels, such as 1920x1080";
-    } else if (option == "--color" || option == "--displacement") {
-        (option == "--color" ? o.color : o.displacement) = value;
-        valid = true;
-    } else {
-        valid = toCount(value, MOST_FRAMES, o.frames);
-        needs = "a number of frames from 1 to 360";
-    }
-    if (!valid)
-        needsValue(PROGRAM, option, std::string(needs) + ", not '" + value + "'");
-    return valid;
+    return {name, [needs, parse](const std::string& option, const char* value) {
+                if (!value)
+                    return needsValue(PROGRAM, option, "a value (see --help)");
+                if (!parse(value))
+                    return needsValue(PROGRAM, option, std::string(needs) + ", not '" + value + "'");
+                return -1;
+            }};
 }
 
 // -1 to go on, else the exit status.
 int parseArguments(int argc, char** argv, Options& o)
 {
-    for (int n = 1; n < argc; ++n) {
-        const std::string argument = argv[n];
-        const bool valued = argument == "--tilt" || argument == "--turn" || argument == "--pan" ||
-                            argument == "--distance" || argument == "--size" || argument == "--turntable" ||
-                            argument == "--light" || argument == "--normals" || argument == "--color" ||
-                            argument == "--displacement";
-        if (valued && n + 1 == argc)
-            return needsValue(PROGRAM, argument, "a value (see --help)");
-        if (valued && !parseOption(argument, argv[++n], o))
-            return STATUS_BAD_ARGUMENTS;
-        if (valued)
-            continue;
-        if (const int status = takeName(PROGRAM, USAGE, argument, o.output, "output file", false); status >= 0)
-            return status;
+    auto number = [](float& value) { return [&value](const char* text) { return toFloat(text, value); }; };
+    auto file = [](const char*& name) {
+        return [&name](const char* text) {
+            name = text;
+            return *text != '\0';
+        };
+    };
+    const std::vector<Option> options = {
+        valued("tilt", "a number", number(o.tilt)),
+        valued("turn", "a number", number(o.turn)),
+        valued("pan", "X,Y in scene units, such as 0.5,-1", [&o](const char* value) {
+            return splitPair(value, ',', [&](const char* x, const char* y) { return toFloat(x, o.panX) && toFloat(y, o.panY); });
+        }),
+        valued("distance", "a number", number(o.distance)),
+        valued("size", "WxH in pixels, such as 1920x1080", [&o](const char* value) {
+            return splitPair(value, 'x', [&](const char* w, const char* h) {
+                return toCount(w, 1L << 30, o.width) && toCount(h, 1L << 30, o.height);
+            });
+        }),
+        valued("normals", "viewer or displaced", [&o](const char* value) {
+            o.normals = value[0] == 'd' ? SurfaceNormals::Displaced : SurfaceNormals::Viewer;
+            return std::strcmp(value, "viewer") == 0 || std::strcmp(value, "displaced") == 0;
+        }),
+        valued("light", "X,Y,Z in eye coordinates, such as -10,0,0", [&o](const char* value) {
+            return splitPair(value, ',', [&](const char* x, const char* yz) {
+                return toFloat(x, o.light.x) &&
+                       splitPair(yz, ',', [&](const char* y, const char* z) { return toFloat(y, o.light.y) && toFloat(z, o.light.z); });
+            });
+        }),
+        valued("turntable", "a number of frames from 1 to 360",
+               [&o](const char* value) { return toCount(value, MOST_FRAMES, o.frames); }),
+        valued("color", "a file name", file(o.color)),
+        valued("displacement", "a file name", file(o.displacement)),
+    };
+    const int status = readCommandLine(argc, argv, PROGRAM, USAGE, options, [&o](const char* argument) {
+        if (!o.output.empty())
+            return secondName(PROGRAM, "output file", argument, false);
+        o.output = argument;
         // A name before the extension: a turntable's frames go between.
         if (o.output.size() <= 4 || !hasSuffix(o.output, ".png")) {
             report(PROGRAM, "%s: the output's name must end in .png", o.output.c_str());
             return STATUS_BAD_ARGUMENTS;
         }
-    }
+        return -1;
+    });
+    if (status >= 0)
+        return status;
     if (o.output.empty())
         return noOutputGiven(PROGRAM);
     return -1;
+}
+
+// An image named on the command line must be there: the reader passes over
+// a missing file in silence, as the viewer's own may be missing. False after
+// one line on standard error.
+bool namedImagesThere(const Options& o)
+{
+    for (const char* file : {o.color, o.displacement}) {
+        std::error_code error;
+        if (file && std::filesystem::status(file, error).type() == std::filesystem::file_type::not_found) {
+            report(file, "cannot be opened (%s)", error.message().c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+// An image named on the command line must be read, and heights named must
+// give relief. False after the reader's line, or one of ours.
+bool namedImagesRead(const Options& o)
+{
+    if (o.displacement && displacePixels && !displacementAvailable())
+        report(o.displacement, "%s; there is no relief to draw", missingRelief().c_str());
+    return !(o.color && !colorPixels) && !(o.displacement && !displacementAvailable());
 }
 
 // Frame k of a turntable of n: OUTPUT with "-k" before ".png", k padded to
@@ -287,6 +321,8 @@ int render(const Options& o)
         report(PROGRAM, "%s", why.c_str());
         return STATUS_FAILED;
     };
+    if (!namedImagesThere(o))
+        return STATUS_FAILED;
     const int noContext = makeContext(o.width, o.height);
     if (noContext >= 0)
         return noContext;
@@ -301,7 +337,13 @@ int render(const Options& o)
     lightPosition = o.light;
     colorFile = o.color;
     displaceFile = o.displacement;
-    initScene();
+    // The viewer's set-up, step by step: images named on the command line
+    // that are not read end the run before the surface is built.
+    for (const SetupStep& step : SETUP_STEPS) {
+        step.run();
+        if (step.run == createTextures && !namedImagesRead(o))
+            return STATUS_FAILED;
+    }
     reshape(o.width, o.height);
     // As the mouse would leave the camera.
     cameraAngles.x = o.tilt;
