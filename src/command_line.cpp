@@ -3,6 +3,8 @@
 #include <getopt.h>  // Required for: getopt_long()
 
 #include <cctype>
+#include <cmath>
+#include <cstdlib>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -111,4 +113,11 @@ bool hasSuffix(const std::string& name, const char* suffix)
         if (std::tolower(static_cast<unsigned char>(name[name.size() - n + k])) != suffix[k])
             return false;
     return true;
+}
+
+bool toFloat(const char* text, float& value)
+{
+    char* end = nullptr;
+    value = std::strtof(text, &end);
+    return end != text && *end == '\0' && std::isfinite(value);
 }

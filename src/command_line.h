@@ -54,5 +54,8 @@ int secondName(const char* program, const char* noun, const std::string& argumen
 // "no output file given (see --help)"
 int noOutputGiven(const char* program);
 
+// The whole text as a finite number, as strtof reads it.
+bool toFloat(const char* text, float& value);
+
 // True when name ends in suffix (lower case, such as ".png"), in any case.
 bool hasSuffix(const std::string& name, const char* suffix);

@@ -9,6 +9,7 @@ float quadraticBasis[3][GRID_SAMPLES];
 Vector3 controlNet[4][4];
 Vector3 normalNet[3][3];
 SurfaceNormals surfaceNormals = SurfaceNormals::Viewer;
+float reliefScale = 1.0f;
 
 namespace {
 
@@ -220,7 +221,7 @@ void computeStrip(int e, StripVertex* out)
             const Vector3 n = rowCurveNormal(normals, i);
             Vector3 p = rowCurvePoint(points, i);
             if (relief)
-                p = p + (sampleDisplacement(s, t) / DISPLACE_DIVISOR) * n;
+                p = p + (sampleDisplacement(s, t) / DISPLACE_DIVISOR * reliefScale) * n;
             out[2 * i + side] = {s, t, n.x, n.y, n.z, p.x, p.y, p.z};
         }
     }

@@ -31,6 +31,11 @@ extern Vector3 normalNet[3][3];
 constexpr int DISPLACE_GRID_MAX = 511;
 constexpr float DISPLACE_DIVISOR = 7.0f;
 
+// How much the relief is exaggerated: the displacement is multiplied by it
+// after the division, so 1, the viewer's own and never changed by it, gives
+// exactly the seventh. The tools' --relief sets it.
+extern float reliefScale;
+
 // Display-list name of the recorded surface; 0 until recorded.
 extern unsigned int surfaceList;
 

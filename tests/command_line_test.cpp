@@ -32,6 +32,8 @@ TEST(CommandLine, RefusalsSayWhyWithTheirStatus)
         // A name in capitals is taken: the run ends only at the missing image.
         {exporter + "--displacement none.tga A.PLY", 1, "none.tga: cannot be opened (No such file or directory)\n"},
         {render + "a.png --turn", 2, "dispdome-render: --turn needs a value (see --help)\n"},
+        {render + "--relief=1e40 a.png", 2, "dispdome-render: --relief needs a number, not '1e40'\n"},
+        {exporter + "--relief 2x a.ply", 2, "dispdome-export: --relief needs a number, not '2x'\n"},
         {render + "a.png -x", 2, "dispdome-render: unknown option -x (see --help)\n"},
         {render + "a.png.jpg", 2, "dispdome-render: a.png.jpg: the output's name must end in .png\n"},
         {"__EGL_VENDOR_LIBRARY_FILENAMES=/dev/null " + render + "A.PNG", 1,

@@ -192,6 +192,21 @@ TEST(Export, WithTheViewersNormalsEveryVertexIsTheDefinitionsOn16BitHeights)
         wrong += std::memcmp(&deep.vertices[n], &expected, 32) != 0;
     }
     EXPECT_EQ(wrong, 0u);
+
+    // --relief 3: the undisplaced point moved three sevenths of T along the
+    // normal; --relief 1 is no option at all, byte for byte.
+    ASSERT_EQ(runCommand("mkdir one && " + EXPORT + "--normals=viewer --displacement heights.png --relief=3 tall.ply && " + EXPORT +
+                         "--normals viewer --displacement heights.png --relief 1 one/deep.ply").status, 0);
+    EXPECT_TRUE(readFile("one/deep.ply") == readFile("deep.ply"));
+    const Ply tall = readPly(readFile("tall.ply"));
+    double worst = 0;
+    for (size_t n = 0; n < GRID_SAMPLES * GRID_SAMPLES; ++n) {
+        const StripVertex e = expectedVertex(int(n / GRID_SAMPLES), int(n % GRID_SAMPLES), T, 3);
+        const float expected[3] = {e.x, e.y, e.z};
+        for (int axis = 0; axis < 3; ++axis)
+            worst = std::max(worst, double(std::abs(tall.vertices[n][axis] - expected[axis])));
+    }
+    EXPECT_LT(worst, 1e-6);
 }
 
 TEST(Export, PicturesGiveEveryVertexTheViewersTexel)

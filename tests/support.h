@@ -172,8 +172,9 @@ inline Ply readPly(const std::string& bytes)
 // along the normal by a seventh of the bilinear height at (s, t). The strips
 // compute points and normals by a way of their own, several columns at a
 // time; patchPoint and patchNormal take the plain way.
-// T(row, column) is the texel value 0..1; without it, no relief.
-inline StripVertex expectedVertex(int e, int i, const std::function<float(int, int)>& T)
+// T(row, column) is the texel value 0..1; without it, no relief. relief
+// scales the seventh.
+inline StripVertex expectedVertex(int e, int i, const std::function<float(int, int)>& T, float relief = 1)
 {
     const Vector3 p = patchPoint(e, i), n = patchNormal(e, i);
     const float s = i / 1024.0f, t = 1.0f - e / 1024.0f;
@@ -185,6 +186,6 @@ inline StripVertex expectedVertex(int e, int i, const std::function<float(int, i
     const float fx = x - col, fy = y - row;
     const float d = (1 - fy) * (T(row, col1) * fx + T(row, col) * (1 - fx)) +
                     fy * (T(row1, col1) * fx + T(row1, col) * (1 - fx));
-    const Vector3 moved = p + d / 7 * n;
+    const Vector3 moved = p + d / 7 * relief * n;
     return {s, t, n.x, n.y, n.z, moved.x, moved.y, moved.z};
 }

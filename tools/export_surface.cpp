@@ -28,7 +28,7 @@ constexpr int PNG_LEVEL = 6;
 
 const char* const USAGE =
     "Usage: dispdome-export [--displacement FILE] [--color FILE] [--normals KIND]\n"
-    "                      OUTPUT.ply|.obj|.glb|.html\n"
+    "                      [--relief K] OUTPUT.ply|.obj|.glb|.html\n"
     "\n"
     "Writes the displaced surface the viewer draws as a mesh: its 1025 x 1025\n"
     "samples (1,050,625 vertices with position, normal and texture coordinate)\n"
@@ -60,6 +60,9 @@ const char* const USAGE =
     "                        .png, else .jpg)\n"
     "  --color FILE          colour image (default: texture/color.tga, else\n"
     "                        .png, else .jpg)\n"
+    "  --relief K            the relief K times the viewer's (default 1: a\n"
+    "                        seventh of the height image's value); the page\n"
+    "                        starts with K and can change it\n"
     "  --normals KIND        the vertex normals written:\n"
     "                        displaced (default): the displaced surface's own,\n"
     "                          from its triangles, each weighted by its area,\n"
@@ -97,6 +100,7 @@ struct Options {
     std::string output;
     Format format = Format::Ply;
     SurfaceNormals normals = SurfaceNormals::Displaced;
+    float relief = reliefScale;
 };
 
 // True when file opens for reading; else one line "<file>: cannot be opened
@@ -239,6 +243,13 @@ int parseArguments(int argc, char** argv, Options& o)
              o.normals = kind == "viewer" ? SurfaceNormals::Viewer : SurfaceNormals::Displaced;
              return -1;
          }},
+        {"relief", [&o](const std::string& option, const char* value) {
+             if (!value)
+                 return needsValue(PROGRAM, option, "a value (see --help)");
+             if (!toFloat(value, o.relief))
+                 return needsValue(PROGRAM, option, std::string("a number, not '") + value + "'");
+             return -1;
+         }},
     };
     const int status = readCommandLine(argc, argv, PROGRAM, USAGE, options, [&o](const char* argument) {
         if (!o.output.empty())
@@ -261,6 +272,7 @@ int main(int argc, char** argv)
     const int status = parseArguments(argc, argv, o);
     if (status >= 0)
         return status;
+    reliefScale = o.relief;
     buildSurfaceTables();
     if (!readRelief(o.displacement))
         return STATUS_FAILED;

@@ -51,6 +51,8 @@ const char* const USAGE =
     "                    them, so the relief shows in the shading\n"
     "  --light X,Y,Z     the light's position in eye coordinates (default\n"
     "                    0,0,10: 10 units behind the eye, as the viewer's)\n"
+    "  --relief K        the relief K times the viewer's (default 1: a\n"
+    "                    seventh of the height image's value)\n"
     "  --turntable N     N pictures (1 to 360), each turned 360/N degrees further\n"
     "                    about the vertical axis, named OUTPUT-00.png, -01 ...\n"
     "  --color FILE      colour image (default: texture/color.tga, else .png,\n"
@@ -76,6 +78,7 @@ constexpr int MOST_FRAMES = 360;
 struct Options {
     float tilt = 0, turn = 0, panX = 0, panY = 0, distance = START_OFFSET.z;
     Vector3 light = START_LIGHT;
+    float relief = reliefScale;
     SurfaceNormals normals = SurfaceNormals::Viewer;
     int width = WINDOW_WIDTH, height = WINDOW_HEIGHT;
     int frames = 0;  // 0: a still, named OUTPUT itself
@@ -84,14 +87,6 @@ struct Options {
     const char* color = nullptr;
     const char* displacement = nullptr;
 };
-
-// The whole text as a finite number.
-bool toFloat(const char* text, float& value)
-{
-    char* end = nullptr;
-    value = std::strtof(text, &end);
-    return end != text && *end == '\0' && std::isfinite(value);
-}
 
 // The whole text as an integer from 1 to most.
 bool toCount(const char* text, long most, int& value)
@@ -155,6 +150,7 @@ int parseArguments(int argc, char** argv, Options& o)
                        splitPair(yz, ',', [&](const char* y, const char* z) { return toFloat(y, o.light.y) && toFloat(z, o.light.z); });
             });
         }),
+        valued("relief", "a number", number(o.relief)),
         valued("turntable", "a number of frames from 1 to 360",
                [&o](const char* value) { return toCount(value, MOST_FRAMES, o.frames); }),
         valued("color", "a file name", file(o.color)),
@@ -335,6 +331,7 @@ int render(const Options& o)
 
     surfaceNormals = o.normals;
     lightPosition = o.light;
+    reliefScale = o.relief;
     colorFile = o.color;
     displaceFile = o.displacement;
     // The viewer's set-up, step by step: images named on the command line
