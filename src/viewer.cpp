@@ -8,25 +8,12 @@
 #include <initializer_list>
 
 Vector3 cameraOffset = START_OFFSET;
-Vector3 cameraAngles = {0.0f, 0.0f, 0.0f};
+Vector3 cameraAngles = START_ANGLES;
 Vector3 lightPosition = START_LIGHT;
 
 int dragMode = DRAG_NONE;
 int lastMouseX = 0;
 int lastMouseY = 0;
-
-namespace {
-
-// Light 0, set anew each frame, positional at lightPosition.
-const GLfloat lightAmbient[4] = {0.8f, 0.6f, 0.5f, 1.0f};
-const GLfloat lightDiffuse[4] = {0.9f, 0.9f, 0.9f, 1.0f};
-const GLfloat lightSpecular[4] = {0.9f, 0.9f, 0.9f, 1.0f};
-
-// Drag speeds: scene units per pixel.
-constexpr float ZOOM_PER_PIXEL = 0.05f;
-constexpr float PAN_PER_PIXEL = 0.01f;
-
-}  // namespace
 
 void setFixedState()
 {
@@ -58,9 +45,9 @@ void drawFrame()
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glLoadIdentity();
 
-    glLightfv(GL_LIGHT0, GL_AMBIENT, lightAmbient);
-    glLightfv(GL_LIGHT0, GL_DIFFUSE, lightDiffuse);
-    glLightfv(GL_LIGHT0, GL_SPECULAR, lightSpecular);
+    glLightfv(GL_LIGHT0, GL_AMBIENT, LIGHT_AMBIENT);
+    glLightfv(GL_LIGHT0, GL_DIFFUSE, LIGHT_DIFFUSE);
+    glLightfv(GL_LIGHT0, GL_SPECULAR, LIGHT_SPECULAR);
     // Set with the identity loaded: the position is taken in eye coordinates.
     const GLfloat position[4] = {lightPosition.x, lightPosition.y, lightPosition.z, 1.0f};
     glLightfv(GL_LIGHT0, GL_POSITION, position);
@@ -95,7 +82,7 @@ void reshape(int width, int height)
     glViewport(0, 0, width, height);
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
-    gluPerspective(45.0, viewAspect(width, height), 0.1, 100.0);
+    gluPerspective(FIELD_OF_VIEW, viewAspect(width, height), NEAR_PLANE, FAR_PLANE);
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
 }
@@ -129,8 +116,8 @@ void motion(int x, int y)
     const int dy = y - lastMouseY;
     switch (dragMode) {
     case DRAG_ROTATE:
-        cameraAngles.x += static_cast<float>(dy);  // one degree per pixel
-        cameraAngles.y += static_cast<float>(dx);
+        cameraAngles.x += static_cast<float>(dy) * DEGREES_PER_PIXEL;
+        cameraAngles.y += static_cast<float>(dx) * DEGREES_PER_PIXEL;
         limitAngles(cameraAngles);
         break;
     case DRAG_ZOOM:
@@ -153,6 +140,6 @@ void limitAngles(Vector3& angles)
 {
     // Snapped to 0, not wrapped: an angle that reaches 361 becomes 0.
     for (float* a : {&angles.x, &angles.y, &angles.z})
-        if (*a > 360.0f || *a < -360.0f)
+        if (*a > ANGLE_LIMIT || *a < -ANGLE_LIMIT)
             *a = 0.0f;
 }

@@ -1,20 +1,11 @@
 #pragma once
 
 #include "vector3.h"
-
-// The window: its size and where it opens on the screen, in pixels.
-constexpr int WINDOW_WIDTH = 700;
-constexpr int WINDOW_HEIGHT = 700;
-constexpr int WINDOW_X = 250;
-constexpr int WINDOW_Y = 250;
-
-// The camera's start: 10 units from the dome, looking down -z, unturned.
-constexpr Vector3 START_OFFSET = {0.0f, 0.0f, 10.0f};
-// Light 0's position unless a tool places it elsewhere: 10 units behind the eye.
-constexpr Vector3 START_LIGHT = {0.0f, 0.0f, 10.0f};
+#include "view.h"
 
 // Camera: the view is translated by -cameraOffset, then rotated by
-// cameraAngles (degrees) about x, y and z in that order.
+// cameraAngles (degrees) about x, y and z in that order; START_OFFSET and
+// START_ANGLES at start.
 extern Vector3 cameraOffset;
 extern Vector3 cameraAngles;
 

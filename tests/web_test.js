@@ -5,7 +5,9 @@
 // its pictures match dispdome-render's for the same view (first, after real
 // mouse drags, with the displaced normals and a side light), that its
 // evaluated positions are the PLY's (8- and 16-bit heights), and what it
-// shows without WebGL2 or with a colour image larger than GL takes.
+// shows without WebGL2, without one of the viewer's definitions in its data
+// or with a colour image larger than GL takes. web_moved_start.sh runs it
+// again on programs whose camera start is moved in the C++ alone.
 //     node web_test.js EXPORT RENDER SAMPLES PUPPETEER_FOLDER
 // scripts/test.sh installs chromium and puppeteer-core (into the build
 // folder, downloading no browser).
@@ -31,11 +33,14 @@ function run(binary, args) {
   return execFileSync(binary, args, { cwd: work, stdio: ['ignore', 'pipe', 'pipe'] });
 }
 
-// The views compared: dispdome-render's options for each.
-const TILT = ['--tilt', '40'];
-const PAN = [...TILT, '--pan', '0.3,0.2'];
-const ZOOM = [...PAN, '--distance', '12'];
-const SIDE = [...ZOOM, '--normals', 'displaced', '--light', '-10,2,-8'];
+// The page's data as the export wrote it into work/name: the page's text,
+// the data's, and the data.
+function pageData(name) {
+  const html = fs.readFileSync(file(name), 'utf8');
+  const [, json] = /<script id="surface-data" type="application\/json">(.*?)<\/script>/s.exec(html);
+  return { html, json, data: JSON.parse(json) };
+}
+
 const ODD_FOLDER = 'x<!--<script>/y</script>';
 const ODD_COLOR = `${ODD_FOLDER}/c.png`;
 
@@ -47,6 +52,13 @@ before(() => {
     file('texture/color.png')]);
   fs.rmSync(file('texture/color.tga'));
   run(EXPORT, ['dome.html']);
+  // The views compared: dispdome-render's options for each. The zoom is a
+  // right drag of 40 pixels down from the start, both as the C++ defines.
+  const { START_OFFSET, ZOOM_PER_PIXEL } = pageData('dome.html').data.definitions;
+  const TILT = ['--tilt', '40'];
+  const PAN = [...TILT, '--pan', '0.3,0.2'];
+  const ZOOM = [...PAN, '--distance', String(Math.fround(START_OFFSET[2] + Math.fround(40 * ZOOM_PER_PIXEL)))];
+  const SIDE = [...ZOOM, '--normals', 'displaced', '--light', '-10,2,-8'];
   run(EXPORT, ['--normals', 'viewer', 'dome.ply']);
   // A colour file whose name would end or upset the page's data element.
   fs.mkdirSync(file(ODD_FOLDER), { recursive: true });
@@ -291,6 +303,19 @@ test('16-bit heights are kept to the last bit', async () => {
   const samples = new Uint16Array(values.buffer, values.byteOffset, values.length / 2);
   assert.ok(samples.some((v) => v % 257 !== 0), 'the heights are not really 16-bit');
   await withPage('relief16.html', null, false, (page) => expectPositions(page, 'relief16.ply'));
+});
+
+test('a definition missing from the page\'s data stops it, named on the page', async () => {
+  const { html, json, data } = pageData('dome.html');
+  for (const name of Object.keys(data.definitions)) {
+    const { [name]: _, ...rest } = data.definitions;
+    fs.writeFileSync(file('lacking.html'), html.replace(json, () => JSON.stringify({ ...data, definitions: rest })));
+    await withPage('lacking.html', null, false, async (page) => {
+      const message = await page.$eval('#message', (element) => (element.hidden ? '' : element.textContent));
+      assert.match(message, new RegExp(`\\b${name}\\b`), `without ${name}`);
+      assert.equal(await page.evaluate(() => window.dispdome.fullFrames), 0, `drawn without ${name}`);
+    });
+  }
 });
 
 test('without WebGL2 the page says so', async () => {

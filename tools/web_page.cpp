@@ -3,11 +3,14 @@
 #include "output_file.h"
 #include "surface.h"
 #include "textures.h"
+#include "view.h"
 #include "web_page_parts.h"
 
 #include <nlohmann/json.hpp>
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 
 namespace {
 
@@ -50,6 +53,64 @@ std::vector<unsigned char> heightSamples()
     return bytes;
 }
 
+// Single-precision values as base64 of their little-endian bytes: the
+// page reads them back into a Float32Array bit for bit.
+std::string floatsBase64(const float* values, size_t count)
+{
+    std::vector<unsigned char> bytes;
+    bytes.reserve(4 * count);
+    for (size_t k = 0; k < count; ++k) {
+        std::uint32_t bits;
+        std::memcpy(&bits, &values[k], sizeof bits);
+        for (int shift = 0; shift < 32; shift += 8)
+            bytes.push_back(static_cast<unsigned char>(bits >> shift & 0xffu));
+    }
+    return base64(bytes.data(), bytes.size());
+}
+
+nlohmann::json vector(Vector3 v) { return {v.x, v.y, v.z}; }
+
+// A net, row after row, each entry x y z.
+template <size_t ROWS, size_t COLUMNS>
+nlohmann::json net(const Vector3 (&points)[ROWS][COLUMNS])
+{
+    nlohmann::json list = nlohmann::json::array();
+    for (const auto& row : points)
+        for (const Vector3& point : row)
+            list.push_back(vector(point));
+    return list;
+}
+
+// The numbers that define the dome and its view, under their C++ names: the
+// page takes every one of them from here and types none again. Needs
+// buildSurfaceTables().
+nlohmann::json definitions()
+{
+    return {
+        {"GRID_STEPS", GRID_STEPS},
+        {"cubicBasis", floatsBase64(&cubicBasis[0][0], sizeof cubicBasis / sizeof(float))},
+        {"quadraticBasis", floatsBase64(&quadraticBasis[0][0], sizeof quadraticBasis / sizeof(float))},
+        {"controlNet", net(controlNet)},
+        {"normalNet", net(normalNet)},
+        {"DISPLACE_GRID_MAX", DISPLACE_GRID_MAX},
+        {"DISPLACE_DIVISOR", DISPLACE_DIVISOR},
+        {"WINDOW_WIDTH", WINDOW_WIDTH},
+        {"WINDOW_HEIGHT", WINDOW_HEIGHT},
+        {"START_OFFSET", vector(START_OFFSET)},
+        {"START_ANGLES", vector(START_ANGLES)},
+        {"START_LIGHT", vector(START_LIGHT)},
+        {"LIGHT_AMBIENT", LIGHT_AMBIENT},
+        {"LIGHT_DIFFUSE", LIGHT_DIFFUSE},
+        {"FIELD_OF_VIEW", FIELD_OF_VIEW},
+        {"NEAR_PLANE", NEAR_PLANE},
+        {"FAR_PLANE", FAR_PLANE},
+        {"DEGREES_PER_PIXEL", DEGREES_PER_PIXEL},
+        {"ZOOM_PER_PIXEL", ZOOM_PER_PIXEL},
+        {"PAN_PER_PIXEL", PAN_PER_PIXEL},
+        {"ANGLE_LIMIT", ANGLE_LIMIT},
+    };
+}
+
 }  // namespace
 
 bool writeWebPage(const std::string& path, const std::vector<unsigned char>& png, const std::string& colorName)
@@ -60,6 +121,7 @@ bool writeWebPage(const std::string& path, const std::vector<unsigned char>& png
         {"color", base64(png.data(), png.size())},
         {"heightBits", displaceRed16 ? 16 : 8},
         {"heights", base64(heights.data(), heights.size())},
+        {"definitions", definitions()},
     };
     // A file name need not be UTF-8; the page shows such bytes as U+FFFD.
     std::string json = data.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);

@@ -2,9 +2,10 @@
 
 // The relief as one web page: the page, its script and its shaders (from
 // web/, built in), the colour picture and the height samples the
-// displacement reads. The page evaluates the surface in WebGL2 by the
-// viewer's definitions and draws and turns it as the viewer does; it loads
-// nothing else.
+// displacement reads, and the viewer's definitions (view.h, and the tables
+// and nets buildSurfaceTables() fills), which the page takes from there
+// alone. The page evaluates the surface in WebGL2 by them and draws and
+// turns it as the viewer does; it loads nothing else.
 
 #include <string>
 #include <vector>
@@ -12,7 +13,8 @@
 // Writes path, which appears only once complete: png is the colour picture
 // as PNG, top row first (empty: none, and the page draws the surface
 // untextured), colorName the file it came from, which the page names in its
-// lines. The heights are the displacement image's rows and columns 0..511,
-// at 16 bits when the image has them; needs displacementAvailable(). False
-// after one line on standard error.
+// lines. The heights are the displacement image's rows and columns
+// 0..DISPLACE_GRID_MAX, at 16 bits when the image has them. Needs
+// displacementAvailable() and buildSurfaceTables(). False after one line on
+// standard error.
 bool writeWebPage(const std::string& path, const std::vector<unsigned char>& png, const std::string& colorName);

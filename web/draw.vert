@@ -5,7 +5,8 @@
 precision highp float;
 precision highp int;
 
-const int GRID_STEPS = 1024;
+// GRID_STEPS, LIGHT_AMBIENT and LIGHT_DIFFUSE are the viewer's, defined by
+// the page's script.
 const int GRID_SAMPLES = GRID_STEPS + 1;
 
 uniform mat4 modelView;
@@ -13,7 +14,7 @@ uniform mat4 projection;
 // The inverse transpose of modelView's upper 3 x 3, with which GL turns
 // normals into eye coordinates.
 uniform mat3 normalMatrix;
-// Light 0's position in eye coordinates (the viewer's: 0, 0, 10).
+// Light 0's position in eye coordinates.
 uniform vec3 lightPosition;
 
 in vec3 position;
@@ -22,11 +23,8 @@ in vec3 normal;
 out vec4 litColor;
 out vec2 texCoord;
 
-// Light 0 as the viewer sets it; its specular colour meets the default
-// material's black specular and adds nothing.
-const vec3 LIGHT_AMBIENT = vec3(0.8, 0.6, 0.5);
-const vec3 LIGHT_DIFFUSE = vec3(0.9, 0.9, 0.9);
-// GL's defaults: the global ambient light, the material's ambient and
+// Light 0's specular colour meets the default material's black specular
+// and adds nothing. GL's defaults: the global ambient light, the material's ambient and
 // diffuse colours; the diffuse alpha (0.8) is the lit colour's alpha.
 const vec3 GLOBAL_AMBIENT = vec3(0.2);
 const vec3 MATERIAL_AMBIENT = vec3(0.2);
@@ -42,11 +40,12 @@ void main()
     // A positional light; no attenuation, no spot.
     vec3 toLight = normalize(lightPosition - eye.xyz / eye.w);
     float diffuse = max(dot(n, toLight), 0.0);
-    vec3 color = GLOBAL_AMBIENT * MATERIAL_AMBIENT + LIGHT_AMBIENT * MATERIAL_AMBIENT +
-                 diffuse * LIGHT_DIFFUSE * MATERIAL_DIFFUSE.rgb;
+    vec3 color = GLOBAL_AMBIENT * MATERIAL_AMBIENT + LIGHT_AMBIENT.rgb * MATERIAL_AMBIENT +
+                 diffuse * LIGHT_DIFFUSE.rgb * MATERIAL_DIFFUSE.rgb;
     litColor = vec4(clamp(color, 0.0, 1.0), MATERIAL_DIFFUSE.a);
 
-    // Texture coordinate (i / 1024, 1 - e / 1024) of sample e * 1025 + i.
+    // Texture coordinate (i / GRID_STEPS, 1 - e / GRID_STEPS) of sample
+    // e * GRID_SAMPLES + i.
     int e = gl_VertexID / GRID_SAMPLES;
     int i = gl_VertexID - e * GRID_SAMPLES;
     texCoord = vec2(float(i) / float(GRID_STEPS), 1.0 - float(e) / float(GRID_STEPS));

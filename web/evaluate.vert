@@ -1,7 +1,7 @@
 #version 300 es
-// One sample of the displaced dome per vertex: sample e * 1025 + i is row
-// sample e (along z) and column sample i (along x), evaluated as the
-// viewer's strips evaluate it. The Bernstein weights and both nets come
+// One sample of the displaced dome per vertex: sample e * GRID_SAMPLES + i
+// is row sample e (along z) and column sample i (along x), evaluated as
+// the viewer's strips evaluate it. The Bernstein weights and both nets come
 // from the page's script, bit for bit the viewer's; the sums run from
 // index 0 up, in single precision, as the viewer's do. Drawn as points
 // with the rasterizer off, the results captured by transform feedback.
@@ -9,16 +9,15 @@ precision highp float;
 precision highp int;
 precision highp sampler2D;
 
-const int GRID_STEPS = 1024;
+// GRID_STEPS, DISPLACE_GRID_MAX and DISPLACE_DIVISOR are the viewer's,
+// defined by the page's script.
 const int GRID_SAMPLES = GRID_STEPS + 1;
-const int DISPLACE_GRID_MAX = 511;
-const float DISPLACE_DIVISOR = 7.0;
 
 // Row j of basis holds weight j at every sample: rows 0-3 the cubic
 // Bernstein weights, rows 4-6 the quadratic ones.
 uniform sampler2D basis;
 // The displacement image's values 0..1, texel (column, row) as the viewer
-// reads its rows and columns 0..511.
+// reads its rows and columns 0..DISPLACE_GRID_MAX.
 uniform sampler2D heights;
 // The control net [row][column] as [4 * row + column]; the normal net as
 // [3 * row + column].
@@ -40,7 +39,8 @@ struct TexelSpan {
 
 TexelSpan texelSpan(float coordinate)
 {
-    // coordinate is a multiple of 1/1024 and 511 needs nine bits: exact.
+    // coordinate is a multiple of 1/GRID_STEPS and DISPLACE_GRID_MAX needs
+    // few bits (1/1024 and 511 need nine): exact.
     float scaled = coordinate * float(DISPLACE_GRID_MAX);
     int low = int(scaled);
     return TexelSpan(low, low < DISPLACE_GRID_MAX ? low + 1 : low, scaled - float(low));
@@ -76,7 +76,7 @@ void main()
         n = n + weight(4 + c, i) * normals[c];
 
     // The bilinear height at the sample's texture coordinate (s, t), and the
-    // point moved along the (not normalised) normal by a seventh of it.
+    // point moved along the (not normalised) normal by 1/DISPLACE_DIVISOR of it.
     float s = float(i) / float(GRID_STEPS);
     float t = 1.0 - float(e) / float(GRID_STEPS);
     TexelSpan row = texelSpan(t);

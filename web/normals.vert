@@ -8,7 +8,7 @@ precision highp float;
 precision highp int;
 precision highp sampler2D;
 
-const int GRID_STEPS = 1024;
+// GRID_STEPS is the viewer's, defined by the page's script.
 const int GRID_SAMPLES = GRID_STEPS + 1;
 
 // The displaced positions, sample (e, i) at texel (i, e).

@@ -5,11 +5,13 @@
 // the viewer's fixed GL state, light and projection, and its mouse
 // navigation, plus touch.
 (() => {
-  const GRID_STEPS = 1024;
-  const GRID_SAMPLES = GRID_STEPS + 1;
-  const SAMPLE_COUNT = GRID_SAMPLES * GRID_SAMPLES;
-  // The displacement reads texel rows and columns 0..511.
-  const HEIGHT_SAMPLES = 512;
+  // The numbers that define the dome and its view, under their C++ names,
+  // as the page's data carries them from the C++ (none is typed here); with
+  // the sizes that follow from them.
+  let viewer = null;
+  let GRID_SAMPLES = 0;
+  let SAMPLE_COUNT = 0;
+  let HEIGHT_SAMPLES = 0;
   // Every fourth sample while dragging, when a full frame is slow.
   const COARSE_STEP = 4;
 
@@ -21,10 +23,6 @@
 
   // Single precision, as the viewer computes.
   const f = Math.fround;
-  // The viewer's drag speeds, scene units a pixel (single-precision constants).
-  const ZOOM_PER_PIXEL = f(0.05);
-  const PAN_PER_PIXEL = f(0.01);
-  const VIEWER_LIGHT = [0, 0, 10];
 
   // The page's state, for scripts and tests to read: frames drawn and what
   // they cost, and the camera.
@@ -44,9 +42,9 @@
     // A full frame slower than this draws the coarse grid while dragging.
     slowFrameMs: 50,
     coarseWhileDragging: false,
-    cameraOffset: [0, 0, 10],
-    cameraAngles: [0, 0, 0],
-    lightPosition: VIEWER_LIGHT.slice(),
+    cameraOffset: [],
+    cameraAngles: [],
+    lightPosition: [],
     normals: 'viewer',
   };
   window.dispdome = status;
@@ -67,84 +65,78 @@
     message.hidden = false;
   }
 
-  // ---- The surface's tables and nets, bit for bit the viewer's ----
+  // ---- The viewer's definitions, from the page's data ----
 
-  // Bernstein weights on the sample grid: rows 0-3 cubic, 4-6 quadratic.
-  // Each weight is an exact double product of single-precision factors,
-  // rounded once to single precision by the store.
-  function basisTables() {
-    const table = new Float32Array(7 * GRID_SAMPLES);
-    for (let k = 0; k < GRID_SAMPLES; ++k) {
-      const t = f(k * (1 / GRID_STEPS));
-      const s = f(1 - t);
-      const s2 = f(s * s);
-      const t2 = f(t * t);
-      table[k] = s2 * s;
-      table[GRID_SAMPLES + k] = s2 * 3 * t;
-      table[2 * GRID_SAMPLES + k] = 3 * s * t2;
-      table[3 * GRID_SAMPLES + k] = t2 * t;
-      table[4 * GRID_SAMPLES + k] = s2;
-      table[5 * GRID_SAMPLES + k] = 2 * s * t;
-      table[6 * GRID_SAMPLES + k] = t2;
-    }
-    return table;
-  }
-
-  // [row][column]: rows along z, columns along x, y up; height 0 at the
-  // corners, 1 on the rest of the border, 3 inside.
-  function controlNet() {
-    const position = [-2.5, -1, 1, 2.5];
-    const height = [
-      [0, 1, 1, 0],
-      [1, 3, 3, 1],
-      [1, 3, 3, 1],
-      [0, 1, 1, 0],
-    ];
-    const net = [];
-    for (let r = 0; r < 4; ++r)
-      net.push(position.map((x, c) => [x, height[r][c], position[r]]));
-    return net;
-  }
-
-  // Single-precision vector arithmetic, each operation rounded as the
-  // viewer's float arithmetic rounds it.
-  const add = (a, b) => a.map((v, k) => f(v + b[k]));
-  const sub = (a, b) => a.map((v, k) => f(v - b[k]));
-  const scale = (s, a) => a.map((v) => f(s * v));
-  const dot = (a, b) => f(f(f(a[0] * b[0]) + f(a[1] * b[1])) + f(a[2] * b[2]));
-  const cross = (a, b) => [
-    f(f(a[1] * b[2]) - f(a[2] * b[1])),
-    f(f(a[2] * b[0]) - f(a[0] * b[2])),
-    f(f(a[0] * b[1]) - f(a[1] * b[0])),
-  ];
-  const normalise = (a) => {
-    const length = f(Math.sqrt(dot(a, a)));
-    return a.map((v) => f(v / length));
+  // What each definition is: a number ([]), an integer ('integer'), n
+  // numbers ([n]), m lists of n numbers ([m, n]), or rows of Bernstein
+  // weights on the sample grid as base64 of little-endian floats
+  // (['weights', rows]).
+  const DEFINITIONS = {
+    GRID_STEPS: 'integer',
+    cubicBasis: ['weights', 4],
+    quadraticBasis: ['weights', 3],
+    controlNet: [16, 3],
+    normalNet: [9, 3],
+    DISPLACE_GRID_MAX: 'integer',
+    DISPLACE_DIVISOR: [],
+    WINDOW_WIDTH: 'integer',
+    WINDOW_HEIGHT: 'integer',
+    START_OFFSET: [3],
+    START_ANGLES: [3],
+    START_LIGHT: [3],
+    LIGHT_AMBIENT: [4],
+    LIGHT_DIFFUSE: [4],
+    FIELD_OF_VIEW: [],
+    NEAR_PLANE: [],
+    FAR_PLANE: [],
+    DEGREES_PER_PIXEL: [],
+    ZOOM_PER_PIXEL: [],
+    PAN_PER_PIXEL: [],
+    ANGLE_LIMIT: [],
   };
 
-  // The biquadratic net of normals: the patch's unit normals at the
-  // corners; at the middle of each border, where the planes tangent to the
-  // unit sphere at its two corners meet; the centre from those eight.
-  function normalNet(net) {
-    const n = [[], [], []];
-    for (const r of [0, 3])
-      for (const c of [0, 3]) {
-        const du = c === 0 ? sub(net[r][1], net[r][0]) : sub(net[r][3], net[r][2]);
-        const dv = r === 0 ? sub(net[1][c], net[0][c]) : sub(net[3][c], net[2][c]);
-        n[(r / 3) * 2][(c / 3) * 2] = normalise(cross(dv, du));
+  const isNumbers = (value, shape) =>
+    shape.length === 0
+      ? typeof value === 'number' && Number.isFinite(value)
+      : Array.isArray(value) && value.length === shape[0] && value.every((v) => isNumbers(v, shape.slice(1)));
+
+  // Every definition the page needs, checked; a missing or malformed one
+  // stops the page with its name (there is nothing to fall back on).
+  function readDefinitions(data) {
+    const given = (data && data.definitions) || {};
+    const taken = {};
+    for (const [name, shape] of Object.entries(DEFINITIONS)) {
+      const value = given[name];
+      let good;
+      if (shape === 'integer') good = Number.isInteger(value) && value > 0;
+      else if (shape[0] === 'weights') good = typeof value === 'string';
+      else good = isNumbers(value, shape);
+      if (!good) throw new Error(`its data lacks the viewer's ${name}`);
+      taken[name] = value;
+    }
+    for (const [name, shape] of Object.entries(DEFINITIONS))
+      if (shape[0] === 'weights') {
+        const bytes = decodeBase64(taken[name]);
+        if (bytes.length !== 4 * shape[1] * (taken.GRID_STEPS + 1)) throw new Error(`its data lacks the viewer's ${name}`);
+        const view = new DataView(bytes.buffer);
+        taken[name] = Float32Array.from({ length: bytes.length / 4 }, (_, k) => view.getFloat32(4 * k, true));
       }
-    const edge = (a, b) => {
-      const h = normalise(add(a, b));
-      return scale(f(1 / dot(h, a)), h);
-    };
-    n[0][1] = edge(n[0][0], n[0][2]);
-    n[1][0] = edge(n[0][0], n[2][0]);
-    n[1][2] = edge(n[0][2], n[2][2]);
-    n[2][1] = edge(n[2][0], n[2][2]);
-    const edges = add(add(add(n[0][1], n[1][0]), n[1][2]), n[2][1]);
-    const corners = add(add(add(n[0][0], n[0][2]), n[2][0]), n[2][2]);
-    n[1][1] = sub(scale(0.5, edges), scale(0.25, corners));
-    return n;
+    return Object.freeze(taken);
+  }
+
+  // The definitions the shaders use, as #defines put in after their
+  // #version line (numbers as JavaScript writes them, which GLSL reads as
+  // the same single-precision values).
+  function shaderDefinitions() {
+    const float = (v) => (Number.isInteger(v) ? v.toFixed(1) : String(v));
+    const vector = (values) => `vec${values.length}(${values.map(float).join(', ')})`;
+    return [
+      `#define GRID_STEPS ${viewer.GRID_STEPS}`,
+      `#define DISPLACE_GRID_MAX ${viewer.DISPLACE_GRID_MAX}`,
+      `#define DISPLACE_DIVISOR ${float(viewer.DISPLACE_DIVISOR)}`,
+      `#define LIGHT_AMBIENT ${vector(viewer.LIGHT_AMBIENT)}`,
+      `#define LIGHT_DIFFUSE ${vector(viewer.LIGHT_DIFFUSE)}`,
+    ].join('\n');
   }
 
   function decodeBase64(text) {
@@ -159,6 +151,7 @@
   function texelValues(data) {
     const bytes = decodeBase64(data.heights);
     const values = new Float32Array(HEIGHT_SAMPLES * HEIGHT_SAMPLES);
+    if (bytes.length !== values.length * (data.heightBits === 16 ? 2 : 1)) throw new Error('its heights are cut short');
     if (data.heightBits === 16) {
       for (let k = 0; k < values.length; ++k) values[k] = (bytes[2 * k] | (bytes[2 * k + 1] << 8)) / 65535;
     } else {
@@ -184,8 +177,11 @@
   let fullIndexCount = 0;
   let coarseIndexCount = 0;
 
+  // The shader's text with the viewer's definitions after its first line,
+  // #version, and its own line numbers kept for the compiler's messages.
   function shaderSource(id) {
-    return document.getElementById(id).textContent.trim();
+    const [version, ...rest] = document.getElementById(id).textContent.trim().split('\n');
+    return [version, shaderDefinitions(), '#line 2', ...rest].join('\n');
   }
 
   function makeProgram(vertexId, fragmentId, captured) {
@@ -248,16 +244,17 @@
 
   // Every sample's displaced position and the viewer's normal.
   function evaluateSurface(heights) {
-    const net = controlNet();
-    const normals = normalNet(net);
     const program = makeProgram('evaluate-vertex', 'nothing-fragment', ['position', 'normal']);
-    const basis = floatTexture(0, gl.R32F, gl.RED, GRID_SAMPLES, 7, basisTables());
+    const weights = new Float32Array(7 * GRID_SAMPLES);
+    weights.set(viewer.cubicBasis);
+    weights.set(viewer.quadraticBasis, 4 * GRID_SAMPLES);
+    const basis = floatTexture(0, gl.R32F, gl.RED, GRID_SAMPLES, 7, weights);
     const heightTexture = floatTexture(1, gl.R32F, gl.RED, HEIGHT_SAMPLES, HEIGHT_SAMPLES, heights);
     gl.useProgram(program);
     gl.uniform1i(gl.getUniformLocation(program, 'basis'), 0);
     gl.uniform1i(gl.getUniformLocation(program, 'heights'), 1);
-    gl.uniform3fv(gl.getUniformLocation(program, 'controlNet'), net.flat(2));
-    gl.uniform3fv(gl.getUniformLocation(program, 'normalNet'), normals.flat(2));
+    gl.uniform3fv(gl.getUniformLocation(program, 'controlNet'), viewer.controlNet.flat());
+    gl.uniform3fv(gl.getUniformLocation(program, 'normalNet'), viewer.normalNet.flat());
     buffers.positions = sampleBuffer(3);
     buffers.viewerNormals = sampleBuffer(3);
     capture(program, [buffers.positions, buffers.viewerNormals]);
@@ -301,8 +298,8 @@
   // column, the sample on row e and the one on row e + step; the strips are
   // parted by the restart index.
   function stripIndices(step) {
-    const strips = GRID_STEPS / step;
-    const columns = GRID_STEPS / step + 1;
+    const strips = viewer.GRID_STEPS / step;
+    const columns = viewer.GRID_STEPS / step + 1;
     const indices = new Uint32Array(strips * (2 * columns + 1) - 1);
     let at = 0;
     for (let strip = 0; strip < strips; ++strip) {
@@ -395,12 +392,13 @@
     return m;
   }
 
-  // gluPerspective(45, aspect, 0.1, 100); a zero dimension counts as one pixel.
+  // gluPerspective(FIELD_OF_VIEW, aspect, NEAR_PLANE, FAR_PLANE); a zero
+  // dimension counts as one pixel.
   function projection(width, height) {
-    const near = 0.1;
-    const far = 100;
+    const near = viewer.NEAR_PLANE;
+    const far = viewer.FAR_PLANE;
     const aspect = Math.max(width, 1) / Math.max(height, 1);
-    const cotangent = 1 / Math.tan((45 / 2) * (Math.PI / 180));
+    const cotangent = 1 / Math.tan((viewer.FIELD_OF_VIEW / 2) * (Math.PI / 180));
     const m = new Array(16).fill(0);
     m[0] = cotangent / aspect;
     m[5] = cotangent;
@@ -497,9 +495,10 @@
   // pointer's moves are the viewer's motion events.
   let pressed = false;
 
-  // An angle past +-360 degrees becomes 0 (exactly +-360 stays).
+  // An angle past +-ANGLE_LIMIT degrees becomes 0 (exactly the limit stays).
   function limitAngles(angles) {
-    for (let k = 0; k < 3; ++k) if (angles[k] > 360 || angles[k] < -360) angles[k] = 0;
+    const limit = viewer.ANGLE_LIMIT;
+    for (let k = 0; k < 3; ++k) if (angles[k] > limit || angles[k] < -limit) angles[k] = 0;
   }
 
   function motion(x, y) {
@@ -508,13 +507,13 @@
     const offset = status.cameraOffset;
     const angles = status.cameraAngles;
     if (dragMode === DRAG_ROTATE) {
-      angles[0] = f(angles[0] + dy); // a degree a pixel
-      angles[1] = f(angles[1] + dx);
+      angles[0] = f(angles[0] + f(dy * viewer.DEGREES_PER_PIXEL));
+      angles[1] = f(angles[1] + f(dx * viewer.DEGREES_PER_PIXEL));
     } else if (dragMode === DRAG_ZOOM) {
-      offset[2] = f(offset[2] + f(dy * ZOOM_PER_PIXEL));
+      offset[2] = f(offset[2] + f(dy * viewer.ZOOM_PER_PIXEL));
     } else if (dragMode === DRAG_PAN) {
-      offset[0] = f(offset[0] - f(dx * PAN_PER_PIXEL));
-      offset[1] = f(offset[1] + f(dy * PAN_PER_PIXEL));
+      offset[0] = f(offset[0] - f(dx * viewer.PAN_PER_PIXEL));
+      offset[1] = f(offset[1] + f(dy * viewer.PAN_PER_PIXEL));
     }
     if (dragMode !== DRAG_NONE) {
       limitAngles(angles);
@@ -590,14 +589,14 @@
       const dx = now.x - gesture.x;
       const dy = now.y - gesture.y;
       if (now.count === 1) {
-        status.cameraAngles[0] = f(status.cameraAngles[0] + dy);
-        status.cameraAngles[1] = f(status.cameraAngles[1] + dx);
+        status.cameraAngles[0] = f(status.cameraAngles[0] + f(dy * viewer.DEGREES_PER_PIXEL));
+        status.cameraAngles[1] = f(status.cameraAngles[1] + f(dx * viewer.DEGREES_PER_PIXEL));
         limitAngles(status.cameraAngles);
       } else {
-        offset[0] = f(offset[0] - f(dx * PAN_PER_PIXEL));
-        offset[1] = f(offset[1] + f(dy * PAN_PER_PIXEL));
+        offset[0] = f(offset[0] - f(dx * viewer.PAN_PER_PIXEL));
+        offset[1] = f(offset[1] + f(dy * viewer.PAN_PER_PIXEL));
         // Fingers apart: closer, at a right drag's rate.
-        offset[2] = f(offset[2] - f((now.spread - gesture.spread) * ZOOM_PER_PIXEL));
+        offset[2] = f(offset[2] - f((now.spread - gesture.spread) * viewer.ZOOM_PER_PIXEL));
       }
     }
     gesture = now;
@@ -626,21 +625,23 @@
     }
   }
   for (const input of lightInputs) input.addEventListener('input', readLight);
-  document.getElementById('light-reset').addEventListener('click', () => {
-    lightInputs.forEach((input, k) => (input.value = String(VIEWER_LIGHT[k])));
+  // The viewer's light, in the fields too.
+  function resetLight() {
+    lightInputs.forEach((input, k) => (input.value = String(viewer.START_LIGHT[k])));
     readLight();
-  });
+  }
+  document.getElementById('light-reset').addEventListener('click', resetLight);
 
-  // The viewer's 700 x 700 window, or the browser window's inside less the
-  // page's margins; either way the whole canvas is the viewport and its
-  // aspect the projection's, as the viewer reshapes.
+  // The viewer's window, or the browser window's inside less the page's
+  // margins; either way the whole canvas is the viewport and its aspect the
+  // projection's, as the viewer reshapes.
   const fillControl = document.getElementById('fill');
-  const PAGE_MARGIN = 8;
 
   function layout() {
     const filled = fillControl.checked;
-    const width = filled ? Math.max(document.documentElement.clientWidth - 2 * PAGE_MARGIN, 0) : 700;
-    const height = filled ? Math.max(window.innerHeight - 2 * PAGE_MARGIN, 0) : 700;
+    const margin = parseFloat(getComputedStyle(document.body).marginLeft) || 0;
+    const width = filled ? Math.max(document.documentElement.clientWidth - 2 * margin, 0) : viewer.WINDOW_WIDTH;
+    const height = filled ? Math.max(window.innerHeight - 2 * margin, 0) : viewer.WINDOW_HEIGHT;
     if (canvas.width !== width || canvas.height !== height) {
       canvas.width = width;
       canvas.height = height;
@@ -683,6 +684,12 @@
       return;
     }
     const data = JSON.parse(document.getElementById('surface-data').textContent);
+    viewer = readDefinitions(data);
+    GRID_SAMPLES = viewer.GRID_STEPS + 1;
+    SAMPLE_COUNT = GRID_SAMPLES * GRID_SAMPLES;
+    HEIGHT_SAMPLES = viewer.DISPLACE_GRID_MAX + 1;
+    status.cameraOffset = viewer.START_OFFSET.slice();
+    status.cameraAngles = viewer.START_ANGLES.slice();
     // A picture this browser cannot decode leaves the surface untextured.
     const picture = data.color ? await decodePicture(data).catch(() => false) : null;
     vertexArrays.empty = gl.createVertexArray();
@@ -696,7 +703,7 @@
       status.normals = 'displaced';
       evaluateDisplacedNormals();
     }
-    readLight();
+    resetLight();
     status.ready = true;
     layout();
   }
