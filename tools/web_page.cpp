@@ -1,5 +1,6 @@
 #include "web_page.h"
 
+#include "command_line.h"
 #include "output_file.h"
 #include "surface.h"
 #include "textures.h"
@@ -7,6 +8,7 @@
 #include "web_page_parts.h"
 
 #include <nlohmann/json.hpp>
+#include <zlib.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -51,6 +53,18 @@ std::vector<unsigned char> heightSamples()
             }
         }
     return bytes;
+}
+
+// bytes in zlib's format at its best compression, which the browser's
+// DecompressionStream("deflate") inflates; empty when zlib fails.
+std::vector<unsigned char> deflated(const std::vector<unsigned char>& bytes)
+{
+    uLongf size = compressBound(bytes.size());
+    std::vector<unsigned char> out(size);
+    if (compress2(out.data(), &size, bytes.data(), bytes.size(), Z_BEST_COMPRESSION) != Z_OK)
+        return {};
+    out.resize(size);
+    return out;
 }
 
 // Single-precision values as base64 of their little-endian bytes: the
@@ -115,12 +129,17 @@ nlohmann::json definitions()
 
 bool writeWebPage(const std::string& path, const std::vector<unsigned char>& png, const std::string& colorName)
 {
-    const std::vector<unsigned char> heights = heightSamples();
+    const std::vector<unsigned char> heights = deflated(heightSamples());
+    if (heights.empty()) {
+        report(path, "cannot be written (zlib cannot deflate the heights)");
+        return false;
+    }
     const nlohmann::json data = {
         {"colorName", colorName},
         {"color", base64(png.data(), png.size())},
         {"heightBits", displaceRed16 ? 16 : 8},
         {"heights", base64(heights.data(), heights.size())},
+        {"relief", reliefScale},
         {"definitions", definitions()},
     };
     // A file name need not be UTF-8; the page shows such bytes as U+FFFD.

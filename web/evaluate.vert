@@ -23,6 +23,8 @@ uniform sampler2D heights;
 // [3 * row + column].
 uniform vec3 controlNet[16];
 uniform vec3 normalNet[9];
+// How much the relief is exaggerated: 1 is the viewer's seventh.
+uniform float relief;
 
 out vec3 position;
 out vec3 normal;
@@ -85,6 +87,6 @@ void main()
     float fy = row.fraction;
     float d = (1.0 - fy) * (texel(row.low, column.high) * fx + texel(row.low, column.low) * (1.0 - fx)) +
               fy * (texel(row.high, column.high) * fx + texel(row.high, column.low) * (1.0 - fx));
-    position = point + (d / DISPLACE_DIVISOR) * n;
+    position = point + (d / DISPLACE_DIVISOR * relief) * n;
     normal = n;
 }

@@ -46,16 +46,18 @@
     cameraAngles: [],
     lightPosition: [],
     normals: 'viewer',
+    // The displacement's scale, 1 being the viewer's seventh.
+    relief: 1,
   };
   window.dispdome = status;
 
   const canvas = document.getElementById('view');
   const notice = document.getElementById('notice');
-  const notices = { texture: '', coarse: '' };
+  const notices = { texture: '', relief: '', coarse: '' };
 
   function showNotice(kind, text) {
     notices[kind] = text;
-    notice.textContent = [notices.texture, notices.coarse].filter((line) => line).join('\n');
+    notice.textContent = Object.values(notices).filter((line) => line).join('\n');
   }
 
   function fail(text) {
@@ -147,9 +149,11 @@
   }
 
   // The heights as the viewer's texel values: v / 65535 for 16-bit
-  // samples (little-endian), v / 255 for bytes, in single precision.
-  function texelValues(data) {
-    const bytes = decodeBase64(data.heights);
+  // samples (little-endian), v / 255 for bytes, in single precision. They
+  // travel deflated (zlib's format), inflated here by the browser.
+  async function texelValues(data) {
+    const inflating = new Blob([decodeBase64(data.heights)]).stream().pipeThrough(new DecompressionStream('deflate'));
+    const bytes = new Uint8Array(await new Response(inflating).arrayBuffer().catch(() => new ArrayBuffer(0)));
     const values = new Float32Array(HEIGHT_SAMPLES * HEIGHT_SAMPLES);
     if (bytes.length !== values.length * (data.heightBits === 16 ? 2 : 1)) throw new Error('its heights are cut short');
     if (data.heightBits === 16) {
@@ -255,15 +259,17 @@
     gl.uniform1i(gl.getUniformLocation(program, 'heights'), 1);
     gl.uniform3fv(gl.getUniformLocation(program, 'controlNet'), viewer.controlNet.flat());
     gl.uniform3fv(gl.getUniformLocation(program, 'normalNet'), viewer.normalNet.flat());
-    buffers.positions = sampleBuffer(3);
-    buffers.viewerNormals = sampleBuffer(3);
+    gl.uniform1f(gl.getUniformLocation(program, 'relief'), status.relief);
+    buffers.positions = buffers.positions || sampleBuffer(3);
+    buffers.viewerNormals = buffers.viewerNormals || sampleBuffer(3);
     capture(program, [buffers.positions, buffers.viewerNormals]);
     gl.deleteTexture(basis);
     gl.deleteTexture(heightTexture);
     gl.deleteProgram(program);
   }
 
-  // The displaced surface's own normals, made the first time they are asked for.
+  // The displaced surface's own normals, made the first time they are asked
+  // for, and again when the relief changes.
   function evaluateDisplacedNormals() {
     const program = makeProgram('normals-vertex', 'nothing-fragment', ['normal']);
     gl.bindBuffer(gl.PIXEL_UNPACK_BUFFER, buffers.positions);
@@ -271,11 +277,11 @@
     gl.bindBuffer(gl.PIXEL_UNPACK_BUFFER, null);
     gl.useProgram(program);
     gl.uniform1i(gl.getUniformLocation(program, 'positions'), 0);
-    buffers.displacedNormals = sampleBuffer(3);
+    buffers.displacedNormals = buffers.displacedNormals || sampleBuffer(3);
     capture(program, [buffers.displacedNormals]);
     gl.deleteTexture(positions);
     gl.deleteProgram(program);
-    vertexArrays.displaced = drawingVertexArray(buffers.displacedNormals);
+    vertexArrays.displaced = vertexArrays.displaced || drawingVertexArray(buffers.displacedNormals);
   }
 
   function drawingVertexArray(normals) {
@@ -664,6 +670,27 @@
     return btoa(binary);
   };
 
+  // The relief scale as dispdome-render --relief takes it: a number that
+  // stays finite in single precision. Anything else is refused with a note,
+  // and the relief stays as it was.
+  const reliefControl = document.getElementById('relief');
+  let heightValues = null;
+
+  function readRelief() {
+    const value = reliefControl.value.trim() === '' ? NaN : f(Number(reliefControl.value));
+    const valid = Number.isFinite(value);
+    if (valid) status.relief = value;
+    showNotice('relief', valid ? '' : `The relief takes a number, as dispdome-render --relief does, not ` +
+      `"${reliefControl.value}": it stays ${status.relief} times the viewer's.`);
+    return valid;
+  }
+  reliefControl.addEventListener('change', () => {
+    if (!readRelief() || !status.ready) return;
+    evaluateSurface(heightValues);
+    if (vertexArrays.displaced) evaluateDisplacedNormals();
+    requestFrame();
+  });
+
   // ---- Start ----
 
   async function start() {
@@ -693,7 +720,10 @@
     // A picture this browser cannot decode leaves the surface untextured.
     const picture = data.color ? await decodePicture(data).catch(() => false) : null;
     vertexArrays.empty = gl.createVertexArray();
-    evaluateSurface(texelValues(data));
+    heightValues = await texelValues(data);
+    reliefControl.value = String(data.relief);
+    readRelief();
+    evaluateSurface(heightValues);
     vertexArrays.viewer = drawingVertexArray(buffers.viewerNormals);
     [buffers.fullIndices, fullIndexCount] = stripIndices(1);
     [buffers.coarseIndices, coarseIndexCount] = stripIndices(COARSE_STEP);
