@@ -9,7 +9,7 @@
 // it was.
 #include "support.h"
 #include "surface.h"
-#include "textures.h"
+#include "texture_pixels.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

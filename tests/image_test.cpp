@@ -63,17 +63,18 @@ Bytes withOrientation(const std::string& jpeg, char orientation)
 // (the size line) and its standard error.
 struct Loaded { std::string pixels, red16, out, err; };
 
-Loaded load(const std::string& path)
+Loaded load(const std::string& path, int* size = nullptr)
 {
-    unsigned short* red = nullptr;
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    const std::unique_ptr<PixelBuffer[]> pixels(loadImage(path.c_str(), &red));
-    const std::unique_ptr<unsigned short[]> red16(red);
-    Loaded loaded = {pixels ? std::string(pixels.get(), pixels.get() + imageWidth * imageHeight * 4) : "refused", "",
+    const ImageRead image = loadImage(path.c_str(), true);
+    const int pixels = image.width * image.height;
+    Loaded loaded = {image.pixels ? std::string(image.pixels.get(), image.pixels.get() + pixels * 4) : "refused", "",
                      testing::internal::GetCapturedStdout(), testing::internal::GetCapturedStderr()};
-    for (int n = 0; red && n < imageWidth * imageHeight; ++n)
-        loaded.red16 += {char(red[n]), char(red[n] >> 8)};
+    for (int n = 0; image.red16 && n < pixels; ++n)
+        loaded.red16 += {char(image.red16[n]), char(image.red16[n] >> 8)};
+    if (size)
+        *size = image.width * 100 + image.height;
     return loaded;
 }
 
@@ -112,9 +113,10 @@ TEST(Image, EachKindIsImageMagicksPictureBottomRowFirst)
     // shows it; turned a quarter (5 to 8), its size line gives the size shown.
     for (char tag = 1; tag <= 8; ++tag) {
         writeFile("photo.jpg", withOrientation(readFile("baseline.jpg"), tag));
-        const Loaded shown = load("photo.jpg");
+        int size = 0;
+        const Loaded shown = load("photo.jpg", &size);
         EXPECT_EQ(shown.out.substr(shown.out.find('\n') + 1), tag < 5 ? "width: 33, height: 17\n" : "width: 17, height: 33\n") << int(tag);
-        EXPECT_EQ(imageWidth * 100 + imageHeight, tag < 5 ? 3317 : 1733) << int(tag);
+        EXPECT_EQ(size, tag < 5 ? 3317 : 1733) << int(tag);
         EXPECT_EQ(unlike(shown.pixels, runCommand("convert photo.jpg -auto-orient -flip -depth 8 rgba:-").out, 2), 0u) << int(tag);
     }
 }
@@ -177,8 +179,7 @@ TEST(Image, DamagedFilesAreRefusedInOneLineLargeOnesCostWhatIsKept)
                                               {withOrientation(readFile("stored.jpg"), 6), 8192 * 4096 * 4}};
     for (const auto& [bytes, kept] : large) {
         writeFile("image", bytes);
-        unsigned short* red16 = nullptr;
-        inChild(size_t(kept * 1.1), [&] { EXPECT_TRUE(loadImage("image", &red16)); });
+        inChild(size_t(kept * 1.1), [&] { EXPECT_TRUE(loadImage("image", true).pixels); });
     }
 }
 

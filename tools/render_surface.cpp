@@ -8,7 +8,7 @@
 #include "output_file.h"
 #include "png_image.h"
 #include "surface.h"
-#include "textures.h"
+#include "texture_pixels.h"
 #include "viewer.h"
 
 #include <EGL/egl.h>

@@ -2,7 +2,7 @@
 
 #include "output_file.h"
 #include "surface.h"
-#include "textures.h"
+#include "texture_pixels.h"
 #include "web_page_parts.h"
 
 #include <nlohmann/json.hpp>
