@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>  // Required for: setrlimit(), to bound a reading's memory
-#include <zlib.h>  // Required for: crc32() and compress2(), to make PNGs that check out
 
 #include <algorithm>
 #include <memory>
@@ -31,31 +30,6 @@ void inChild(size_t spare, const std::function<void()>& body)
     }
     int status = -1;
     EXPECT_TRUE(waitpid(child, &status, 0) == child && status == 0) << "wait status " << status << ": a failure above, or the child died";
-}
-
-// A PNG claiming width x height, whose data is count filtered rows of size
-// zeros (filter 0, pixels 0) deflated at zlib's best, as tightly as it goes.
-Bytes zeroPng(unsigned width, unsigned height, int depthAndColour, size_t size, size_t count)
-{
-    auto bigEndian = [](size_t v) { return Bytes{Bytef(v >> 24), Bytef(v >> 16), Bytef(v >> 8), Bytef(v)}; };
-    auto chunk = [&](const std::string& type, const Bytes& data) {
-        const Bytes body = Bytes(type.begin(), type.end()) + data;
-        return bigEndian(data.size()) + body + bigEndian(crc32(0, body.data(), uInt(body.size())));
-    };
-    uLongf deflated = compressBound(size * count);
-    Bytes idat(deflated);
-    idat.resize(compress2(idat.data(), &deflated, Bytes(size * count).data(), size * count, Z_BEST_COMPRESSION) == Z_OK ? deflated : 0);
-    return Bytes{0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'} +
-           chunk("IHDR", bigEndian(width) + bigEndian(height) + Bytes{Bytef(depthAndColour >> 8), Bytef(depthAndColour), 0, 0, 0}) +
-           chunk("IDAT", idat) + chunk("IEND", {});
-}
-
-// A JPEG with an EXIF orientation, put first as cameras do: APP1, "Exif", a
-// little-endian TIFF header, one IFD of one entry: tag 0x112, a short.
-Bytes withOrientation(const std::string& jpeg, char orientation)
-{
-    const std::string app1 = std::string("\xff\xe1\0\x22" "Exif\0\0II*\0\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0", 28) + orientation + std::string(7, '\0');
-    return Bytes(jpeg.begin(), jpeg.begin() + 2) + Bytes(app1.begin(), app1.end()) + Bytes(jpeg.begin() + 2, jpeg.end());
 }
 
 // What loadImage gives: RGBA (or "refused"), the 16-bit red channel as

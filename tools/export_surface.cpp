@@ -152,7 +152,7 @@ bool exportSurface(const std::string& output, Format format, SurfaceNormals norm
     OutputFile& mesh = files.back();
     bool written = true;
     if (!picture.empty())
-        written = putPng(files[0], *png);
+        written = putPng(files[0], *png) > 0;
     std::vector<StripVertex> grid = surfaceGrid();
     if (normals == SurfaceNormals::Displaced)
         useDisplacedNormals(grid);

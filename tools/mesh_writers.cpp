@@ -219,7 +219,7 @@ std::string glbJson(const GlbLayout& at, const std::vector<StripVertex>& grid, s
 
 // The binary chunk's parts in the layout's order.
 bool putGlbBinary(OutputFile& out, const GlbLayout& at, const std::vector<StripVertex>& grid,
-                  const PngPicture* picture, size_t pictureBytes)
+                  OutputFile* picture, size_t pictureBytes)
 {
     auto putVector = [&out](Vector3 a) {
         RecordWriter record(out, 12);
@@ -239,7 +239,7 @@ bool putGlbBinary(OutputFile& out, const GlbLayout& at, const std::vector<StripV
         record.f32(1.0f - v.t);
     }
     putTriangles(out, false);
-    if (picture && !putPng(out, *picture))
+    if (picture && !copyOutput(*picture, out))
         return false;
     putBytes(out, "\0\0\0", at.binarySize - at.image - pictureBytes);
     return true;
@@ -253,10 +253,11 @@ bool writeGlb(OutputFile& out, const std::vector<StripVertex>& grid, const PngPi
               const char* generator)
 {
     // The picture's length comes before it, in the JSON: the PNG is made
-    // twice, first only counted, rather than held whole.
-    const size_t pictureBytes = picture ? pngSize(*picture) : 0;
-    if (picture && pictureBytes == 0) {
-        report(out.path, "cannot be written (libpng cannot make the picture)");
+    // into a scratch file beside first, rather than held whole.
+    OutputFile scratch;
+    size_t pictureBytes = 0;
+    if (picture && !(openOutput(scratch, out.path) && (pictureBytes = putPng(scratch, *picture)) > 0)) {
+        discardOutput(scratch);
         return false;
     }
     const GlbLayout layout = glbLayout(pictureBytes);
@@ -270,5 +271,7 @@ bool writeGlb(OutputFile& out, const std::vector<StripVertex>& grid, const PngPi
     putBytes(out, text.data(), text.size());
     putWord(std::uint32_t(layout.binarySize));
     putBytes(out, "BIN", 4);  // with its terminating zero
-    return putGlbBinary(out, layout, grid, picture, pictureBytes);
+    const bool written = putGlbBinary(out, layout, grid, picture ? &scratch : nullptr, pictureBytes);
+    discardOutput(scratch);
+    return written;
 }

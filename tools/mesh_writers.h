@@ -25,7 +25,8 @@ void writeObj(OutputFile& out, const std::vector<StripVertex>& grid, const std::
 void writeMtl(OutputFile& out, const std::string& picture);
 // glTF 2.0 binary with the picture (null for none) embedded as PNG;
 // normals scaled to unit length, as glTF requires. generator names the
-// program in the asset. False after one line on standard error when libpng
-// cannot make the picture.
+// program in the asset. The PNG is made first into a scratch file beside
+// out, as its length comes before it. False after one line on standard
+// error when the picture cannot be made.
 bool writeGlb(OutputFile& out, const std::vector<StripVertex>& grid, const PngPicture* picture,
               const char* generator);

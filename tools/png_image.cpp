@@ -78,23 +78,22 @@ bool writePng(const PngPicture& picture, PngSink sink, void* target, const char*
     return written;
 }
 
-size_t pngSize(const PngPicture& picture)
+size_t putPng(OutputFile& out, const PngPicture& picture)
 {
-    size_t bytes = 0;
-    const auto count = [](void* target, const unsigned char*, size_t size) { *static_cast<size_t*>(target) += size; };
-    return writePng(picture, count, &bytes) ? bytes : 0;
-}
-
-bool putPng(OutputFile& out, const PngPicture& picture)
-{
+    struct Counted {
+        OutputFile& out;
+        size_t bytes;
+    } counted = {out, 0};
     const auto put = [](void* target, const unsigned char* bytes, size_t size) {
-        putBytes(*static_cast<OutputFile*>(target), bytes, size);
+        auto* to = static_cast<Counted*>(target);
+        putBytes(to->out, bytes, size);
+        to->bytes += size;
     };
     const char* why = nullptr;
-    if (writePng(picture, put, &out, &why))
-        return true;
+    if (writePng(picture, put, &counted, &why))
+        return counted.bytes;
     report(out.path, "cannot be written (libpng: %s)", why);
-    return false;
+    return 0;
 }
 
 std::vector<unsigned char> encodePng(const PngPicture& picture)

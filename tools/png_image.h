@@ -28,10 +28,9 @@ PngPicture bottomUpPicture(const unsigned char* rgba, int width, int height, int
 using PngSink = void (*)(void* target, const unsigned char* bytes, size_t size);
 bool writePng(const PngPicture& picture, PngSink sink, void* target, const char** why = nullptr);
 
-// The number of bytes writePng gives, found by making them and counting.
-size_t pngSize(const PngPicture& picture);
-// Writes the PNG into out; false after one line on standard error.
-bool putPng(OutputFile& out, const PngPicture& picture);
+// Writes the PNG into out: the number of bytes, or 0 after one line on
+// standard error.
+size_t putPng(OutputFile& out, const PngPicture& picture);
 // The whole PNG in memory; empty when libpng fails.
 std::vector<unsigned char> encodePng(const PngPicture& picture);
 // The same of width x height RGB pixels at rgb, given top row first.
