@@ -8,6 +8,11 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>  // Required for: setrlimit(), to bound a reading's memory
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
 
 #include <algorithm>
 #include <memory>
@@ -157,5 +162,83 @@ TEST(Image, DamagedFilesAreRefusedInOneLineLargeOnesCostWhatIsKept)
     }
 }
 
+
+// Starts command in the working folder, its standard error kept in .err,
+// and waits at most a second for that to hold each of lines; then ends it
+// (the viewer never ends by itself). The lines still missing then.
+std::string missingWithinASecond(const std::string& command, const std::vector<std::string>& lines)
+{
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setpgid(0, 0);
+        _exit(execl("/bin/sh", "sh", "-c", (command + " >/dev/null 2>.err").c_str(), nullptr));
+    }
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    std::string missing;
+    do {
+        usleep(5000);
+        const std::string err = readFile(".err");
+        missing.clear();
+        for (const std::string& line : lines)
+            if (err.find(line + "\n") == std::string::npos)
+                missing += line + "\n";
+    } while (!missing.empty() && std::chrono::steady_clock::now() < end);
+    kill(-pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return missing.empty() ? "" : missing + "in:\n" + readFile(".err");
+}
+
+TEST(Image, AFifoIsRefusedAtOnceByEveryProgramAsEveryKind)
+{
+    // A FIFO no one writes, named as each kind of image, given as the colour
+    // and as the height image: opening it to read would wait for ever.
+    enterTemporaryFolder(true);
+    for (const std::string kind : {"tga", "png", "jpg"}) {
+        const std::string fifo = "fifo." + kind, line = fifo + ": not a regular file";
+        ASSERT_EQ(runCommand("rm -f fifo.* && mkfifo " + fifo).status, 0);
+        for (const std::string option : {" --color ", " --displacement "}) {
+            EXPECT_EQ(missingWithinASecond("exec '" EXPORT_BINARY "'" + option + fifo + " out.ply", {line}), "") << option;
+            EXPECT_EQ(missingWithinASecond("exec '" RENDER_BINARY "'" + option + fifo + " out.png", {line}), "") << option;
+        }
+    }
+    // The viewer finds both in texture/, where no TGA of the name is.
+    for (const std::string kind : {"tga", "png", "jpg"}) {
+        const std::string color = "texture/color." + kind, displace = "texture/displace." + kind;
+        ASSERT_EQ(runCommand("rm -f texture/color.* texture/displace.* && mkfifo " + color + " " + displace).status, 0);
+        EXPECT_EQ(missingWithinASecond("exec '" VIEWER_BINARY "'", {color + ": not a regular file",
+                                                                      displace + ": not a regular file"}), "");
+    }
+}
+
+TEST(Image, ANameThatSaysPngOrJpegIsReadAsThatKindAnyOtherByItsContent)
+{
+    // A file named PNG or JPEG, in any case, is refused as that kind when it
+    // is not one, and no size is read from it as if it were another.
+    enterTemporaryFolder(false);
+    ASSERT_EQ(runCommand("convert -size 5x3 plasma: picture.png && convert picture.png picture.jpg && "
+                         "convert picture.png picture.tga").status, 0);
+    const std::string png = readFile("picture.png"), jpeg = readFile("picture.jpg"), tga = readFile("picture.tga");
+    char tgaStart[40];
+    std::snprintf(tgaStart, sizeof tgaStart, "starts with 0x%02x 0x%02x", uint8_t(tga[0]), uint8_t(tga[1]));
+    const std::string notPng = ": bad PNG (no PNG signature: not a PNG file)\n";
+    const std::tuple<std::string, std::string, std::string> files[] = {
+        {"text.png", "hello, I am no picture at all", notPng}, {"tga.PNG", tga, notPng}, {"jpeg.png", jpeg, notPng},
+        {"png.JPEG", png, ": bad JPEG (Not a JPEG file: starts with 0x89 0x50)\n"},
+        {"tga.jpg", tga, ": bad JPEG (Not a JPEG file: " + std::string(tgaStart) + ")\n"},
+        {"empty.Jpg", "", ": empty file\n"}};
+    for (const auto& [name, bytes, line] : files) {
+        writeFile(name, Bytes(bytes.begin(), bytes.end()));
+        const Loaded loaded = load(name);
+        EXPECT_EQ(loaded.out + loaded.err, "[Texture Loading] : " + name + "\n" + name + line);
+    }
+    // Other names, whatever they say, are read by their content.
+    for (const auto& [name, source] : {std::pair("png.tga", "picture.png"), std::pair("jpeg.image", "picture.jpg"),
+                                       std::pair("tga.gif", "picture.tga")}) {
+        std::filesystem::copy_file(source, name);
+        const Loaded loaded = load(name);
+        EXPECT_EQ(loaded.out + loaded.err, "[Texture Loading] : " + std::string(name) + "\nwidth: 5, height: 3\n");
+        EXPECT_TRUE(loaded.pixels == load(source).pixels) << name;
+    }
+}
 
 }  // namespace
