@@ -18,8 +18,9 @@ constexpr size_t MOST_PIXELS = size_t(MOST_PIXELS_SIDE) * MOST_PIXELS_SIDE;
 
 // One reading: the image, owned and sized, and what the console is told.
 struct ImageRead {
-    // RGBA, 4 bytes a pixel (a PixelBuffer), width x height, row 0 the
-    // bottom of the picture (texture t = 0); null when not read.
+    // RGBA, 4 bytes a pixel (a PixelBuffer), width x height; a PNG's or
+    // JPEG's rows turned bottom row first, a TGA's in file order. Null when
+    // not read.
     std::unique_ptr<unsigned char[]> pixels;
     // The red channel (the grey of a grey image) at 16 bits, one value a
     // pixel in the same rows, when asked for and the file has 16 bits a
