@@ -12,9 +12,7 @@
 #include "texture_pixels.h"
 #include "web_page.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -77,8 +75,8 @@ const char* const USAGE =
     "JPEG (baseline or progressive, colour or grey; turned as its EXIF\n"
     "orientation says) or TGA (true colour of 15, 16, 24 or 32 bits,\n"
     "grey-scale of 8 bits or of 16 (grey and alpha), or 8-bit colour-mapped;\n"
-    "uncompressed or run-length encoded). A 16-bit PNG keeps\n"
-    "its 16 bits of height.\n"
+    "uncompressed or run-length encoded). A 16-bit PNG keeps its 16 bits of\n"
+    "height.\n"
     "\n"
     "The files appear only once all are complete. Exit status: 0 when written,\n"
     "1 when the displacement image or a file failed, 2 for bad arguments.\n";
