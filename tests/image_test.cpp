@@ -47,10 +47,10 @@ Loaded load(const std::string& path, int* size = nullptr)
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     const ImageRead image = loadImage(path.c_str(), true);
-    const int pixels = image.width * image.height;
+    const size_t pixels = image.pixels ? size_t(image.width) * size_t(image.height) : 0;  // a refusal's claim may overflow
     Loaded loaded = {image.pixels ? std::string(image.pixels.get(), image.pixels.get() + pixels * 4) : "refused", "",
                      testing::internal::GetCapturedStdout(), testing::internal::GetCapturedStderr()};
-    for (int n = 0; image.red16 && n < pixels; ++n)
+    for (size_t n = 0; image.red16 && n < pixels; ++n)
         loaded.red16 += {char(image.red16[n]), char(image.red16[n] >> 8)};
     if (size)
         *size = image.width * 100 + image.height;
