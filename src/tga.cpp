@@ -1,3 +1,5 @@
+// The TGA decoder (uncompressed and run-length encoded, true colour, grey
+// and colour-mapped) and loadTga, the reading of one TGA file.
 #include "tga.h"
 
 #include <cstring>

@@ -16,7 +16,7 @@ struct PngPicture {
     int width = 0;
     int height = 0;
     bool alpha = false;
-    int level = 6;
+    int level;
 };
 
 // The picture of width x height RGBA pixels at rgba, bottom row first.
