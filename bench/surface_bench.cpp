@@ -6,7 +6,7 @@
 #include "png_image.h"
 #include "sample_images.h"
 #include "surface.h"
-#include "textures.h"
+#include "texture_pixels.h"
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>   // Required for: open()
@@ -96,8 +96,8 @@ void decodeSample(benchmark::State& state)
     dup2(null, 1);
     close(null);
     for (auto _ : state) {
-        const std::unique_ptr<PixelBuffer[]> pixels(decodeImage(file.data(), file.size(), "sample"));
-        benchmark::DoNotOptimize(pixels.get());
+        const ImageRead image = decodeImage(file.data(), file.size(), "sample");
+        benchmark::DoNotOptimize(image.pixels.get());
     }
     std::fflush(stdout);
     dup2(console, 1);

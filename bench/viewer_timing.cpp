@@ -15,6 +15,7 @@
 #define GL_GLEXT_PROTOTYPES  // Required for: the GL 1.5 buffer functions
 #include "support.h"
 #include "surface.h"
+#include "surface_list.h"
 #include "textures.h"
 #include "viewer.h"
 

@@ -1,6 +1,6 @@
 #include "surface.h"
 
-#include "textures.h"
+#include "texture_pixels.h"
 
 #include <cmath>
 
@@ -73,22 +73,6 @@ bool displacementAvailable()
 {
     return displacePixels != nullptr && displaceWidth > DISPLACE_GRID_MAX &&
            displaceHeight > DISPLACE_GRID_MAX;
-}
-
-bool loadDisplacement(const char* file)
-{
-    unsigned short* red16 = nullptr;
-    PixelBuffer* pixels = loadImage(file, &red16);
-    useDisplacement(pixels, pixels ? imageWidth : 0, pixels ? imageHeight : 0, red16);
-    return pixels != nullptr;
-}
-
-void useDisplacement(unsigned char* pixels, int width, int height, unsigned short* red16)
-{
-    displacePixels = pixels;
-    displaceWidth = width;
-    displaceHeight = height;
-    displaceRed16 = red16;
 }
 
 std::string missingRelief()

@@ -8,7 +8,7 @@
 
 // The dome: a bicubic Bezier patch sampled on a (GRID_STEPS + 1)^2 grid, with
 // a biquadratic patch of normals on the same grid, recorded as GRID_STEPS
-// triangle strips in one display list.
+// triangle strips in one display list (surface_list.h).
 
 constexpr int GRID_STEPS = 1024;
 constexpr int GRID_SAMPLES = GRID_STEPS + 1;
@@ -36,9 +36,6 @@ constexpr float DISPLACE_DIVISOR = 7.0f;
 // exactly the seventh. The tools' --relief sets it.
 extern float reliefScale;
 
-// Display-list name of the recorded surface; 0 until recorded.
-extern unsigned int surfaceList;
-
 void buildBasisTables();
 void buildControlNet();
 void buildNormalNet();
@@ -51,10 +48,6 @@ void buildSurfaceTables();
 // relief in the shading. The viewer keeps the normal patch's.
 enum class SurfaceNormals { Viewer, Displaced };
 extern SurfaceNormals surfaceNormals;
-
-// Records surfaceList with surfaceNormals; needs a current GL context and
-// the nets and tables. Defined in surface_list.cpp, the module's only GL.
-void buildSurfaceList();
 
 // One vertex as the strips issue it, laid out as GL_T2F_N3F_V3F.
 struct StripVertex {
@@ -75,14 +68,6 @@ Vector3 rowCurveNormal(const Vector3 row[3], int i);
 
 Vector3 patchPoint(int e, int i);
 Vector3 patchNormal(int e, int i);
-
-// Reads file as the displacement image, as the viewer reads it: its pixels,
-// size and 16-bit red channel (textures.h), size 0 x 0 when not read. False
-// when not read; the reader has said why.
-bool loadDisplacement(const char* file);
-// Pixels already in memory as the displacement image: rows of width RGBA
-// pixels, and their red channel at 16 bits or null.
-void useDisplacement(unsigned char* pixels, int width, int height, unsigned short* red16 = nullptr);
 
 // True when the displacement image is loaded and covers the sampled texels
 // (at least 512 x 512); otherwise the surface is drawn without relief.

@@ -1,6 +1,7 @@
 // The surface's one GL part: recording the strips into the display list.
-#include "surface.h"
+#include "surface_list.h"
 
+#include "surface.h"
 #include "textures.h"
 
 #include <GL/gl.h>

@@ -1,7 +1,7 @@
 // The images' kept pixels and the files they come from, apart from the GL
 // textures made of them: the surface reads them without GL (dispdome-export
 // links no GL at all).
-#include "textures.h"
+#include "texture_pixels.h"
 
 #include <cstring>
 #include <filesystem>
@@ -32,4 +32,20 @@ const char* chosenImageFile(const char* file)
         return extension == IMAGE_EXTENSIONS[0] ? file : names.insert(stem + extension).first->c_str();
     }
     return file;
+}
+
+void keepDisplacement(ImageRead& image)
+{
+    if (image.pixels)
+        useDisplacement(image.pixels.release(), image.width, image.height, image.red16.release());
+    else
+        useDisplacement(nullptr, 0, 0);
+}
+
+void useDisplacement(unsigned char* pixels, int width, int height, unsigned short* red16)
+{
+    displacePixels = pixels;
+    displaceWidth = width;
+    displaceHeight = height;
+    displaceRed16 = red16;
 }

@@ -8,24 +8,27 @@ unsigned int colorTexture = 0;
 unsigned int displaceTexture = 0;
 unsigned int normalTexture = 0;
 
-void createTexture(unsigned int& textureName, const char* fileName, PixelBuffer*& pixels, unsigned short** red16)
+void makeTexture(unsigned int& textureName, const char* fileName, const ImageRead& image)
 {
     // A file that cannot be read still gets its texture: no data, and the
-    // size of the image read before it (0 x 0 when none was). So does an
-    // image larger than GL takes, but its pixels and size stay as read: the
-    // displacement reads them without GL.
+    // size published for the image read before it (0 x 0 when none was). So
+    // does an image larger than GL takes, but its size is published all the
+    // same: the displacement reads its pixels without GL.
     int width = imageWidth;
     int height = imageHeight;
-    pixels = loadImage(fileName, red16);
     GLint largest = 0;
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largest);
-    const bool taken = pixels && imageWidth <= largest && imageHeight <= largest;
-    if (pixels && !taken)
-        std::fprintf(stderr, "%s: %d x %d is larger than GL takes as a texture here (%d x %d)\n",
-                     fileName, imageWidth, imageHeight, largest, largest);
+    const bool taken = image.pixels && image.width <= largest && image.height <= largest;
+    if (image.pixels && !taken)
+        std::fprintf(stderr, "%s: %d x %d is larger than GL takes as a texture here (%d x %d)\n", fileName,
+                     image.width, image.height, largest, largest);
+    if (image.pixels) {
+        imageWidth = image.width;
+        imageHeight = image.height;
+    }
     if (taken) {
-        width = imageWidth;
-        height = imageHeight;
+        width = image.width;
+        height = image.height;
     } else if (width > largest || height > largest) {
         width = height = 0;  // the size before was too large as well: GL would refuse it
     }
@@ -38,7 +41,16 @@ void createTexture(unsigned int& textureName, const char* fileName, PixelBuffer*
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
     glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE,
-                 taken ? pixels : nullptr);
+                 taken ? image.pixels.get() : nullptr);
+}
+
+void createTexture(unsigned int& textureName, const char* fileName, PixelBuffer*& pixels, unsigned short** red16)
+{
+    ImageRead image = loadImage(fileName, red16 != nullptr);
+    makeTexture(textureName, fileName, image);
+    pixels = image.pixels.release();
+    if (red16)
+        *red16 = image.red16.release();
 }
 
 void createTextures()
@@ -46,9 +58,8 @@ void createTextures()
     colorFile = colorFile ? colorFile : chosenImageFile(COLOR_FILE);
     displaceFile = displaceFile ? displaceFile : chosenImageFile(DISPLACE_FILE);
     createTexture(colorTexture, colorFile, colorPixels);
-    createTexture(displaceTexture, displaceFile, displacePixels, &displaceRed16);
-    // Only pixels that were read have a size of their own.
-    displaceWidth = displacePixels ? imageWidth : 0;
-    displaceHeight = displacePixels ? imageHeight : 0;
+    ImageRead displacement = loadImage(displaceFile, true);
+    makeTexture(displaceTexture, displaceFile, displacement);
+    keepDisplacement(displacement);
     createTexture(normalTexture, chosenImageFile(NORMAL_FILE), normalPixels);
 }

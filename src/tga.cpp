@@ -1,13 +1,8 @@
+// The TGA decoder (uncompressed and run-length encoded, true colour, grey
+// and colour-mapped) and loadTga, the reading of one TGA file.
 #include "tga.h"
 
-#include <cerrno>
-#include <cstdarg>
-#include <cstdint>
-#include <cstdio>
 #include <cstring>
-#include <filesystem>  // Required for: status(), file_size()
-#include <fstream>
-#include <limits>
 #include <memory>
 #include <new>
 
@@ -32,20 +27,6 @@ constexpr size_t PACKET_PIXELS = 128;
 
 // Indices are 8 bits, so no more map entries than this can be named.
 constexpr size_t INDICES = 256;
-
-// The longest reason a refusal line carries; longer ones are cut.
-constexpr size_t REASON_SIZE = 160;
-
-// The console lines go out at once, so a pipe or file gets them even if the
-// program is killed later.
-[[gnu::format(printf, 1, 2)]] void printLine(const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    std::vprintf(format, args);
-    va_end(args);
-    std::fflush(stdout);
-}
 
 unsigned readU16(const unsigned char* at) { return at[0] | unsigned(at[1]) << 8; }
 
@@ -241,25 +222,6 @@ bool holdsPixels(size_t available, const TgaLayout& tga, ImageRead& image)
 
 }  // namespace
 
-void refuse(ImageRead& image, const char* format, ...)
-{
-    char reason[REASON_SIZE];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(reason, sizeof reason, format, args);
-    va_end(args);
-    image.reason = reason;
-}
-
-bool pastCeiling(size_t width, size_t height, ImageRead& image)
-{
-    if (width * height <= MOST_PIXELS)  // both under 2^32: no overflow
-        return false;
-    refuse(image, "%zu x %zu is more pixels than an image may have (%d x %d in all)", width, height,
-           MOST_PIXELS_SIDE, MOST_PIXELS_SIDE);
-    return true;
-}
-
 ImageRead decodeTga(const unsigned char* data, size_t size)
 {
     ImageRead image;
@@ -293,95 +255,13 @@ ImageRead decodeTga(const unsigned char* data, size_t size)
     return image;
 }
 
-namespace {
-
-// The whole of an image file; sets size. Null when there is no such file,
-// when it is not a regular file or cannot be read (image says why).
-std::unique_ptr<unsigned char[]> readImageFile(const char* fileName, size_t& size, ImageRead& image)
-{
-    // Looked at before it is opened: opening a FIFO would wait for a writer.
-    std::error_code error;
-    const std::filesystem::file_status status = std::filesystem::status(fileName, error);
-    if (status.type() == std::filesystem::file_type::not_found)
-        return {};  // no such file: passed over silently
-    if (status.type() == std::filesystem::file_type::none) {
-        refuse(image, "cannot be opened (%s)", error.message().c_str());
-        return {};
-    }
-    if (!std::filesystem::is_regular_file(status)) {
-        image.opened = true;
-        refuse(image, "not a regular file");
-        return {};
-    }
-    errno = 0;
-    std::ifstream file(fileName, std::ios::binary);
-    if (!file.good()) {
-        // There, but not for us (no read permission): unlike a missing file,
-        // that is worth a word.
-        refuse(image, "cannot be opened (%s)", errno ? std::strerror(errno) : "unknown reason");
-        return {};
-    }
-    image.opened = true;
-
-    // The whole file is read into memory, its size known first, and decoded
-    // from there.
-    const std::uintmax_t length = std::filesystem::file_size(fileName, error);
-    if (error || length > std::uintmax_t(std::numeric_limits<std::streamsize>::max()) ||
-        length > std::numeric_limits<size_t>::max()) {
-        refuse(image, "cannot be read");
-        return {};
-    }
-    std::unique_ptr<unsigned char[]> data(new (std::nothrow) unsigned char[length]);
-    if (!data) {
-        refuse(image, "not enough memory to read %ju bytes", length);
-        return {};
-    }
-    file.read(reinterpret_cast<char*>(data.get()), std::streamsize(length));
-    if (std::uintmax_t(file.gcount()) != length) {
-        refuse(image, "cannot be read");
-        return {};
-    }
-    size = size_t(length);
-    return data;
-}
-
-}  // namespace
-
-PixelBuffer* reportImage(const char* name, ImageRead& image, unsigned short** red16)
-{
-    if (image.opened)
-        printLine("[Texture Loading] : %s\n", name);
-    if (image.sized)
-        printLine("width: %d, height: %d\n", image.width, image.height);
-    if (red16)
-        *red16 = nullptr;
-    if (!image.pixels) {
-        if (!image.reason.empty()) {
-            std::fprintf(stderr, "%s: %s\n", name, image.reason.c_str());
-            std::fflush(stderr);
-        }
-        return nullptr;
-    }
-    imageWidth = image.width;
-    imageHeight = image.height;
-    if (red16)
-        *red16 = image.red16.release();
-    return image.pixels.release();
-}
-
-PixelBuffer* loadWith(ImageDecoder decode, const char* fileName, unsigned short** red16)
-{
-    ImageRead image;
-    size_t size = 0;
-    if (const std::unique_ptr<unsigned char[]> data = readImageFile(fileName, size, image)) {
-        image = decode(data.get(), size, red16 != nullptr);
-        image.opened = true;
-    }
-    return reportImage(fileName, image, red16);
-}
-
 PixelBuffer* loadTga(const char* fileName)
 {
-    return loadWith([](const unsigned char* data, size_t size, bool) { return decodeTga(data, size); }, fileName,
-                    nullptr);
+    ImageRead image = loadWith([](const unsigned char* data, size_t size, bool) { return decodeTga(data, size); },
+                               fileName, false);
+    if (image.pixels) {
+        imageWidth = image.width;
+        imageHeight = image.height;
+    }
+    return image.pixels.release();
 }

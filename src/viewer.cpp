@@ -1,6 +1,7 @@
 #include "viewer.h"
 
 #include "surface.h"
+#include "surface_list.h"
 #include "textures.h"
 
 #include <GL/glut.h>

@@ -8,7 +8,11 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>  // Required for: setrlimit(), to bound a reading's memory
-#include <zlib.h>  // Required for: crc32() and compress2(), to make PNGs that check out
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
 
 #include <algorithm>
 #include <memory>
@@ -33,47 +37,23 @@ void inChild(size_t spare, const std::function<void()>& body)
     EXPECT_TRUE(waitpid(child, &status, 0) == child && status == 0) << "wait status " << status << ": a failure above, or the child died";
 }
 
-// A PNG claiming width x height, whose data is count filtered rows of size
-// zeros (filter 0, pixels 0) deflated at zlib's best, as tightly as it goes.
-Bytes zeroPng(unsigned width, unsigned height, int depthAndColour, size_t size, size_t count)
-{
-    auto bigEndian = [](size_t v) { return Bytes{Bytef(v >> 24), Bytef(v >> 16), Bytef(v >> 8), Bytef(v)}; };
-    auto chunk = [&](const std::string& type, const Bytes& data) {
-        const Bytes body = Bytes(type.begin(), type.end()) + data;
-        return bigEndian(data.size()) + body + bigEndian(crc32(0, body.data(), uInt(body.size())));
-    };
-    uLongf deflated = compressBound(size * count);
-    Bytes idat(deflated);
-    idat.resize(compress2(idat.data(), &deflated, Bytes(size * count).data(), size * count, Z_BEST_COMPRESSION) == Z_OK ? deflated : 0);
-    return Bytes{0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'} +
-           chunk("IHDR", bigEndian(width) + bigEndian(height) + Bytes{Bytef(depthAndColour >> 8), Bytef(depthAndColour), 0, 0, 0}) +
-           chunk("IDAT", idat) + chunk("IEND", {});
-}
-
-// A JPEG with an EXIF orientation, put first as cameras do: APP1, "Exif", a
-// little-endian TIFF header, one IFD of one entry: tag 0x112, a short.
-Bytes withOrientation(const std::string& jpeg, char orientation)
-{
-    const std::string app1 = std::string("\xff\xe1\0\x22" "Exif\0\0II*\0\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0", 28) + orientation + std::string(7, '\0');
-    return Bytes(jpeg.begin(), jpeg.begin() + 2) + Bytes(app1.begin(), app1.end()) + Bytes(jpeg.begin() + 2, jpeg.end());
-}
-
 // What loadImage gives: RGBA (or "refused"), the 16-bit red channel as
 // little-endian bytes (as ImageMagick's raw output here), its standard output
 // (the size line) and its standard error.
 struct Loaded { std::string pixels, red16, out, err; };
 
-Loaded load(const std::string& path)
+Loaded load(const std::string& path, int* size = nullptr)
 {
-    unsigned short* red = nullptr;
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    const std::unique_ptr<PixelBuffer[]> pixels(loadImage(path.c_str(), &red));
-    const std::unique_ptr<unsigned short[]> red16(red);
-    Loaded loaded = {pixels ? std::string(pixels.get(), pixels.get() + imageWidth * imageHeight * 4) : "refused", "",
+    const ImageRead image = loadImage(path.c_str(), true);
+    const size_t pixels = image.pixels ? size_t(image.width) * size_t(image.height) : 0;  // a refusal's claim may overflow
+    Loaded loaded = {image.pixels ? std::string(image.pixels.get(), image.pixels.get() + pixels * 4) : "refused", "",
                      testing::internal::GetCapturedStdout(), testing::internal::GetCapturedStderr()};
-    for (int n = 0; red && n < imageWidth * imageHeight; ++n)
-        loaded.red16 += {char(red[n]), char(red[n] >> 8)};
+    for (size_t n = 0; image.red16 && n < pixels; ++n)
+        loaded.red16 += {char(image.red16[n]), char(image.red16[n] >> 8)};
+    if (size)
+        *size = image.width * 100 + image.height;
     return loaded;
 }
 
@@ -112,9 +92,10 @@ TEST(Image, EachKindIsImageMagicksPictureBottomRowFirst)
     // shows it; turned a quarter (5 to 8), its size line gives the size shown.
     for (char tag = 1; tag <= 8; ++tag) {
         writeFile("photo.jpg", withOrientation(readFile("baseline.jpg"), tag));
-        const Loaded shown = load("photo.jpg");
+        int size = 0;
+        const Loaded shown = load("photo.jpg", &size);
         EXPECT_EQ(shown.out.substr(shown.out.find('\n') + 1), tag < 5 ? "width: 33, height: 17\n" : "width: 17, height: 33\n") << int(tag);
-        EXPECT_EQ(imageWidth * 100 + imageHeight, tag < 5 ? 3317 : 1733) << int(tag);
+        EXPECT_EQ(size, tag < 5 ? 3317 : 1733) << int(tag);
         EXPECT_EQ(unlike(shown.pixels, runCommand("convert photo.jpg -auto-orient -flip -depth 8 rgba:-").out, 2), 0u) << int(tag);
     }
 }
@@ -177,10 +158,87 @@ TEST(Image, DamagedFilesAreRefusedInOneLineLargeOnesCostWhatIsKept)
                                               {withOrientation(readFile("stored.jpg"), 6), 8192 * 4096 * 4}};
     for (const auto& [bytes, kept] : large) {
         writeFile("image", bytes);
-        unsigned short* red16 = nullptr;
-        inChild(size_t(kept * 1.1), [&] { EXPECT_TRUE(loadImage("image", &red16)); });
+        inChild(size_t(kept * 1.1), [&] { EXPECT_TRUE(loadImage("image", true).pixels); });
     }
 }
 
+
+// Starts command in the working folder, its standard error kept in .err,
+// and waits at most a second for that to hold each of lines; then ends it
+// (the viewer never ends by itself). The lines still missing then.
+std::string missingWithinASecond(const std::string& command, const std::vector<std::string>& lines)
+{
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setpgid(0, 0);
+        _exit(execl("/bin/sh", "sh", "-c", (command + " >/dev/null 2>.err").c_str(), nullptr));
+    }
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    std::string missing;
+    do {
+        usleep(5000);
+        const std::string err = readFile(".err");
+        missing.clear();
+        for (const std::string& line : lines)
+            if (err.find(line + "\n") == std::string::npos)
+                missing += line + "\n";
+    } while (!missing.empty() && std::chrono::steady_clock::now() < end);
+    kill(-pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return missing.empty() ? "" : missing + "in:\n" + readFile(".err");
+}
+
+TEST(Image, AFifoIsRefusedAtOnceByEveryProgramAsEveryKind)
+{
+    // A FIFO no one writes, named as each kind of image, given as the colour
+    // and as the height image: opening it to read would wait for ever.
+    enterTemporaryFolder(true);
+    for (const std::string kind : {"tga", "png", "jpg"}) {
+        const std::string fifo = "fifo." + kind, line = fifo + ": not a regular file";
+        ASSERT_EQ(runCommand("rm -f fifo.* && mkfifo " + fifo).status, 0);
+        for (const std::string option : {" --color ", " --displacement "}) {
+            EXPECT_EQ(missingWithinASecond("exec '" EXPORT_BINARY "'" + option + fifo + " out.ply", {line}), "") << option;
+            EXPECT_EQ(missingWithinASecond("exec '" RENDER_BINARY "'" + option + fifo + " out.png", {line}), "") << option;
+        }
+    }
+    // The viewer finds both in texture/, where no TGA of the name is.
+    for (const std::string kind : {"tga", "png", "jpg"}) {
+        const std::string color = "texture/color." + kind, displace = "texture/displace." + kind;
+        ASSERT_EQ(runCommand("rm -f texture/color.* texture/displace.* && mkfifo " + color + " " + displace).status, 0);
+        EXPECT_EQ(missingWithinASecond("exec '" VIEWER_BINARY "'", {color + ": not a regular file",
+                                                                      displace + ": not a regular file"}), "");
+    }
+}
+
+TEST(Image, ANameThatSaysPngOrJpegIsReadAsThatKindAnyOtherByItsContent)
+{
+    // A file named PNG or JPEG, in any case, is refused as that kind when it
+    // is not one, and no size is read from it as if it were another.
+    enterTemporaryFolder(false);
+    ASSERT_EQ(runCommand("convert -size 5x3 plasma: picture.png && convert picture.png picture.jpg && "
+                         "convert picture.png picture.tga").status, 0);
+    const std::string png = readFile("picture.png"), jpeg = readFile("picture.jpg"), tga = readFile("picture.tga");
+    char tgaStart[40];
+    std::snprintf(tgaStart, sizeof tgaStart, "starts with 0x%02x 0x%02x", uint8_t(tga[0]), uint8_t(tga[1]));
+    const std::string notPng = ": bad PNG (no PNG signature: not a PNG file)\n";
+    const std::tuple<std::string, std::string, std::string> files[] = {
+        {"text.png", "hello, I am no picture at all", notPng}, {"tga.PNG", tga, notPng}, {"jpeg.png", jpeg, notPng},
+        {"png.JPEG", png, ": bad JPEG (Not a JPEG file: starts with 0x89 0x50)\n"},
+        {"tga.jpg", tga, ": bad JPEG (Not a JPEG file: " + std::string(tgaStart) + ")\n"},
+        {"empty.Jpg", "", ": empty file\n"}};
+    for (const auto& [name, bytes, line] : files) {
+        writeFile(name, Bytes(bytes.begin(), bytes.end()));
+        const Loaded loaded = load(name);
+        EXPECT_EQ(loaded.out + loaded.err, "[Texture Loading] : " + name + "\n" + name + line);
+    }
+    // Other names, whatever they say, are read by their content.
+    for (const auto& [name, source] : {std::pair("png.tga", "picture.png"), std::pair("jpeg.image", "picture.jpg"),
+                                       std::pair("tga.gif", "picture.tga")}) {
+        std::filesystem::copy_file(source, name);
+        const Loaded loaded = load(name);
+        EXPECT_EQ(loaded.out + loaded.err, "[Texture Loading] : " + std::string(name) + "\nwidth: 5, height: 3\n");
+        EXPECT_TRUE(loaded.pixels == load(source).pixels) << name;
+    }
+}
 
 }  // namespace

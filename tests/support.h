@@ -10,6 +10,7 @@
 
 #include <GL/freeglut.h>
 #include <sys/wait.h>  // Required for: WEXITSTATUS
+#include <zlib.h>  // Required for: crc32() and compress2(), to make PNGs that check out
 #include <unistd.h>    // Required for: chdir(), getpid()
 
 #include <array>
@@ -107,6 +108,31 @@ inline std::string refusalsUnlike(const std::vector<std::tuple<std::string, int,
             unlike += command + ": status " + std::to_string(run.status) + ", " + run.err + after + "\n";
     }
     return unlike;
+}
+
+// A PNG claiming width x height, whose data is count filtered rows of size
+// zeros (filter 0, pixels 0) deflated at zlib's best, as tightly as it goes.
+inline Bytes zeroPng(unsigned width, unsigned height, int depthAndColour, size_t size, size_t count)
+{
+    auto bigEndian = [](size_t v) { return Bytes{Bytef(v >> 24), Bytef(v >> 16), Bytef(v >> 8), Bytef(v)}; };
+    auto chunk = [&](const std::string& type, const Bytes& data) {
+        const Bytes body = Bytes(type.begin(), type.end()) + data;
+        return bigEndian(data.size()) + body + bigEndian(crc32(0, body.data(), uInt(body.size())));
+    };
+    uLongf deflated = compressBound(size * count);
+    Bytes idat(deflated);
+    idat.resize(compress2(idat.data(), &deflated, Bytes(size * count).data(), size * count, Z_BEST_COMPRESSION) == Z_OK ? deflated : 0);
+    return Bytes{0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'} +
+           chunk("IHDR", bigEndian(width) + bigEndian(height) + Bytes{Bytef(depthAndColour >> 8), Bytef(depthAndColour), 0, 0, 0}) +
+           chunk("IDAT", idat) + chunk("IEND", {});
+}
+
+// A JPEG with an EXIF orientation, put first as cameras do: APP1, "Exif", a
+// little-endian TIFF header, one IFD of one entry: tag 0x112, a short.
+inline Bytes withOrientation(const std::string& jpeg, char orientation)
+{
+    const std::string app1 = std::string("\xff\xe1\0\x22" "Exif\0\0II*\0\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0", 28) + orientation + std::string(7, '\0');
+    return Bytes(jpeg.begin(), jpeg.begin() + 2) + Bytes(app1.begin(), app1.end()) + Bytes(jpeg.begin() + 2, jpeg.end());
 }
 
 // Opens the viewer's double-buffered RGBA window with a depth

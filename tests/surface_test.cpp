@@ -3,7 +3,7 @@
 // evaluation written here from the definitions, on a noisy height image.
 #include "support.h"
 #include "surface.h"
-#include "textures.h"
+#include "texture_pixels.h"
 
 #include <gtest/gtest.h>
 

@@ -9,12 +9,10 @@
 #include "output_file.h"
 #include "png_image.h"
 #include "surface.h"
-#include "textures.h"
+#include "texture_pixels.h"
 #include "web_page.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -78,12 +76,13 @@ const char* const USAGE =
     "-- ends the options, for a name that starts with '-'.\n"
     "\n"
     "Both images are read as the viewer reads them, their kind found from\n"
-    "their content: PNG (grey, grey and alpha, RGB, RGBA or palette; 8 or 16\n"
-    "bits; interlaced or not), JPEG (baseline or progressive, colour or grey;\n"
-    "turned as its EXIF orientation says) or TGA (true colour of 15, 16, 24\n"
-    "or 32 bits, grey-scale of 8 bits or of 16 (grey and alpha), or 8-bit\n"
-    "colour-mapped; uncompressed or run-length encoded). A 16-bit PNG keeps\n"
-    "its 16 bits of height.\n"
+    "their name (.png, .jpg or .jpeg), else from their content: PNG (grey,\n"
+    "grey and alpha, RGB, RGBA or palette; 8 or 16 bits; interlaced or not),\n"
+    "JPEG (baseline or progressive, colour or grey; turned as its EXIF\n"
+    "orientation says) or TGA (true colour of 15, 16, 24 or 32 bits,\n"
+    "grey-scale of 8 bits or of 16 (grey and alpha), or 8-bit colour-mapped;\n"
+    "uncompressed or run-length encoded). A 16-bit PNG keeps its 16 bits of\n"
+    "height.\n"
     "\n"
     "The files appear only once all are complete. Exit status: 0 when written,\n"
     "1 when the displacement image, the image --color names or a file failed,\n"
@@ -103,27 +102,15 @@ struct Options {
     float relief = reliefScale;
 };
 
-// True when file opens for reading; else one line "<file>: cannot be opened
-// (<reason>)<consequence>" on standard error. The reader is silent about a
-// file it cannot open.
-bool opens(const std::string& file, const char* consequence)
-{
-    std::FILE* probe = std::fopen(file.c_str(), "rb");
-    if (!probe) {
-        report(file, "cannot be opened (%s)%s", std::strerror(errno), consequence);
-        return false;
-    }
-    std::fclose(probe);
-    return true;
-}
-
 // Reads the height image as the viewer does; false (after one line on
 // standard error) when there is no relief to export.
 bool readRelief(const std::string& file)
 {
-    if (!opens(file, ""))
-        return false;
-    if (!loadDisplacement(file.c_str()))
+    ImageRead image = loadImage(file.c_str(), true);
+    if (image.missing)
+        report(file, "%s", image.reason.c_str());  // the reader passes over a missing file in silence
+    keepDisplacement(image);
+    if (!displacePixels)
         return false;  // the reader has said why
     if (!displacementAvailable()) {
         report(file, "%s; there is no relief to export", missingRelief().c_str());
@@ -132,41 +119,33 @@ bool readRelief(const std::string& file)
     return true;
 }
 
-// The colour image as an RGB PNG, its rows reversed: the reader's row 0 is
-// texture t = 0, the bottom of the picture, whichever order the file keeps.
-// Empty, after one line on standard error ending in consequence, when there
-// is no image to lay on.
-std::vector<unsigned char> loadPicture(const std::string& file, const char* consequence)
+// The colour image as read, kept as the reader gives it: its rows go to the
+// PNG one at a time. No pixels, after one line on standard error ending in
+// consequence, when there is no image to lay on (a file the reader refused
+// has had its own line).
+ImageRead loadPicture(const std::string& file, const char* consequence)
 {
-    if (!opens(file, consequence))
-        return {};
-    PixelBuffer* pixels = loadImage(file.c_str());
-    std::vector<unsigned char> png;
-    if (pixels && imageWidth > 0 && imageHeight > 0) {
-        const size_t width = size_t(imageWidth), height = size_t(imageHeight);
-        std::vector<unsigned char> rgb(width * height * 3);
-        for (size_t row = 0; row < height; ++row)
-            for (size_t column = 0; column < width; ++column)
-                std::memcpy(&rgb[((height - 1 - row) * width + column) * 3], &pixels[(row * width + column) * 4], 3);
-        png = encodePng(imageWidth, imageHeight, rgb.data(), PNG_LEVEL);
-    }
-    if (png.empty())
+    ImageRead image = loadImage(file.c_str());
+    const bool none = !image.pixels || image.width == 0 || image.height == 0;
+    if (image.missing)  // the reader passes over a missing file in silence
+        report(file, "%s%s", image.reason.c_str(), consequence);
+    else if (none && (*consequence || image.reason.empty()))
         report(file, "no picture to lay on the surface%s", consequence);
-    delete[] pixels;
-    return png;
+    if (none)
+        image.pixels.reset();
+    return image;
 }
 
 // Writes the mesh and its companions: all appear together once complete, or
 // none does. The picture and material go into place before the mesh, so a
 // mesh never names a missing file.
-bool exportSurface(const std::string& output, Format format, SurfaceNormals normals,
-                   const std::vector<unsigned char>& png)
+bool exportSurface(const std::string& output, Format format, SurfaceNormals normals, const PngPicture* png)
 {
     const std::string stem = output.substr(0, output.size() - 4);
     const std::string base = stem.substr(stem.find_last_of('/') + 1);
     std::string picture;
     std::vector<std::string> paths;
-    if (!png.empty() && format != Format::Glb) {
+    if (png && format != Format::Glb) {
         picture = base + ".png";
         paths.push_back(stem + ".png");
     }
@@ -182,8 +161,9 @@ bool exportSurface(const std::string& output, Format format, SurfaceNormals norm
             return false;
         }
     OutputFile& mesh = files.back();
+    bool written = true;
     if (!picture.empty())
-        putBytes(files[0], png.data(), png.size());
+        written = putPng(files[0], *png) > 0;
     std::vector<StripVertex> grid = surfaceGrid();
     if (normals == SurfaceNormals::Displaced)
         useDisplacedNormals(grid);
@@ -193,9 +173,8 @@ bool exportSurface(const std::string& output, Format format, SurfaceNormals norm
         writeMtl(files[files.size() - 2], picture);
         writeObj(mesh, grid, base + ".mtl");
     } else {
-        writeGlb(mesh, grid, png, PROGRAM);
+        written = writeGlb(mesh, grid, png, PROGRAM);
     }
-    bool written = true;
     for (OutputFile& file : files)
         written = closeOutput(file) && written;
     if (written)
@@ -279,11 +258,14 @@ int main(int argc, char** argv)
     // A colour image typed on the command line is wanted: without it,
     // nothing is written. Without the viewer's own the result is untextured.
     const char* untextured = o.format == Format::Html ? "; the page has no texture" : "; the mesh has no texture";
-    const std::vector<unsigned char> png = loadPicture(o.color, o.colorTyped ? "" : untextured);
-    if (png.empty() && o.colorTyped)
+    const ImageRead colour = loadPicture(o.color, o.colorTyped ? "" : untextured);
+    if (!colour.pixels && o.colorTyped)
         return STATUS_FAILED;
+    const PngPicture picture = bottomUpPicture(colour.pixels.get(), colour.width, colour.height, PNG_LEVEL);
+    const PngPicture* png = colour.pixels ? &picture : nullptr;
     if (o.format == Format::Html) {
-        if (!writeWebPage(o.output, png, o.color))
+        // The page holds the picture as text, made from the PNG in memory.
+        if (!writeWebPage(o.output, png ? encodePng(*png) : std::vector<unsigned char>(), o.color))
             return STATUS_FAILED;
         std::printf("wrote %s: a web page that draws %zu vertices, %zu triangles\n", o.output.c_str(), VERTEX_COUNT,
                     TRIANGLE_COUNT);

@@ -3,6 +3,8 @@
 // same single-precision value.
 #include "mesh_writers.h"
 
+#include "command_line.h"
+
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -216,8 +218,8 @@ std::string glbJson(const GlbLayout& at, const std::vector<StripVertex>& grid, s
 }
 
 // The binary chunk's parts in the layout's order.
-void putGlbBinary(OutputFile& out, const GlbLayout& at, const std::vector<StripVertex>& grid,
-                  const std::vector<unsigned char>& png)
+bool putGlbBinary(OutputFile& out, const GlbLayout& at, const std::vector<StripVertex>& grid,
+                  OutputFile* picture, size_t pictureBytes)
 {
     auto putVector = [&out](Vector3 a) {
         RecordWriter record(out, 12);
@@ -237,19 +239,29 @@ void putGlbBinary(OutputFile& out, const GlbLayout& at, const std::vector<StripV
         record.f32(1.0f - v.t);
     }
     putTriangles(out, false);
-    putBytes(out, png.data(), png.size());
-    putBytes(out, "\0\0\0", at.binarySize - at.image - png.size());
+    if (picture && !copyOutput(*picture, out))
+        return false;
+    putBytes(out, "\0\0\0", at.binarySize - at.image - pictureBytes);
+    return true;
 }
 
 }  // namespace
 
 // glTF 2.0 binary: a JSON chunk describing one mesh, then one binary chunk
 // holding its parts.
-void writeGlb(OutputFile& out, const std::vector<StripVertex>& grid, const std::vector<unsigned char>& png,
+bool writeGlb(OutputFile& out, const std::vector<StripVertex>& grid, const PngPicture* picture,
               const char* generator)
 {
-    const GlbLayout layout = glbLayout(png.size());
-    const std::string text = glbJson(layout, grid, png.size(), generator);
+    // The picture's length comes before it, in the JSON: the PNG is made
+    // into a scratch file beside first, rather than held whole.
+    OutputFile scratch;
+    size_t pictureBytes = 0;
+    if (picture && !(openOutput(scratch, out.path) && (pictureBytes = putPng(scratch, *picture)) > 0)) {
+        discardOutput(scratch);
+        return false;
+    }
+    const GlbLayout layout = glbLayout(pictureBytes);
+    const std::string text = glbJson(layout, grid, pictureBytes, generator);
     auto putWord = [&out](std::uint32_t value) { RecordWriter(out, 4).u32(value); };
     putBytes(out, "glTF", 4);
     putWord(2);
@@ -259,5 +271,7 @@ void writeGlb(OutputFile& out, const std::vector<StripVertex>& grid, const std::
     putBytes(out, text.data(), text.size());
     putWord(std::uint32_t(layout.binarySize));
     putBytes(out, "BIN", 4);  // with its terminating zero
-    putGlbBinary(out, layout, grid, png);
+    const bool written = putGlbBinary(out, layout, grid, picture ? &scratch : nullptr, pictureBytes);
+    discardOutput(scratch);
+    return written;
 }

@@ -6,6 +6,7 @@
 // draws them (stripTriangle).
 
 #include "output_file.h"
+#include "png_image.h"
 #include "surface.h"
 
 #include <cstddef>
@@ -22,8 +23,10 @@ void writePly(OutputFile& out, const std::vector<StripVertex>& grid, const std::
 void writeObj(OutputFile& out, const std::vector<StripVertex>& grid, const std::string& materials);
 // The one matte material "dome": white, or the picture when there is one.
 void writeMtl(OutputFile& out, const std::string& picture);
-// glTF 2.0 binary with the picture (PNG bytes, empty for none) embedded;
+// glTF 2.0 binary with the picture (null for none) embedded as PNG;
 // normals scaled to unit length, as glTF requires. generator names the
-// program in the asset.
-void writeGlb(OutputFile& out, const std::vector<StripVertex>& grid, const std::vector<unsigned char>& png,
+// program in the asset. The PNG is made first into a scratch file beside
+// out, as its length comes before it. False after one line on standard
+// error when the picture cannot be made.
+bool writeGlb(OutputFile& out, const std::vector<StripVertex>& grid, const PngPicture* picture,
               const char* generator);

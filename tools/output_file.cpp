@@ -4,7 +4,7 @@
 
 #include <fcntl.h>     // Required for: open flags, AT_FDCWD
 #include <sys/stat.h>  // Required for: fchmod(), umask(), lstat()
-#include <unistd.h>    // Required for: write(), close(), unlink()
+#include <unistd.h>    // Required for: write(), read(), lseek(), close(), unlink()
 
 #include <cerrno>
 #include <csignal>
@@ -186,6 +186,28 @@ void discardOutput(OutputFile& out)
     if (slotOf(out) >= 0)
         unlink(out.temporary.c_str());
     forget(out);
+}
+
+bool copyOutput(OutputFile& from, OutputFile& to)
+{
+    flush(from);
+    if (from.error == 0 && lseek(from.fd, 0, SEEK_SET) != 0)
+        from.error = errno;
+    while (from.error == 0) {
+        char* at = reserve(to, BUFFER_SIZE);
+        const ssize_t got = read(from.fd, at, BUFFER_SIZE);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            from.error = errno;
+        if (got <= 0)
+            break;
+        to.used += size_t(got);
+    }
+    if (from.error == 0)
+        return true;
+    cannotWrite(from.path, from.error);
+    return false;
 }
 
 char* reserve(OutputFile& out, size_t bytes)

@@ -39,6 +39,11 @@ bool commitOutputs(std::vector<OutputFile>& files);
 // Removes the temporary file, as when another file of the same set failed.
 void discardOutput(OutputFile& out);
 
+// Puts everything written to from so far at the end of to: for a part whose
+// length must be written before it, made in a scratch file first (opened
+// with openOutput and discarded after). False after one line.
+bool copyOutput(OutputFile& from, OutputFile& to);
+
 // Room for at least bytes more (at most 1 MiB); returns where they go. The
 // caller adds what it wrote to out.used (RecordWriter does).
 char* reserve(OutputFile& out, size_t bytes);

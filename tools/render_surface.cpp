@@ -8,6 +8,7 @@
 #include "output_file.h"
 #include "png_image.h"
 #include "surface.h"
+#include "texture_pixels.h"
 #include "textures.h"
 #include "viewer.h"
 

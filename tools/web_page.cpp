@@ -3,7 +3,7 @@
 #include "command_line.h"
 #include "output_file.h"
 #include "surface.h"
-#include "textures.h"
+#include "texture_pixels.h"
 #include "view.h"
 #include "web_page_parts.h"
 
