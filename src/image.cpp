@@ -323,6 +323,7 @@ bool readJpeg(jpeg_decompress_struct& jpeg, JpegRead& read, const unsigned char*
     jpeg_save_markers(&jpeg, JPEG_APP0 + 1, 0xffff);
     jpeg_read_header(&jpeg, TRUE);
     const int orientation = exifOrientation(&jpeg);
+    image.orientation = orientation;
     // Orientations 5 to 8 turn the picture a quarter: shown, it is as wide
     // as the stored one is tall.
     const bool turned = orientation >= 5;
@@ -432,8 +433,8 @@ struct OpenFile {
     ~OpenFile() { close(fd); }
 };
 
-// The whole of an image file; sets size. Null when there is no such file,
-// when it is not a regular file or cannot be read (image says why).
+}  // namespace
+
 std::unique_ptr<unsigned char[]> readImageFile(const char* fileName, size_t& size, ImageRead& image)
 {
     // Opened without waiting: opening a FIFO for reading would wait for a
@@ -475,8 +476,6 @@ std::unique_ptr<unsigned char[]> readImageFile(const char* fileName, size_t& siz
     size = length;
     return data;
 }
-
-}  // namespace
 
 void refuse(ImageRead& image, const char* format, ...)
 {

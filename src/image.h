@@ -28,6 +28,7 @@ struct ImageRead {
     std::unique_ptr<unsigned short[]> red16;
     int width = 0;  // as the header claims, as shown (also when refused later)
     int height = 0;
+    int orientation = 1;   // the EXIF orientation a JPEG was turned by (1: none, or not a JPEG)
     bool missing = false;  // there is no such file: the reader says nothing, the caller decides
     bool opened = false;   // a file was opened: its name line is due
     bool sized = false;    // the header was complete: the size line is due
@@ -69,6 +70,10 @@ void reportImage(const char* name, const ImageRead& image);
 // FIFO or device (those are refused, as is anything but a regular file),
 // decodes it with decode and reports it.
 ImageRead loadWith(ImageDecoder decode, const char* fileName, bool wantRed16);
+
+// The whole of a regular file, as loadWith reads it, without waiting on a
+// FIFO or device; sets size. Null, image saying why, when it cannot.
+std::unique_ptr<unsigned char[]> readImageFile(const char* fileName, size_t& size, ImageRead& image);
 
 // loadWith with the decoder the name asks for.
 ImageRead loadImage(const char* fileName, bool wantRed16 = false);

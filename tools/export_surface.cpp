@@ -12,6 +12,7 @@
 #include "texture_pixels.h"
 #include "web_page.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -20,6 +21,10 @@
 namespace {
 
 constexpr const char* PROGRAM = "dispdome-export";
+
+// The largest texture many phones and older laptops take: a page's colour
+// image past it is drawn untextured there.
+constexpr int PAGE_TEXTURE_SIDE = 4096;
 
 // zlib's level for the picture: its default, small at little cost.
 constexpr int PNG_LEVEL = 6;
@@ -264,11 +269,17 @@ int main(int argc, char** argv)
     const PngPicture picture = bottomUpPicture(colour.pixels.get(), colour.width, colour.height, PNG_LEVEL);
     const PngPicture* png = colour.pixels ? &picture : nullptr;
     if (o.format == Format::Html) {
-        // The page holds the picture as text, made from the PNG in memory.
-        if (!writeWebPage(o.output, png ? encodePng(*png) : std::vector<unsigned char>(), o.color))
+        // The page holds the picture as text: a JPEG as it is, else the PNG
+        // made in memory.
+        size_t bytes = 0;
+        if (!writeWebPage(o.output, pagePicture(o.color, colour, png), o.color, bytes))
             return STATUS_FAILED;
-        std::printf("wrote %s: a web page that draws %zu vertices, %zu triangles\n", o.output.c_str(), VERTEX_COUNT,
-                    TRIANGLE_COUNT);
+        if (png && std::max(colour.width, colour.height) > PAGE_TEXTURE_SIDE)
+            report(o.color, "%d x %d is wider or taller than %d, the largest texture many phones and older laptops "
+                   "take: there the page draws the surface untextured", colour.width, colour.height,
+                   PAGE_TEXTURE_SIDE);
+        std::printf("wrote %s: a web page of %zu bytes that draws %zu vertices, %zu triangles\n", o.output.c_str(),
+                    bytes, VERTEX_COUNT, TRIANGLE_COUNT);
         return STATUS_WRITTEN;
     }
     if (!exportSurface(o.output, o.format, o.normals, png))

@@ -67,6 +67,31 @@ std::vector<unsigned char> deflated(const std::vector<unsigned char>& bytes)
     return out;
 }
 
+// A JPEG's bytes without its EXIF blocks (APP1 segments that start
+// "Exif\0\0"), where its orientation is; the scan and every other segment
+// as they are. Empty when the segments before the scan do not parse.
+std::vector<unsigned char> withoutExif(const unsigned char* data, size_t size)
+{
+    std::vector<unsigned char> out(data, data + 2);  // start of image
+    size_t at = 2;
+    for (;;) {
+        if (at + 4 > size || data[at] != 0xff)
+            return {};
+        const unsigned marker = data[at + 1];
+        if (marker == 0xda)  // start of scan: the rest is the picture
+            break;
+        const size_t length = size_t(data[at + 2]) << 8 | data[at + 3];
+        if (length < 2 || length > size - at - 2)
+            return {};
+        const bool exif = marker == 0xe1 && length >= 8 && std::memcmp(data + at + 4, "Exif\0\0", 6) == 0;
+        if (!exif)
+            out.insert(out.end(), data + at, data + at + 2 + length);
+        at += 2 + length;
+    }
+    out.insert(out.end(), data + at, data + size);
+    return out;
+}
+
 // Single-precision values as base64 of their little-endian bytes: the
 // page reads them back into a Float32Array bit for bit.
 std::string floatsBase64(const float* values, size_t count)
@@ -127,7 +152,26 @@ nlohmann::json definitions()
 
 }  // namespace
 
-bool writeWebPage(const std::string& path, const std::vector<unsigned char>& png, const std::string& colorName)
+PagePicture pagePicture(const std::string& file, const ImageRead& colour, const PngPicture* png)
+{
+    PagePicture picture;
+    if (!png)
+        return picture;
+    ImageRead again;
+    size_t size = 0;
+    const std::unique_ptr<unsigned char[]> data = readImageFile(file.c_str(), size, again);
+    if (data && size > 3 && data[0] == 0xff && data[1] == 0xd8 && data[2] == 0xff)
+        picture.bytes = withoutExif(data.get(), size);
+    if (!picture.bytes.empty()) {
+        picture.type = "image/jpeg";
+        picture.orientation = colour.orientation;
+    } else {
+        picture.bytes = encodePng(*png);
+    }
+    return picture;
+}
+
+bool writeWebPage(const std::string& path, const PagePicture& picture, const std::string& colorName, size_t& bytes)
 {
     const std::vector<unsigned char> heights = deflated(heightSamples());
     if (heights.empty()) {
@@ -136,7 +180,9 @@ bool writeWebPage(const std::string& path, const std::vector<unsigned char>& png
     }
     const nlohmann::json data = {
         {"colorName", colorName},
-        {"color", base64(png.data(), png.size())},
+        {"color", base64(picture.bytes.data(), picture.bytes.size())},
+        {"colorType", picture.type},
+        {"colorOrientation", picture.orientation},
         {"heightBits", displaceRed16 ? 16 : 8},
         {"heights", base64(heights.data(), heights.size())},
         {"relief", reliefScale},
@@ -152,5 +198,6 @@ bool writeWebPage(const std::string& path, const std::vector<unsigned char>& png
     std::string page(reinterpret_cast<const char*>(WEB_PAGE_HEAD), sizeof WEB_PAGE_HEAD);
     page += json;
     page.append(reinterpret_cast<const char*>(WEB_PAGE_TAIL), sizeof WEB_PAGE_TAIL);
+    bytes = page.size();
     return writeWholeOutput(path, page.data(), page.size());
 }

@@ -48,6 +48,8 @@
     normals: 'viewer',
     // The displacement's scale, 1 being the viewer's seventh.
     relief: 1,
+    // The EXIF orientation the colour picture is shown turned by.
+    pictureTurn: 1,
   };
   window.dispdome = status;
 
@@ -164,10 +166,10 @@
     return values;
   }
 
-  // The colour picture (a PNG, top row first) as a bitmap, its pixels as
-  // they are in the file.
+  // The colour picture (a PNG, or a JPEG without its EXIF block; top row
+  // first) as a bitmap, its pixels as they are in the file.
   function decodePicture(data) {
-    const blob = new Blob([decodeBase64(data.color)], { type: 'image/png' });
+    const blob = new Blob([decodeBase64(data.color)], { type: data.colorType });
     return createImageBitmap(blob, { premultiplyAlpha: 'none', colorSpaceConversion: 'none' });
   }
 
@@ -339,9 +341,11 @@
     }
     const largest = gl.getParameter(gl.MAX_TEXTURE_SIZE);
     if (picture.width > largest || picture.height > largest) {
+      // The size as shown, turned as the viewer turns it.
+      const [width, height] = status.pictureTurn >= 5 ? [picture.height, picture.width] : [picture.width, picture.height];
       showNotice(
         'texture',
-        `${name}: ${picture.width} x ${picture.height} is larger than GL takes as a texture here (${largest} x ${largest})`,
+        `${name}: ${width} x ${height} is larger than GL takes as a texture here (${largest} x ${largest})`,
       );
       return null;
     }
@@ -448,6 +452,7 @@
     gl.uniform3fv(uniform('lightPosition'), status.lightPosition);
     gl.uniform1i(uniform('colorImage'), 0);
     gl.uniform1i(uniform('textured'), colorTexture ? 1 : 0);
+    gl.uniform1i(uniform('orientation'), status.pictureTurn);
     gl.activeTexture(gl.TEXTURE0);
     gl.bindTexture(gl.TEXTURE_2D, colorTexture);
     gl.bindVertexArray(status.normals === 'displaced' ? vertexArrays.displaced : vertexArrays.viewer);
@@ -719,6 +724,7 @@
     status.cameraAngles = viewer.START_ANGLES.slice();
     // A picture this browser cannot decode leaves the surface untextured.
     const picture = data.color ? await decodePicture(data).catch(() => false) : null;
+    status.pictureTurn = data.colorOrientation;
     vertexArrays.empty = gl.createVertexArray();
     heightValues = await texelValues(data);
     reliefControl.value = String(data.relief);
