@@ -41,6 +41,8 @@ function pageData(name) {
   return { html, json, data: JSON.parse(json) };
 }
 
+// dispdome-render's options for each view compared, by name.
+const VIEWS = {};
 const ODD_FOLDER = 'x<!--<script>/y</script>';
 const ODD_COLOR = `${ODD_FOLDER}/c.png`;
 
@@ -55,10 +57,10 @@ before(() => {
   // The views compared: dispdome-render's options for each. The zoom is a
   // right drag of 40 pixels down from the start, both as the C++ defines.
   const { START_OFFSET, ZOOM_PER_PIXEL } = pageData('dome.html').data.definitions;
+  const BACK = ['--distance', String(Math.fround(START_OFFSET[2] + Math.fround(40 * ZOOM_PER_PIXEL)))];
   const TILT = ['--tilt', '40'];
   const PAN = [...TILT, '--pan', '0.3,0.2'];
-  const ZOOM = [...PAN, '--distance', String(Math.fround(START_OFFSET[2] + Math.fround(40 * ZOOM_PER_PIXEL)))];
-  const SIDE = [...ZOOM, '--normals', 'displaced', '--light', '-10,2,-8'];
+  const ZOOM = [...PAN, ...BACK];
   run(EXPORT, ['--normals', 'viewer', 'dome.ply']);
   // A colour file whose name would end or upset the page's data element.
   fs.mkdirSync(file(ODD_FOLDER), { recursive: true });
@@ -70,11 +72,16 @@ before(() => {
     '-define', 'png:bit-depth=16', '-define', 'png:color-type=0', file('heights16.png')]);
   run(EXPORT, ['--displacement', 'heights16.png', 'relief16.html']);
   run(EXPORT, ['--displacement', 'heights16.png', 'relief16.ply']);
-  const views = {
-    first: [], tilt: TILT, pan: PAN, zoom: ZOOM, side: SIDE, wide: [...SIDE, '--size', '884x584'],
-    plain: ['--color', 'none.png'],
-  };
-  for (const [name, options] of Object.entries(views)) {
+  // 8-bit heights in red, which the displacement reads, under other green and blue.
+  execFileSync('convert', ['-size', '512x512', 'gradient:red-blue', file('rgb.png')]);
+  run(EXPORT, ['--displacement', 'rgb.png', 'rgb.html']);
+  run(EXPORT, ['--displacement', 'rgb.png', 'rgb.ply']);
+  Object.assign(VIEWS, {
+    first: [], tilt: TILT, pan: PAN, zoom: ZOOM, side: ['--normals', 'displaced', '--light', '-10,2,-8'], back: BACK, plain: ['--color', 'none.png'],
+    diagonal: ['--tilt', '40', '--turn', '30'], behind: ['--tilt', '-30', '--turn', '180'],
+    sharp: ['--size', '1400x1400'],
+  });
+  for (const [name, options] of Object.entries(VIEWS)) {
     try {
       run(RENDER, [...options, `${name}.png`]);
     } catch (error) {
@@ -96,9 +103,9 @@ after(async () => {
 // Opens a page of work/ with every request but the page itself refused and
 // recorded, and every console error and page error recorded; waits for its
 // first full frame (or its message).
-async function open(name, prepare, touch = false) {
+async function open(name, prepare, viewport = null) {
   const page = await browser.newPage();
-  if (touch) await page.setViewport({ width: 1000, height: 1000, deviceScaleFactor: 1, hasTouch: true });
+  if (viewport) await page.setViewport({ width: 1000, height: 1000, deviceScaleFactor: 1, ...viewport });
   const url = `file://${file(name)}`;
   page.outside = [];
   page.errors = [];
@@ -119,8 +126,8 @@ async function open(name, prepare, touch = false) {
 
 // Runs check on a page of its own, closed afterwards whatever happens: a
 // page left open would take the front from the next.
-async function withPage(name, prepare, touch, check) {
-  const page = await open(name, prepare, touch);
+async function withPage(name, prepare, viewport, check) {
+  const page = await open(name, prepare, viewport);
   try {
     await check(page);
   } finally {
@@ -148,11 +155,12 @@ function pixels(png) {
 // The canvas as the browser shows it, against dispdome-render's picture: at
 // least 99.8% of the pixels within 2 levels in every channel.
 async function expectPicture(page, name) {
-  const canvas = await page.$('#view');
-  const box = await canvas.boundingBox();
-  const shown = await canvas.screenshot({ type: 'png' });
+  expectSame(await (await page.$('#view')).screenshot({ type: 'png' }), name);
+}
+
+function expectSame(shown, name) {
   const [a, b] = [pixels(shown), pixels(fs.readFileSync(file(`${name}.png`)))];
-  assert.equal(a.length, b.length, `${name}: the canvas is ${box.width} x ${box.height}`);
+  assert.equal(a.length, b.length, `${name}: the picture's size differs`);
   let close = 0;
   for (let p = 0; p < a.length; p += 3) {
     const worst = Math.max(Math.abs(a[p] - b[p]), Math.abs(a[p + 1] - b[p + 1]), Math.abs(a[p + 2] - b[p + 2]));
@@ -210,15 +218,64 @@ async function drag(page, dx, dy, button = 'left', keys = []) {
   return settled(page);
 }
 
+const centre = async (page) => {
+  const box = await (await page.$('#view')).boundingBox();
+  return [box.x + box.width / 2, box.y + box.height / 2];
+};
+
+// Counts the page's pixel reads, which stall a GPU.
+const countReads = () => {
+  const read = WebGL2RenderingContext.prototype.readPixels;
+  window.reads = 0;
+  WebGL2RenderingContext.prototype.readPixels = function (...rest) {
+    window.reads += 1;
+    return read.apply(this, rest);
+  };
+};
+
 let dome;
 
-test('the page loads nothing outside itself and is at most 2 MB', async () => {
+test('the page loads nothing outside itself, its policy refuses what it would, and it is at most 2 MB', async () => {
   assert.ok(fs.statSync(file('dome.html')).size <= 2 * 1024 * 1024);
-  dome = await open('dome.html');
+  dome = await open('dome.html', countReads);
   const state = await settled(dome);
   assert.equal(state.failed, '');
+  const refused = await dome.evaluate(() => new Promise((resolve) => {
+    document.addEventListener('securitypolicyviolation', (event) => resolve(event.effectiveDirective));
+    fetch('https://example.org/').catch(() => {});
+  }));
+  assert.equal(refused, 'connect-src');
   assert.deepEqual(dome.outside, []);
-  assert.deepEqual(dome.errors, []);
+  assert.ok(dome.errors.splice(0).every((error) => /Content Security Policy/.test(error)));
+});
+
+test('from its first paint the picture\'s place says what the page is doing', async () => {
+  // The picture decoded 3 s late, as a big photo's is.
+  const slowPicture = () => {
+    const decode = window.createImageBitmap;
+    window.createImageBitmap = (...rest) => new Promise((resolve) => setTimeout(resolve, 3000)).then(() => decode(...rest));
+  };
+  const page = await browser.newPage();
+  try {
+    await page.evaluateOnNewDocument(slowPicture);
+    await page.goto(`file://${file('dome.html')}`, { waitUntil: 'domcontentloaded' });
+    const shown = pixels(await (await page.$('#stage')).screenshot());
+    const dark = shown.filter((level) => level < 128).length / shown.length;
+    assert.ok(dark > 0 && dark < 0.1, `${(100 * dark).toFixed(2)}% of the place is dark: no words, or a dark square`);
+    assert.match(await page.$eval('#progress', (element) => element.textContent), /Reading the images/);
+    await settled(page);
+    assert.equal(await page.$eval('#progress', (element) => element.hidden), true);
+    // The displaced normals take long too.
+    const told = page.waitForFunction(() => {
+      const words = document.getElementById('progress');
+      return !words.hidden && words.offsetHeight > 0 && /normals/.test(words.textContent);
+    }, { polling: 'mutation' });
+    await page.select('#normals', 'displaced');
+    await told;
+    assert.equal((await settled(page)).normals, 'displaced');
+  } finally {
+    await page.close();
+  }
 });
 
 test('its first frame is dispdome-render\'s', async () => {
@@ -252,6 +309,83 @@ test('mouse drags turn, pan and zoom as the viewer\'s', async () => {
   assert.deepEqual(dome.errors, []);
 });
 
+test('the button, a double click and Home each go back to the start', async () => {
+  const [x, y] = await centre(dome);
+  for (const reset of [() => dome.click('#reset'), () => dome.mouse.click(x, y, { count: 2 }),
+    () => dome.keyboard.press('Home')]) {
+    await drag(dome, 0, 40);
+    await drag(dome, 30, -20, 'left', ['Control']);
+    await drag(dome, 0, 40, 'right');
+    await reset();
+    await settled(dome);
+    await expectPicture(dome, 'first');
+  }
+});
+
+test('a diagonal drag turns about both axes, and from behind the surface hides itself', async () => {
+  await drag(dome, 30, 40);
+  await expectPicture(dome, 'diagonal');
+  await dome.keyboard.press('Home');
+  await drag(dome, 180, -30);
+  await expectPicture(dome, 'behind');
+  await dome.keyboard.press('Home');
+});
+
+test('keys and the wheel move the view as the drags they are stated to be', async () => {
+  const step = Number(await dome.$eval('[data-value=STEP_PIXELS]', (element) => element.textContent));
+  // A press on the picture takes the focus from a number field.
+  await dome.click('#light-x');
+  const [x, y] = await centre(dome);
+  await dome.mouse.click(x, y);
+  assert.equal(await dome.evaluate(() => document.activeElement.id), 'view');
+  const press = async (key, pixels, shift = false) => {
+    if (shift) await dome.keyboard.down('Shift');
+    for (let k = 0; k < Math.abs(pixels) / step; ++k) await dome.keyboard.press(key);
+    if (shift) await dome.keyboard.up('Shift');
+    return settled(dome);
+  };
+  await press('ArrowDown', 40);
+  await expectPicture(dome, 'tilt');
+  await press('ArrowRight', 30, true);
+  await press('ArrowUp', 20, true);
+  await expectPicture(dome, 'pan');
+  await press('-', 40);
+  await expectPicture(dome, 'zoom');
+  await press('Home', step);
+  await dome.mouse.move(x, y);
+  for (let k = 0; k < 40 / step; ++k) await dome.mouse.wheel({ deltaY: 100 });
+  await settled(dome);
+  await expectPicture(dome, 'back');
+  await press('+', 40);
+  await expectPicture(dome, 'first');
+});
+
+test('the saved picture is the full frame at the drawing buffer\'s size, also during a drag', async () => {
+  const session = await browser.target().createCDPSession();
+  await session.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: file('saved') });
+  const save = async (name) => {
+    await dome.evaluate(() => document.getElementById('save').click());
+    const saved = file('saved/dome.png');
+    for (let wait = 0; !fs.existsSync(saved); wait += 50) {
+      assert.ok(wait < 20000, 'no picture saved');
+      await new Promise((resolve) => setTimeout(resolve, 50));
+    }
+    await new Promise((resolve) => setTimeout(resolve, 200));
+    expectSame(fs.readFileSync(saved), name);
+    fs.rmSync(saved);
+  };
+  await save('first');
+  const [x, y] = await centre(dome);
+  await dome.mouse.move(x, y);
+  await dome.mouse.down();
+  await dome.mouse.move(x, y + 40, { steps: 4 });
+  await dome.waitForFunction(() => window.dispdome.lastFrame === 'coarse' && !window.dispdome.pending);
+  await save('tilt');
+  await dome.mouse.up();
+  await dome.keyboard.press('Home');
+  assert.ok((await dome.evaluate(() => window.reads)) <= 3, 'a pixel read on every frame');
+});
+
 // Fingers from the canvas's centre: each [x, y] start and the move; in steps.
 async function touch(page, fingers) {
   const box = await (await page.$('#view')).boundingBox();
@@ -266,7 +400,7 @@ async function touch(page, fingers) {
 }
 
 test('one finger turns, two move together to pan and pinch to zoom', async () => {
-  await withPage('dome.html', null, true, async (page) => {
+  await withPage('dome.html', null, { hasTouch: true }, async (page) => {
     await touch(page, [[[0, 0], [0, 40]]]);
     await expectPicture(page, 'tilt');
     await touch(page, [[[-20, 0], [30, -20]], [[20, 0], [30, -20]]]);
@@ -291,21 +425,61 @@ test('the displaced normals and a side light are dispdome-render\'s', async () =
   });
   await settled(dome);
   await expectPicture(dome, 'side');
+  // The light fields refuse what dispdome-render --light refuses, and say so.
+  assert.throws(() => run(RENDER, ['--light', '1e40,0,10', 'refused.png']));
+  await dome.$eval('#light-x', (input) => {
+    input.value = '1e40';
+    input.dispatchEvent(new Event('input'));
+  });
+  assert.match(await dome.$eval('#light-note', (note) => note.offsetHeight > 0 && note.textContent), /x must be/);
+  assert.deepEqual((await settled(dome)).lightPosition, [-10, 2, -8]);
+  await dome.click('#light-reset');
+  await dome.select('#normals', 'viewer');
+  await settled(dome);
+  await expectPicture(dome, 'first');
 });
 
-test('filling a 900 x 600 window, it reshapes as the viewer', async () => {
+test('filling a 900 x 600 window, it reshapes as the viewer, the controls in view, and the wheel scrolls no page', async () => {
   await dome.setViewport({ width: 900, height: 600, deviceScaleFactor: 1 });
   await dome.click('#fill');
   await settled(dome);
-  // The window less the page's margins of 8 pixels.
+  // The window less the page's margins of 8 pixels and the controls.
+  const [width, height] = await dome.$eval('#view', (canvas) => [canvas.width, canvas.height]);
+  assert.equal(width, 884);
+  assert.ok(await dome.$eval('#controls', (controls) => controls.getBoundingClientRect().bottom <= window.innerHeight));
+  run(RENDER, ['--size', `${width}x${height}`, 'wide.png']);
   await expectPicture(dome, 'wide');
+  // The page scrolls under the wheel beside the picture, not over it.
+  await dome.evaluate(() => window.scrollTo(0, 0));
+  const [x, y] = await centre(dome);
+  await dome.mouse.move(x, y);
+  await dome.mouse.wheel({ deltaY: 100 });
+  await new Promise((resolve) => setTimeout(resolve, 500));
+  assert.equal(await dome.evaluate(() => window.scrollY), 0);
+  await dome.mouse.move(x, 2 * y);
+  await dome.mouse.wheel({ deltaY: 100 });
+  await dome.waitForFunction(() => window.scrollY > 0);
+});
+
+test('at a device pixel ratio of 2 the drawing buffer has a pixel for each of the screen\'s', async () => {
+  await withPage('dome.html', null, { deviceScaleFactor: 2 }, async (page) => {
+    assert.equal(await page.$eval('#view', (canvas) => canvas.width), 1400);
+    assert.equal((await (await page.$('#view')).boundingBox()).width, SIZE);
+    await expectPicture(page, 'sharp');
+  });
+  // A browser's zoom changes the ratio and the window's size.
+  await withPage('dome.html', null, null, async (page) => {
+    await page.setViewport({ width: 1001, height: 1000, deviceScaleFactor: 2 });
+    await page.waitForFunction(() => document.getElementById('view').width === 1400);
+  });
 });
 
 test('16-bit heights are kept to the last bit', async () => {
   const values = execFileSync('convert', [file('heights16.png'), '-depth', '16', 'gray:-'], { maxBuffer: 1 << 24 });
   const samples = new Uint16Array(values.buffer, values.byteOffset, values.length / 2);
   assert.ok(samples.some((v) => v % 257 !== 0), 'the heights are not really 16-bit');
-  await withPage('relief16.html', null, false, (page) => expectPositions(page, 'relief16.ply'));
+  await withPage('relief16.html', null, null, (page) => expectPositions(page, 'relief16.ply'));
+  await withPage('rgb.html', null, null, (page) => expectPositions(page, 'rgb.ply'));
 });
 
 test('a definition missing from the page\'s data stops it, named on the page', async () => {
@@ -313,10 +487,21 @@ test('a definition missing from the page\'s data stops it, named on the page', a
   for (const name of Object.keys(data.definitions)) {
     const { [name]: _, ...rest } = data.definitions;
     fs.writeFileSync(file('lacking.html'), html.replace(json, () => JSON.stringify({ ...data, definitions: rest })));
-    await withPage('lacking.html', null, false, async (page) => {
+    await withPage('lacking.html', null, null, async (page) => {
       const message = await page.$eval('#message', (element) => (element.hidden ? '' : element.textContent));
       assert.match(message, new RegExp(`\\b${name}\\b`), `without ${name}`);
       assert.equal(await page.evaluate(() => window.dispdome.fullFrames), 0, `drawn without ${name}`);
+    });
+  }
+});
+
+test('a shader that does not compile, or data cut short, is said on the page', async () => {
+  const { html, data } = pageData('dome.html');
+  const cut = data.heights.slice(0, 4 * Math.floor(data.heights.length / 8));
+  for (const text of [html.replace('uniform bool textured;', 'uniform bool textured'), html.replace(data.heights, cut)]) {
+    fs.writeFileSync(file('broken.html'), text);
+    await withPage('broken.html', null, null, async (page) => {
+      assert.match(await page.$eval('#message', (element) => (element.hidden ? '' : element.textContent)), /cannot draw/);
     });
   }
 });
@@ -328,7 +513,7 @@ test('without WebGL2 the page says so', async () => {
       return kind === 'webgl2' ? null : getContext.call(this, kind, ...rest);
     };
   };
-  await withPage('dome.html', noWebGl2, false, async (page) => {
+  await withPage('dome.html', noWebGl2, null, async (page) => {
     const message = await page.$eval('#message', (element) => (element.hidden ? '' : element.textContent));
     assert.match(message, /WebGL2/);
   });
@@ -341,10 +526,16 @@ test('a colour image larger than GL takes gets the viewer\'s line and no texture
       return name === this.MAX_TEXTURE_SIZE ? 256 : getParameter.call(this, name);
     };
   };
-  await withPage('named.html', smallTextures, false, async (page) => {
-    const notice = await page.$eval('#notice', (element) => element.textContent);
+  await withPage('named.html', smallTextures, null, async (page) => {
+    // With the coarse grid's notice too, each on its own line.
+    await page.evaluate(() => {
+      window.dispdome.slowFrameMs = 0;
+      document.getElementById('light-x').dispatchEvent(new Event('input'));
+    });
+    await settled(page);
+    const lines = await page.$eval('#notice', (element) => element.innerText.split('\n'));
     const line = `${ODD_COLOR}: 512 x 512 is larger than GL takes as a texture here (256 x 256)`;
-    assert.ok(notice.split('\n').includes(line), notice);
+    assert.ok(lines.includes(line) && lines.some((text) => text.startsWith('A full frame takes')), lines.join('|'));
     await expectPicture(page, 'plain');
   });
 });
