@@ -1,13 +1,16 @@
 'use strict';
 // The web page dispdome-export writes, opened from disk in Debian's headless
 // Chromium (software WebGL2, SwiftShader) and driven through the DevTools
-// protocol by puppeteer-core: that it asks for nothing outside itself, that
-// its pictures match dispdome-render's for the same view (first, after real
-// mouse drags, with the displaced normals and a side light), that its
-// evaluated positions are the PLY's (8- and 16-bit heights), and what it
-// shows without WebGL2, without one of the viewer's definitions in its data
-// or with a colour image larger than GL takes. web_moved_start.sh runs it
-// again on programs whose camera start is moved in the C++ alone.
+// protocol by puppeteer-core: that it asks for nothing outside itself (its
+// policy refusing what it tries), that it says what it does from its first
+// paint, that its pictures match dispdome-render's for the same view (first,
+// after real mouse drags, touches, keys and wheel notches, back at the start,
+// with the displaced normals and a side light, filling the window, at a
+// device pixel ratio of 2, and as saved), that its evaluated positions are
+// the PLY's (8- and 16-bit heights), and what it shows without WebGL2,
+// without one of the viewer's definitions in its data, with a broken shader
+// or data, or with a colour image larger than GL takes. web_moved_start.sh
+// runs it again on programs whose camera start is moved in the C++ alone.
 //     node web_test.js EXPORT RENDER SAMPLES PUPPETEER_FOLDER
 // scripts/test.sh installs chromium and puppeteer-core (into the build
 // folder, downloading no browser).
@@ -23,7 +26,6 @@ const { puppeteerIn, launchChromium, settled: drawn } = require('../web/chromium
 
 const puppeteer = puppeteerIn(PUPPETEER);
 
-const SIZE = 700;
 const work = fs.mkdtempSync(path.join(os.tmpdir(), 'web-test-'));
 const file = (name) => path.join(work, name);
 let browser;
@@ -103,8 +105,8 @@ after(async () => {
 // Opens a page of work/ with every request but the page itself refused and
 // recorded, and every console error and page error recorded; waits for its
 // first full frame (or its message).
-async function open(name, prepare, viewport = null) {
-  const page = await browser.newPage();
+async function open(name, prepare, viewport = null, from = browser) {
+  const page = await from.newPage();
   if (viewport) await page.setViewport({ width: 1000, height: 1000, deviceScaleFactor: 1, ...viewport });
   const url = `file://${file(name)}`;
   page.outside = [];
@@ -183,15 +185,11 @@ function plyPositions(name) {
   assert.match(header, /property float x\nproperty float y\nproperty float z\nproperty float nx\nproperty float ny\nproperty float nz\nproperty float s\nproperty float t\n/);
   const count = Number(/element vertex (\d+)/.exec(header)[1]);
   const data = new DataView(bytes.buffer, bytes.byteOffset + end, count * 32);
-  const positions = new Float32Array(count * 3);
-  for (let k = 0; k < count; ++k)
-    for (let c = 0; c < 3; ++c) positions[3 * k + c] = data.getFloat32(32 * k + 4 * c, true);
-  return positions;
+  return Float32Array.from({ length: count * 3 }, (_, n) => data.getFloat32(32 * Math.floor(n / 3) + 4 * (n % 3), true));
 }
 
 async function expectPositions(page, ply) {
-  const base64 = await page.evaluate(() => window.dispdome.positions());
-  const bytes = Buffer.from(base64, 'base64');
+  const bytes = Buffer.from(await page.evaluate(() => window.dispdome.positions()), 'base64');
   const shown = new Float32Array(bytes.buffer, bytes.byteOffset, bytes.length / 4);
   const expected = plyPositions(ply);
   assert.equal(shown.length, expected.length);
@@ -201,11 +199,21 @@ async function expectPositions(page, ply) {
   assert.ok(worst <= 1e-5, `positions differ from ${ply}'s by up to ${worst}`);
 }
 
+const centre = async (page) => {
+  const box = await (await page.$('#view')).boundingBox();
+  return [box.x + box.width / 2, box.y + box.height / 2];
+};
+
+// A field's value as if typed.
+const type = (page, selector, value) => page.$eval(selector, (input, text) => {
+  input.value = text;
+  input.dispatchEvent(new Event('input'));
+}, value);
+
 // A mouse drag on the canvas from its centre by (dx, dy) in steps, with a
 // button and modifier keys, as a user's.
 async function drag(page, dx, dy, button = 'left', keys = []) {
-  const box = await (await page.$('#view')).boundingBox();
-  const [x, y] = [box.x + SIZE / 2, box.y + SIZE / 2];
+  const [x, y] = await centre(page);
   for (const key of keys) await page.keyboard.down(key);
   await page.mouse.move(x, y);
   await page.mouse.down({ button });
@@ -218,24 +226,18 @@ async function drag(page, dx, dy, button = 'left', keys = []) {
   return settled(page);
 }
 
-const centre = async (page) => {
-  const box = await (await page.$('#view')).boundingBox();
-  return [box.x + box.width / 2, box.y + box.height / 2];
-};
-
 // Counts the page's pixel reads, which stall a GPU.
 const countReads = () => {
   const read = WebGL2RenderingContext.prototype.readPixels;
-  window.reads = 0;
   WebGL2RenderingContext.prototype.readPixels = function (...rest) {
-    window.reads += 1;
+    window.reads = (window.reads || 0) + 1;
     return read.apply(this, rest);
   };
 };
 
 let dome;
 
-test('the page loads nothing outside itself, its policy refuses what it would, and it is at most 2 MB', async () => {
+test('the page draws what dispdome-render draws, loads nothing outside itself, and is at most 2 MB', async () => {
   assert.ok(fs.statSync(file('dome.html')).size <= 2 * 1024 * 1024);
   dome = await open('dome.html', countReads);
   const state = await settled(dome);
@@ -247,29 +249,27 @@ test('the page loads nothing outside itself, its policy refuses what it would, a
   assert.equal(refused, 'connect-src');
   assert.deepEqual(dome.outside, []);
   assert.ok(dome.errors.splice(0).every((error) => /Content Security Policy/.test(error)));
+  // Its first frame is dispdome-render's, its positions the PLY's.
+  await expectPicture(dome, 'first');
+  await expectPositions(dome, 'dome.ply');
 });
 
 test('from its first paint the picture\'s place says what the page is doing', async () => {
-  // The picture decoded 3 s late, as a big photo's is.
-  const slowPicture = () => {
-    const decode = window.createImageBitmap;
-    window.createImageBitmap = (...rest) => new Promise((resolve) => setTimeout(resolve, 3000)).then(() => decode(...rest));
-  };
   const page = await browser.newPage();
   try {
-    await page.evaluateOnNewDocument(slowPicture);
+    // The picture decoded 3 s late, as a big photo's is.
+    await page.evaluateOnNewDocument(() => {
+      const decode = window.createImageBitmap;
+      window.createImageBitmap = (...rest) => new Promise((go) => setTimeout(go, 3000)).then(() => decode(...rest));
+    });
     await page.goto(`file://${file('dome.html')}`, { waitUntil: 'domcontentloaded' });
     const shown = pixels(await (await page.$('#stage')).screenshot());
     const dark = shown.filter((level) => level < 128).length / shown.length;
     assert.ok(dark > 0 && dark < 0.1, `${(100 * dark).toFixed(2)}% of the place is dark: no words, or a dark square`);
-    assert.match(await page.$eval('#progress', (element) => element.textContent), /Reading the images/);
     await settled(page);
-    assert.equal(await page.$eval('#progress', (element) => element.hidden), true);
     // The displaced normals take long too.
-    const told = page.waitForFunction(() => {
-      const words = document.getElementById('progress');
-      return !words.hidden && words.offsetHeight > 0 && /normals/.test(words.textContent);
-    }, { polling: 'mutation' });
+    const told = page.waitForFunction(() => !progress.hidden && progress.offsetHeight && /normals/.test(progress.textContent),
+      { polling: 'mutation' });
     await page.select('#normals', 'displaced');
     await told;
     assert.equal((await settled(page)).normals, 'displaced');
@@ -278,20 +278,10 @@ test('from its first paint the picture\'s place says what the page is doing', as
   }
 });
 
-test('its first frame is dispdome-render\'s', async () => {
-  await expectPicture(dome, 'first');
-});
-
-test('its positions are the PLY\'s', async () => {
-  await expectPositions(dome, 'dome.ply');
-});
-
 test('mouse drags turn, pan and zoom as the viewer\'s', async () => {
   // The drag draws the coarse grid, as a full frame takes long here; the
   // release the full one.
-  await dome.evaluate(() => {
-    window.dispdome.slowFrameMs = 0;
-  });
+  await dome.evaluate(() => (window.dispdome.slowFrameMs = 0));
   const before = (await settled(dome)).coarseFrames;
   const state = await drag(dome, 0, 40);
   assert.ok(state.coarseFrames > before, 'no coarse frame while dragging');
@@ -299,9 +289,8 @@ test('mouse drags turn, pan and zoom as the viewer\'s', async () => {
   await expectPicture(dome, 'tilt');
   await drag(dome, 30, -20, 'left', ['Control']);
   await expectPicture(dome, 'pan');
-  const prevented = dome.evaluate(
-    () => new Promise((resolve) => window.addEventListener('contextmenu', (event) => resolve(event.defaultPrevented))),
-  );
+  const prevented = dome.evaluate(() =>
+    new Promise((resolve) => window.addEventListener('contextmenu', (event) => resolve(event.defaultPrevented))));
   await drag(dome, 0, 40, 'right');
   assert.equal(await prevented, true, 'the context menu opens over the canvas');
   await expectPicture(dome, 'zoom');
@@ -309,17 +298,42 @@ test('mouse drags turn, pan and zoom as the viewer\'s', async () => {
   assert.deepEqual(dome.errors, []);
 });
 
-test('the button, a double click and Home each go back to the start', async () => {
+test('the button, keys, the wheel, a double click and Home move the view as stated and back', async () => {
+  // After the drags above: left, Ctrl and right.
+  await dome.click('#reset');
+  await settled(dome);
+  await expectPicture(dome, 'first');
+  const step = Number(await dome.$eval('[data-value=STEP_PIXELS]', (element) => element.textContent));
+  // A press on the picture takes the focus from a number field.
+  await dome.click('#light-x');
   const [x, y] = await centre(dome);
-  for (const reset of [() => dome.click('#reset'), () => dome.mouse.click(x, y, { count: 2 }),
-    () => dome.keyboard.press('Home')]) {
-    await drag(dome, 0, 40);
-    await drag(dome, 30, -20, 'left', ['Control']);
-    await drag(dome, 0, 40, 'right');
-    await reset();
-    await settled(dome);
-    await expectPicture(dome, 'first');
-  }
+  await dome.mouse.click(x, y);
+  assert.equal(await dome.evaluate(() => document.activeElement.id), 'view');
+  const press = async (key, pixels) => {
+    for (let k = 0; k < pixels / step; ++k) await dome.keyboard.press(key);
+    return settled(dome);
+  };
+  await press('ArrowDown', 40);
+  await expectPicture(dome, 'tilt');
+  await dome.keyboard.down('Shift');
+  await press('ArrowRight', 30);
+  await press('ArrowUp', 20);
+  await dome.keyboard.up('Shift');
+  await expectPicture(dome, 'pan');
+  await press('-', 40);
+  await expectPicture(dome, 'zoom');
+  await press('+', 40);
+  await expectPicture(dome, 'pan');
+  await press('Home', step);
+  await expectPicture(dome, 'first');
+  for (let k = 0; k < 40 / step; ++k) await dome.mouse.wheel({ deltaY: 100 });
+  await settled(dome);
+  await expectPicture(dome, 'back');
+  await dome.mouse.click(x, y, { count: 2 });
+  await settled(dome);
+  await expectPicture(dome, 'first');
+  const [reads, frames] = await dome.evaluate(() => [window.reads || 0, window.dispdome.frames]);
+  assert.ok(reads <= 3 && frames > 20, `${reads} pixel reads in ${frames} frames`);
 });
 
 test('a diagonal drag turns about both axes, and from behind the surface hides itself', async () => {
@@ -331,65 +345,30 @@ test('a diagonal drag turns about both axes, and from behind the surface hides i
   await dome.keyboard.press('Home');
 });
 
-test('keys and the wheel move the view as the drags they are stated to be', async () => {
-  const step = Number(await dome.$eval('[data-value=STEP_PIXELS]', (element) => element.textContent));
-  // A press on the picture takes the focus from a number field.
-  await dome.click('#light-x');
-  const [x, y] = await centre(dome);
-  await dome.mouse.click(x, y);
-  assert.equal(await dome.evaluate(() => document.activeElement.id), 'view');
-  const press = async (key, pixels, shift = false) => {
-    if (shift) await dome.keyboard.down('Shift');
-    for (let k = 0; k < Math.abs(pixels) / step; ++k) await dome.keyboard.press(key);
-    if (shift) await dome.keyboard.up('Shift');
-    return settled(dome);
-  };
-  await press('ArrowDown', 40);
-  await expectPicture(dome, 'tilt');
-  await press('ArrowRight', 30, true);
-  await press('ArrowUp', 20, true);
-  await expectPicture(dome, 'pan');
-  await press('-', 40);
-  await expectPicture(dome, 'zoom');
-  await press('Home', step);
-  await dome.mouse.move(x, y);
-  for (let k = 0; k < 40 / step; ++k) await dome.mouse.wheel({ deltaY: 100 });
-  await settled(dome);
-  await expectPicture(dome, 'back');
-  await press('+', 40);
-  await expectPicture(dome, 'first');
-});
-
 test('the saved picture is the full frame at the drawing buffer\'s size, also during a drag', async () => {
   const session = await browser.target().createCDPSession();
   await session.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: file('saved') });
-  const save = async (name) => {
-    await dome.evaluate(() => document.getElementById('save').click());
-    const saved = file('saved/dome.png');
-    for (let wait = 0; !fs.existsSync(saved); wait += 50) {
-      assert.ok(wait < 20000, 'no picture saved');
-      await new Promise((resolve) => setTimeout(resolve, 50));
-    }
-    await new Promise((resolve) => setTimeout(resolve, 200));
-    expectSame(fs.readFileSync(saved), name);
-    fs.rmSync(saved);
-  };
-  await save('first');
   const [x, y] = await centre(dome);
   await dome.mouse.move(x, y);
   await dome.mouse.down();
   await dome.mouse.move(x, y + 40, { steps: 4 });
   await dome.waitForFunction(() => window.dispdome.lastFrame === 'coarse' && !window.dispdome.pending);
-  await save('tilt');
+  await dome.evaluate(() => document.getElementById('save').click());
+  const name = file('saved/dome.png');
+  // It appears under its name once complete.
+  for (let wait = 0; wait < 20000 && !fs.existsSync(name); wait += 50) await new Promise((go) => setTimeout(go, 50));
+  const saved = fs.readFileSync(name);
+  expectSame(saved, 'tilt');
   await dome.mouse.up();
+  await settled(dome);
+  // The full frame, to the pixel, not the coarse one shown while saving.
+  assert.ok(pixels(saved).equals(pixels(await (await dome.$('#view')).screenshot())), 'the saved picture is not the full frame');
   await dome.keyboard.press('Home');
-  assert.ok((await dome.evaluate(() => window.reads)) <= 3, 'a pixel read on every frame');
 });
 
 // Fingers from the canvas's centre: each [x, y] start and the move; in steps.
 async function touch(page, fingers) {
-  const box = await (await page.$('#view')).boundingBox();
-  const [x, y] = [box.x + SIZE / 2, box.y + SIZE / 2];
+  const [x, y] = await centre(page);
   const handles = [];
   for (const [[x0, y0]] of fingers) handles.push(await page.touchscreen.touchStart(x + x0, y + y0));
   for (let step = 1; step <= 4; ++step)
@@ -416,21 +395,12 @@ test('the displaced normals and a side light are dispdome-render\'s', async () =
   // Frames are drawn in the tab in front.
   await dome.bringToFront();
   await dome.select('#normals', 'displaced');
-  await dome.evaluate(() => {
-    for (const [id, value] of [['light-x', '-10'], ['light-y', '2'], ['light-z', '-8']]) {
-      const input = document.getElementById(id);
-      input.value = value;
-      input.dispatchEvent(new Event('input'));
-    }
-  });
+  for (const [id, value] of [['x', '-10'], ['y', '2'], ['z', '-8']]) await type(dome, `#light-${id}`, value);
   await settled(dome);
   await expectPicture(dome, 'side');
   // The light fields refuse what dispdome-render --light refuses, and say so.
   assert.throws(() => run(RENDER, ['--light', '1e40,0,10', 'refused.png']));
-  await dome.$eval('#light-x', (input) => {
-    input.value = '1e40';
-    input.dispatchEvent(new Event('input'));
-  });
+  await type(dome, '#light-x', '1e40');
   assert.match(await dome.$eval('#light-note', (note) => note.offsetHeight > 0 && note.textContent), /x must be/);
   assert.deepEqual((await settled(dome)).lightPosition, [-10, 2, -8]);
   await dome.click('#light-reset');
@@ -464,7 +434,6 @@ test('filling a 900 x 600 window, it reshapes as the viewer, the controls in vie
 test('at a device pixel ratio of 2 the drawing buffer has a pixel for each of the screen\'s', async () => {
   await withPage('dome.html', null, { deviceScaleFactor: 2 }, async (page) => {
     assert.equal(await page.$eval('#view', (canvas) => canvas.width), 1400);
-    assert.equal((await (await page.$('#view')).boundingBox()).width, SIZE);
     await expectPicture(page, 'sharp');
   });
   // A browser's zoom changes the ratio and the window's size.
@@ -482,41 +451,26 @@ test('16-bit heights are kept to the last bit', async () => {
   await withPage('rgb.html', null, null, (page) => expectPositions(page, 'rgb.ply'));
 });
 
-test('a definition missing from the page\'s data stops it, named on the page', async () => {
-  const { html, json, data } = pageData('dome.html');
-  for (const name of Object.keys(data.definitions)) {
-    const { [name]: _, ...rest } = data.definitions;
-    fs.writeFileSync(file('lacking.html'), html.replace(json, () => JSON.stringify({ ...data, definitions: rest })));
-    await withPage('lacking.html', null, null, async (page) => {
-      const message = await page.$eval('#message', (element) => (element.hidden ? '' : element.textContent));
-      assert.match(message, new RegExp(`\\b${name}\\b`), `without ${name}`);
-      assert.equal(await page.evaluate(() => window.dispdome.fullFrames), 0, `drawn without ${name}`);
-    });
-  }
-});
-
-test('a shader that does not compile, or data cut short, is said on the page', async () => {
-  const { html, data } = pageData('dome.html');
-  const cut = data.heights.slice(0, 4 * Math.floor(data.heights.length / 8));
-  for (const text of [html.replace('uniform bool textured;', 'uniform bool textured'), html.replace(data.heights, cut)]) {
-    fs.writeFileSync(file('broken.html'), text);
-    await withPage('broken.html', null, null, async (page) => {
-      assert.match(await page.$eval('#message', (element) => (element.hidden ? '' : element.textContent)), /cannot draw/);
-    });
-  }
-});
-
-test('without WebGL2 the page says so', async () => {
+test('it draws nothing, saying why on the page, without WebGL2 or a definition, with a broken shader or cut data', async () => {
   const noWebGl2 = () => {
     const getContext = HTMLCanvasElement.prototype.getContext;
     HTMLCanvasElement.prototype.getContext = function (kind, ...rest) {
       return kind === 'webgl2' ? null : getContext.call(this, kind, ...rest);
     };
   };
-  await withPage('dome.html', noWebGl2, null, async (page) => {
-    const message = await page.$eval('#message', (element) => (element.hidden ? '' : element.textContent));
-    assert.match(message, /WebGL2/);
-  });
+  const { html, json, data } = pageData('dome.html');
+  const without = (name) => html.replace(json, () => JSON.stringify({ ...data, definitions: { ...data.definitions, [name]: undefined } }));
+  const cut = data.heights.slice(0, 4 * Math.floor(data.heights.length / 8));
+  const broken = [...Object.keys(data.definitions).map((name) => [without(name), name]),
+    [html.replace('uniform bool textured;', 'uniform bool textured'), 'draw-fragment does not compile'],
+    [html.replace(data.heights, cut), 'heights are cut short'], [html, 'WebGL2', noWebGl2]];
+  for (const [text, reason, prepare] of broken) {
+    fs.writeFileSync(file('broken.html'), text);
+    await withPage('broken.html', prepare, null, async (page) => {
+      assert.ok((await page.$eval('#message', (element) => !element.hidden && element.textContent)).includes(reason), reason);
+      assert.equal(await page.evaluate(() => window.dispdome.fullFrames), 0, reason);
+    });
+  }
 });
 
 test('a colour image larger than GL takes gets the viewer\'s line and no texture', async () => {
@@ -528,10 +482,8 @@ test('a colour image larger than GL takes gets the viewer\'s line and no texture
   };
   await withPage('named.html', smallTextures, null, async (page) => {
     // With the coarse grid's notice too, each on its own line.
-    await page.evaluate(() => {
-      window.dispdome.slowFrameMs = 0;
-      document.getElementById('light-x').dispatchEvent(new Event('input'));
-    });
+    await page.evaluate(() => (window.dispdome.slowFrameMs = 0));
+    await type(page, '#light-x', '0');
     await settled(page);
     const lines = await page.$eval('#notice', (element) => element.innerText.split('\n'));
     const line = `${ODD_COLOR}: 512 x 512 is larger than GL takes as a texture here (256 x 256)`;
@@ -554,20 +506,10 @@ test('it opens in Firefox too, asking for nothing outside itself', { skip: noFir
     defaultViewport: { width: 1000, height: 1000, deviceScaleFactor: 1 },
   });
   try {
-    const page = await other.newPage();
-    const url = `file://${file('dome.html')}`;
-    const outside = [];
-    await page.setRequestInterception(true);
-    page.on('request', (request) => {
-      if (request.url() === url) return request.continue();
-      outside.push(request.url());
-      return request.abort();
-    });
-    await page.goto(url);
-    const state = await settled(page);
-    assert.equal(state.failed, '');
+    const page = await open('dome.html', null, null, other);
+    assert.equal((await settled(page)).failed, '');
     await expectPicture(page, 'first');
-    assert.deepEqual(outside, []);
+    assert.deepEqual(page.outside, []);
   } finally {
     await other.close();
   }
