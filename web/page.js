@@ -745,6 +745,7 @@
   // reshapes. The drawing buffer has a pixel for each of the screen's,
   // as far as GL takes.
   const fillControl = document.getElementById('fill');
+  const fullScreenButton = document.getElementById('full-screen');
   const frameBox = document.getElementById('viewer');
   const stage = document.getElementById('stage');
 
@@ -770,7 +771,10 @@
   }
   fillControl.addEventListener('change', () => viewer && layout());
   window.addEventListener('resize', () => viewer && layout());
-  document.addEventListener('fullscreenchange', () => viewer && layout());
+  document.addEventListener('fullscreenchange', () => {
+    fullScreenButton.textContent = document.fullscreenElement ? 'Leave full screen' : 'Full screen';
+    if (viewer) layout();
+  });
   // A change of the device pixel ratio (the browser's zoom, another screen).
   function followRatio() {
     matchMedia(`(resolution: ${window.devicePixelRatio}dppx)`).addEventListener(
@@ -784,7 +788,6 @@
   }
   followRatio();
 
-  const fullScreenButton = document.getElementById('full-screen');
   fullScreenButton.hidden = !document.fullscreenEnabled;
   fullScreenButton.addEventListener('click', () => {
     if (document.fullscreenElement) document.exitFullscreen();
