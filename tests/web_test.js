@@ -237,8 +237,8 @@ const countReads = () => {
 
 let dome;
 
-test('the page draws what dispdome-render draws, loads nothing outside itself, and is at most 2 MB', async () => {
-  assert.ok(fs.statSync(file('dome.html')).size <= 2 * 1024 * 1024);
+test('the page draws what dispdome-render draws, loads nothing outside itself, and is at most 0.25 MB', async () => {
+  assert.ok(fs.statSync(file('dome.html')).size <= 250000);
   dome = await open('dome.html', countReads);
   const state = await settled(dome);
   assert.equal(state.failed, '');

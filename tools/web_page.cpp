@@ -7,8 +7,10 @@
 #include "web_page_parts.h"
 
 #include <nlohmann/json.hpp>
+#include <zlib.h>
 
 #include <cstddef>
+#include <cstdio>
 #include <cstdint>
 #include <cstring>
 
@@ -51,6 +53,18 @@ std::vector<unsigned char> heightSamples()
             }
         }
     return bytes;
+}
+
+// bytes deflated in zlib's format, which the page inflates with the
+// browser's DecompressionStream("deflate").
+std::vector<unsigned char> deflated(const std::vector<unsigned char>& bytes)
+{
+    uLongf size = compressBound(static_cast<uLong>(bytes.size()));
+    std::vector<unsigned char> out(size);
+    if (compress2(out.data(), &size, bytes.data(), static_cast<uLong>(bytes.size()), Z_BEST_COMPRESSION) != Z_OK)
+        return {};
+    out.resize(size);
+    return out;
 }
 
 // Single-precision values as base64 of their little-endian bytes: the
@@ -115,7 +129,11 @@ nlohmann::json definitions()
 
 bool writeWebPage(const std::string& path, const std::vector<unsigned char>& png, const std::string& colorName)
 {
-    const std::vector<unsigned char> heights = heightSamples();
+    const std::vector<unsigned char> heights = deflated(heightSamples());
+    if (heights.empty()) {
+        std::fprintf(stderr, "%s: the heights could not be compressed (too little memory)\n", path.c_str());
+        return false;
+    }
     const nlohmann::json data = {
         {"colorName", colorName},
         {"color", base64(png.data(), png.size())},

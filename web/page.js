@@ -148,9 +148,11 @@
   }
 
   // The heights as the viewer's texel values: v / 65535 for 16-bit
-  // samples (little-endian), v / 255 for bytes, in single precision.
-  function texelValues(data) {
-    const bytes = decodeBase64(data.heights);
+  // samples (little-endian), v / 255 for bytes, in single precision. They
+  // travel deflated (zlib's format).
+  async function texelValues(data) {
+    const inflated = new Blob([decodeBase64(data.heights)]).stream().pipeThrough(new DecompressionStream('deflate'));
+    const bytes = new Uint8Array(await new Response(inflated).arrayBuffer().catch(() => new ArrayBuffer(0)));
     const values = new Float32Array(HEIGHT_SAMPLES * HEIGHT_SAMPLES);
     if (bytes.length !== values.length * (data.heightBits === 16 ? 2 : 1)) throw new Error('its heights are cut short');
     if (data.heightBits === 16) {
@@ -865,9 +867,10 @@
     timer = gl.getExtension('EXT_disjoint_timer_query_webgl2');
     // A picture this browser cannot decode leaves the surface untextured.
     const picture = data.color ? await decodePicture(data).catch(() => false) : null;
+    const heights = await texelValues(data);
     await showProgress('Evaluating the surface\u2026');
     vertexArrays.empty = gl.createVertexArray();
-    evaluateSurface(texelValues(data));
+    evaluateSurface(heights);
     vertexArrays.viewer = drawingVertexArray(buffers.viewerNormals);
     [buffers.fullIndices, fullIndexCount] = stripIndices(1);
     [buffers.coarseIndices, coarseIndexCount] = stripIndices(COARSE_STEP);
