@@ -14,7 +14,7 @@
 // as PNG, top row first (empty: none, and the page draws the surface
 // untextured), colorName the file it came from, which the page names in its
 // lines. The heights are the displacement image's rows and columns
-// 0..DISPLACE_GRID_MAX, at 16 bits when the image has them. Needs
+// 0..DISPLACE_GRID_MAX, at 16 bits when the image has them, deflated. Needs
 // displacementAvailable() and buildSurfaceTables(). False after one line on
 // standard error.
 bool writeWebPage(const std::string& path, const std::vector<unsigned char>& png, const std::string& colorName);
