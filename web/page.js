@@ -3,7 +3,7 @@
 // draws and turns it: the surface evaluated on the GPU from the images this
 // file holds (the colour picture and the heights the displacement reads),
 // the viewer's fixed GL state, light and projection, and its mouse
-// navigation, plus touch.
+// navigation, plus touch, the wheel and the keyboard.
 (() => {
   // The numbers that define the dome and its view, under their C++ names,
   // as the page's data carries them from the C++ (none is typed here); with
@@ -478,13 +478,15 @@
     );
   }
 
-  // The timer query's answer, when the GPU has it.
+  // The timer query's answer, once the GPU has it (nanoseconds).
   function readTimer() {
-    if (!timing || !gl.getQueryParameter(timing.query, gl.QUERY_RESULT_AVAILABLE)) return timing && setTimeout(readTimer, 20);
+    if (!gl.getQueryParameter(timing.query, gl.QUERY_RESULT_AVAILABLE)) {
+      setTimeout(readTimer, 20);
+      return;
+    }
     if (!gl.getParameter(timer.GPU_DISJOINT_EXT)) frameTimed(timing.coarse, gl.getQueryParameter(timing.query, gl.QUERY_RESULT) / 1e6);
     gl.deleteQuery(timing.query);
     timing = null;
-    return null;
   }
 
   // One frame when something changed; the coarse grid while a button or
