@@ -3,7 +3,7 @@
 // software WebGL2, SwiftShader): from opening the file to the end of the
 // first full frame, a full frame, and a coarse frame while dragging. Each
 // frame is timed by the page itself, from its first GL call to the end of a
-// one-pixel read that waits for it. Each run opens a fresh browser; the
+// one-pixel read that waits for it (status.timeEveryFrame). Each run opens a fresh browser; the
 // medians come out as lines "name value" (milliseconds).
 //     node bench/web_timing.js PAGE.html RUNS FRAMES PUPPETEER_FOLDER
 const path = require('node:path');
@@ -29,6 +29,10 @@ async function measure() {
     await settled(tab, 300000);
     const first = await state(tab);
     if (first.failed) throw new Error(first.failed);
+    // Every frame timed by a read, as the page times only its first ones.
+    await tab.evaluate(() => {
+      window.dispdome.timeEveryFrame = true;
+    });
 
     // Full frames: each light change asks for one.
     const full = [];

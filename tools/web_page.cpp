@@ -11,6 +11,7 @@
 #include <zlib.h>
 
 #include <cstddef>
+#include <cstdio>
 #include <cstdint>
 #include <cstring>
 

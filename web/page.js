@@ -3,7 +3,7 @@
 // draws and turns it: the surface evaluated on the GPU from the images this
 // file holds (the colour picture and the heights the displacement reads),
 // the viewer's fixed GL state, light and projection, and its mouse
-// navigation, plus touch.
+// navigation, plus touch, the wheel and the keyboard.
 (() => {
   // The numbers that define the dome and its view, under their C++ names,
   // as the page's data carries them from the C++ (none is typed here); with
@@ -64,6 +64,7 @@
 
   function fail(text) {
     status.failed = text;
+    document.getElementById('progress').hidden = true;
     const message = document.getElementById('message');
     message.textContent = text;
     message.hidden = false;
@@ -461,34 +462,64 @@
     gl.bindVertexArray(null);
   }
 
-  // One frame when something changed; the coarse grid while a button or
-  // finger is down and a full frame is slow. Each frame is timed to its end
-  // (a one-pixel read waits for it).
-  function frame() {
-    status.pending = false;
-    const coarse = status.coarseWhileDragging && pointerDown();
-    const start = performance.now();
-    drawFrame(coarse);
-    gl.readPixels(0, 0, 1, 1, gl.RGBA, gl.UNSIGNED_BYTE, new Uint8Array(4));
-    const end = performance.now();
-    status.frames += 1;
-    status.lastFrame = coarse ? 'coarse' : 'full';
+  // How long frames take, which decides the coarse grid. Where the browser
+  // has the timer query the GPU times every frame without waiting; else a
+  // one-pixel read waits for the end of the first TIMED_FRAMES full frames
+  // only (a read on every frame would stall the GPU). status.timeEveryFrame
+  // (for benchmarks) times every frame by the read.
+  const TIMED_FRAMES = 3;
+  let timer = null;
+  let timing = null;
+
+  function frameTimed(coarse, ms) {
     if (coarse) {
-      status.coarseFrames += 1;
-      status.coarseFrameMs = end - start;
+      status.coarseFrameMs = ms;
       return;
     }
-    status.fullFrames += 1;
-    status.fullFrameMs = end - start;
-    if (status.fullFrames === 1) status.firstFrameAt = end;
-    status.coarseWhileDragging = status.fullFrameMs > status.slowFrameMs;
+    status.fullFrameMs = ms;
+    status.coarseWhileDragging = ms > status.slowFrameMs;
     showNotice(
       'coarse',
       status.coarseWhileDragging
-        ? `A full frame takes ${Math.round(status.fullFrameMs)} ms here, so while you drag the page ` +
+        ? `A full frame takes ${Math.round(ms)} ms here, so while you drag the page ` +
             `draws every ${COARSE_STEP}th sample, and the full surface again when you let go.`
         : '',
     );
+  }
+
+  // The timer query's answer, once the GPU has it (nanoseconds).
+  function readTimer() {
+    if (!gl.getQueryParameter(timing.query, gl.QUERY_RESULT_AVAILABLE)) {
+      setTimeout(readTimer, 20);
+      return;
+    }
+    if (!gl.getParameter(timer.GPU_DISJOINT_EXT)) frameTimed(timing.coarse, gl.getQueryParameter(timing.query, gl.QUERY_RESULT) / 1e6);
+    gl.deleteQuery(timing.query);
+    timing = null;
+  }
+
+  // One frame when something changed; the coarse grid while a button or
+  // finger is down and a full frame is slow.
+  function frame() {
+    status.pending = false;
+    const coarse = status.coarseWhileDragging && pointerDown();
+    const query = timer && !timing && !status.timeEveryFrame ? gl.createQuery() : null;
+    if (query) gl.beginQuery(timer.TIME_ELAPSED_EXT, query);
+    const start = performance.now();
+    drawFrame(coarse);
+    if (query) {
+      gl.endQuery(timer.TIME_ELAPSED_EXT);
+      timing = { query, coarse };
+      setTimeout(readTimer, 20);
+    } else if (status.timeEveryFrame || (!timer && !coarse && status.fullFrames < TIMED_FRAMES)) {
+      gl.readPixels(0, 0, 1, 1, gl.RGBA, gl.UNSIGNED_BYTE, new Uint8Array(4));
+      frameTimed(coarse, performance.now() - start);
+    }
+    status.frames += 1;
+    status.lastFrame = coarse ? 'coarse' : 'full';
+    progress.hidden = true;
+    if (coarse) status.coarseFrames += 1;
+    else if (++status.fullFrames === 1) status.firstFrameAt = performance.now();
   }
 
   function requestFrame() {
@@ -497,7 +528,15 @@
     requestAnimationFrame(frame);
   }
 
-  // ---- Navigation, as the viewer's mouse callbacks ----
+  // ---- Navigation: the viewer's mouse callbacks, with touch, the wheel and keys ----
+
+  // A wheel notch, and a key press, move the view as a drag of this many
+  // pixels does: a notch or +/- as a right drag, an arrow as a left drag,
+  // Shift + an arrow as a Ctrl drag.
+  const STEP_PIXELS = 10;
+  // One notch in each of the wheel's delta modes (pixels, lines, pages), as
+  // browsers report a mouse wheel's.
+  const NOTCH = [100, 3, 1];
 
   let dragMode = DRAG_NONE;
   let lastX = 0;
@@ -512,36 +551,44 @@
     for (let k = 0; k < 3; ++k) if (angles[k] > limit || angles[k] < -limit) angles[k] = 0;
   }
 
-  function motion(x, y) {
-    const dx = x - lastX;
-    const dy = y - lastY;
+  // The viewer's motion arithmetic for a move of (dx, dy) pixels in a mode.
+  function dragBy(mode, dx, dy) {
     const offset = status.cameraOffset;
     const angles = status.cameraAngles;
-    if (dragMode === DRAG_ROTATE) {
+    if (mode === DRAG_ROTATE) {
       angles[0] = f(angles[0] + f(dy * viewer.DEGREES_PER_PIXEL));
       angles[1] = f(angles[1] + f(dx * viewer.DEGREES_PER_PIXEL));
-    } else if (dragMode === DRAG_ZOOM) {
+    } else if (mode === DRAG_ZOOM) {
       offset[2] = f(offset[2] + f(dy * viewer.ZOOM_PER_PIXEL));
-    } else if (dragMode === DRAG_PAN) {
+    } else if (mode === DRAG_PAN) {
       offset[0] = f(offset[0] - f(dx * viewer.PAN_PER_PIXEL));
       offset[1] = f(offset[1] + f(dy * viewer.PAN_PER_PIXEL));
-    }
-    if (dragMode !== DRAG_NONE) {
-      limitAngles(angles);
-      requestFrame();
-    }
+    } else return;
+    limitAngles(angles);
+    requestFrame();
+  }
+
+  function motion(x, y) {
+    dragBy(dragMode, x - lastX, y - lastY);
     lastX = x;
     lastY = y;
   }
 
-  // Window pixels, y growing downward, whole as GLUT reports them.
+  // The camera's start: angles, offset and distance.
+  function resetView() {
+    status.cameraOffset = viewer.START_OFFSET.slice();
+    status.cameraAngles = viewer.START_ANGLES.slice();
+    requestFrame();
+  }
+
+  // Window pixels (CSS pixels), y growing downward, whole as GLUT reports them.
   const where = (event) => {
     const box = canvas.getBoundingClientRect();
     return [Math.round(event.clientX - box.left), Math.round(event.clientY - box.top)];
   };
 
-  canvas.addEventListener('mousedown', (event) => {
-    event.preventDefault();
+  // A mouse button, or a pen's tip or button, as GLUT's mouse callback.
+  function press(event) {
     pressed = true;
     [lastX, lastY] = where(event);
     // GLUT's Ctrl exactly: with Shift or Alt as well, the drag rotates.
@@ -549,19 +596,75 @@
       dragMode = event.ctrlKey && !event.shiftKey && !event.altKey ? DRAG_PAN : DRAG_ROTATE;
     else if (event.button === 2) dragMode = DRAG_ZOOM;
     // The middle button leaves the drag as it is.
-  });
-  window.addEventListener('mousemove', (event) => {
-    if (pressed) motion(...where(event));
-  });
-  window.addEventListener('mouseup', (event) => {
-    if (!pressed) return;
+  }
+
+  function release(event) {
     // Any release ends the drag, whichever button it was.
     dragMode = DRAG_NONE;
     pressed = event.buttons !== 0;
     requestFrame();
+  }
+
+  // Fingers: one turns, two pinch to zoom and move together to pan.
+  const touches = new Map();
+  // The last one-finger point, or the last two-finger middle and spread.
+  let gesture = null;
+
+  function readGesture() {
+    const points = [...touches.values()];
+    if (points.length === 0) return null;
+    if (points.length === 1) return { count: 1, x: points[0][0], y: points[0][1] };
+    const [a, b] = points;
+    return { count: 2, x: (a[0] + b[0]) / 2, y: (a[1] + b[1]) / 2, spread: Math.hypot(a[0] - b[0], a[1] - b[1]) };
+  }
+
+  function touched(event) {
+    if (event.type === 'pointerup' || event.type === 'pointercancel') touches.delete(event.pointerId);
+    else if (event.type === 'pointerdown' && touches.size >= 2) return;
+    else if (event.type === 'pointerdown' || touches.has(event.pointerId)) touches.set(event.pointerId, where(event));
+    const now = readGesture();
+    if (event.type === 'pointermove' && gesture && now && now.count === gesture.count) {
+      const dx = now.x - gesture.x;
+      const dy = now.y - gesture.y;
+      if (now.count === 1) dragBy(DRAG_ROTATE, dx, dy);
+      else {
+        dragBy(DRAG_PAN, dx, dy);
+        // Fingers apart: closer, at a right drag's rate.
+        dragBy(DRAG_ZOOM, 0, -(now.spread - gesture.spread));
+      }
+    }
+    gesture = now;
+    requestFrame();
+  }
+
+  // Mouse, pen and touch alike through Pointer Events; the picture keeps
+  // the pointer while a button or finger is down, and takes the focus.
+  canvas.addEventListener('pointerdown', (event) => {
+    event.preventDefault();
+    canvas.focus({ preventScroll: true });
+    canvas.setPointerCapture(event.pointerId);
+    if (event.pointerType === 'touch') touched(event);
+    else press(event);
   });
+  canvas.addEventListener('pointermove', (event) => {
+    if (event.pointerType === 'touch') return touched(event);
+    // Another button pressed or released during a drag comes as a move.
+    if (event.button >= 0 && pressed) {
+      if (event.buttons & (1 << [0, 2, 1, 3, 4][event.button] || 0)) press(event);
+      else release(event);
+    }
+    if (pressed) motion(...where(event));
+    return undefined;
+  });
+  for (const type of ['pointerup', 'pointercancel'])
+    canvas.addEventListener(type, (event) => {
+      if (event.pointerType === 'touch') touched(event);
+      else if (pressed) release(event);
+    });
   // A window losing the pointer (another window, a dialogue) ends it too.
   window.addEventListener('blur', () => {
+    touches.clear();
+    gesture = null;
     if (!pressed) return;
     pressed = false;
     dragMode = DRAG_NONE;
@@ -569,71 +672,76 @@
   });
   canvas.addEventListener('contextmenu', (event) => event.preventDefault());
 
-  // ---- Touch: one finger turns, two pinch to zoom and move to pan ----
+  // The wheel (and a trackpad's pinch, which browsers send as the wheel
+  // with Ctrl): down moves back, as a right drag down. The page does not
+  // scroll under the picture.
+  canvas.addEventListener(
+    'wheel',
+    (event) => {
+      event.preventDefault();
+      if (status.ready) dragBy(DRAG_ZOOM, 0, (event.deltaY / NOTCH[event.deltaMode]) * STEP_PIXELS);
+    },
+    { passive: false },
+  );
+  canvas.addEventListener('dblclick', resetView);
 
-  const touches = new Map();
-  // The last one-finger point, or the last two-finger middle and spread.
-  let gesture = null;
-
-  function readGesture() {
-    const points = [...touches.values()];
-    if (points.length === 1) return { count: 1, x: points[0][0], y: points[0][1] };
-    const [a, b] = points;
-    return {
-      count: 2,
-      x: (a[0] + b[0]) / 2,
-      y: (a[1] + b[1]) / 2,
-      spread: Math.hypot(a[0] - b[0], a[1] - b[1]),
-    };
-  }
-
-  function touchChanged(event) {
+  // Keys on the focused picture: arrows turn, Shift + arrows pan, + and -
+  // zoom, Home goes back to the start.
+  const ARROWS = { ArrowLeft: [-1, 0], ArrowRight: [1, 0], ArrowUp: [0, -1], ArrowDown: [0, 1] };
+  canvas.addEventListener('keydown', (event) => {
+    if (!status.ready || event.ctrlKey || event.altKey || event.metaKey) return;
+    const arrow = ARROWS[event.key];
+    if (arrow) dragBy(event.shiftKey ? DRAG_PAN : DRAG_ROTATE, arrow[0] * STEP_PIXELS, arrow[1] * STEP_PIXELS);
+    else if (event.key === '+' || event.key === '=') dragBy(DRAG_ZOOM, 0, -STEP_PIXELS);
+    else if (event.key === '-') dragBy(DRAG_ZOOM, 0, STEP_PIXELS);
+    else if (event.key === 'Home') resetView();
+    else return;
     event.preventDefault();
-    for (const touch of event.changedTouches) {
-      if (event.type === 'touchend' || event.type === 'touchcancel') touches.delete(touch.identifier);
-      else if (event.type === 'touchstart' && touches.size >= 2) continue;
-      else touches.set(touch.identifier, where(touch));
-    }
-    const now = touches.size > 0 ? readGesture() : null;
-    if (event.type === 'touchmove' && gesture && now && now.count === gesture.count) {
-      const offset = status.cameraOffset;
-      const dx = now.x - gesture.x;
-      const dy = now.y - gesture.y;
-      if (now.count === 1) {
-        status.cameraAngles[0] = f(status.cameraAngles[0] + f(dy * viewer.DEGREES_PER_PIXEL));
-        status.cameraAngles[1] = f(status.cameraAngles[1] + f(dx * viewer.DEGREES_PER_PIXEL));
-        limitAngles(status.cameraAngles);
-      } else {
-        offset[0] = f(offset[0] - f(dx * viewer.PAN_PER_PIXEL));
-        offset[1] = f(offset[1] + f(dy * viewer.PAN_PER_PIXEL));
-        // Fingers apart: closer, at a right drag's rate.
-        offset[2] = f(offset[2] - f((now.spread - gesture.spread) * viewer.ZOOM_PER_PIXEL));
-      }
-    }
-    gesture = now;
-    requestFrame();
-  }
-
-  for (const type of ['touchstart', 'touchmove', 'touchend', 'touchcancel'])
-    canvas.addEventListener(type, touchChanged, { passive: false });
+  });
 
   // ---- The controls ----
 
   const normalsControl = document.getElementById('normals');
   const lightInputs = ['light-x', 'light-y', 'light-z'].map((id) => document.getElementById(id));
+  const lightNote = document.getElementById('light-note');
 
-  normalsControl.addEventListener('change', () => {
+  // The displaced surface's normals, the first time they are asked for,
+  // with a word on the picture meanwhile.
+  async function displacedNormals() {
+    if (vertexArrays.displaced) return;
+    await showProgress('Computing the displaced surface\u2019s own normals\u2026');
+    evaluateDisplacedNormals();
+  }
+
+  // No frame meanwhile, and none counted as done: a frame is pending.
+  normalsControl.addEventListener('change', async () => {
+    if (!status.ready) return;
     status.normals = normalsControl.value === 'displaced' ? 'displaced' : 'viewer';
-    if (status.ready && status.normals === 'displaced' && !vertexArrays.displaced) evaluateDisplacedNormals();
+    status.ready = false;
+    status.pending = true;
+    try {
+      if (status.normals === 'displaced') await displacedNormals();
+    } catch (error) {
+      fail(`The page cannot draw the surface: ${error.message}`);
+      return;
+    }
+    status.ready = true;
+    status.pending = false;
     requestFrame();
   });
 
+  // What dispdome-render --light takes: three numbers, finite in single
+  // precision; anything else keeps the light where it was, with a note.
   function readLight() {
-    const values = lightInputs.map((input) => (input.value.trim() === '' ? NaN : Number(input.value)));
-    if (values.every(Number.isFinite)) {
-      status.lightPosition = values.map(f);
-      requestFrame();
-    }
+    const values = lightInputs.map((input) => (input.value.trim() === '' ? NaN : f(Number(input.value))));
+    const refused = lightInputs.filter((input, k) => !Number.isFinite(values[k]));
+    lightNote.textContent = refused.length
+      ? `The light stays where it was: ${refused.map((input) => input.id.slice(-1)).join(', ')} ` +
+        'must be a number the viewer holds (up to about 3.4e38).'
+      : '';
+    if (refused.length) return;
+    status.lightPosition = values;
+    requestFrame();
   }
   for (const input of lightInputs) input.addEventListener('input', readLight);
   // The viewer's light, in the fields too.
@@ -642,25 +750,77 @@
     readLight();
   }
   document.getElementById('light-reset').addEventListener('click', resetLight);
+  document.getElementById('reset').addEventListener('click', () => status.ready && resetView());
 
-  // The viewer's window, or the browser window's inside less the page's
-  // margins; either way the whole canvas is the viewport and its aspect the
-  // projection's, as the viewer reshapes.
+  // The viewer's window, the browser window's inside less the page's
+  // margins and the controls, or the whole screen; either way the whole
+  // canvas is the viewport and its aspect the projection's, as the viewer
+  // reshapes. The drawing buffer has a pixel for each of the screen's,
+  // as far as GL takes.
   const fillControl = document.getElementById('fill');
+  const fullScreenButton = document.getElementById('full-screen');
+  const frameBox = document.getElementById('viewer');
+  const stage = document.getElementById('stage');
 
   function layout() {
-    const filled = fillControl.checked;
-    const margin = parseFloat(getComputedStyle(document.body).marginLeft) || 0;
-    const width = filled ? Math.max(document.documentElement.clientWidth - 2 * margin, 0) : viewer.WINDOW_WIDTH;
-    const height = filled ? Math.max(window.innerHeight - 2 * margin, 0) : viewer.WINDOW_HEIGHT;
-    if (canvas.width !== width || canvas.height !== height) {
-      canvas.width = width;
-      canvas.height = height;
+    let [width, height] = [viewer.WINDOW_WIDTH, viewer.WINDOW_HEIGHT];
+    if (document.fullscreenElement === frameBox) [width, height] = [frameBox.clientWidth, frameBox.clientHeight];
+    else if (fillControl.checked) {
+      const margin = parseFloat(getComputedStyle(document.body).marginLeft) || 0;
+      const controls = frameBox.getBoundingClientRect().height - stage.getBoundingClientRect().height;
+      width = Math.max(document.documentElement.clientWidth - 2 * margin, 0);
+      height = Math.max(Math.floor(window.innerHeight - 2 * margin - controls), 0);
+    }
+    const [largestWidth, largestHeight] = gl ? gl.getParameter(gl.MAX_VIEWPORT_DIMS) : [Infinity, Infinity];
+    const ratio = Math.min(window.devicePixelRatio || 1, largestWidth / Math.max(width, 1), largestHeight / Math.max(height, 1));
+    canvas.style.width = `${width}px`;
+    canvas.style.aspectRatio = `${width} / ${Math.max(height, 1)}`;
+    const [bufferWidth, bufferHeight] = [Math.round(width * ratio), Math.round(height * ratio)];
+    if (canvas.width !== bufferWidth || canvas.height !== bufferHeight) {
+      canvas.width = bufferWidth;
+      canvas.height = bufferHeight;
     }
     requestFrame();
   }
-  fillControl.addEventListener('change', layout);
-  window.addEventListener('resize', () => fillControl.checked && layout());
+  fillControl.addEventListener('change', () => viewer && layout());
+  window.addEventListener('resize', () => viewer && layout());
+  document.addEventListener('fullscreenchange', () => {
+    fullScreenButton.textContent = document.fullscreenElement ? 'Leave full screen' : 'Full screen';
+    if (viewer) layout();
+  });
+  // A change of the device pixel ratio (the browser's zoom, another screen).
+  function followRatio() {
+    matchMedia(`(resolution: ${window.devicePixelRatio}dppx)`).addEventListener(
+      'change',
+      () => {
+        if (viewer) layout();
+        followRatio();
+      },
+      { once: true },
+    );
+  }
+  followRatio();
+
+  fullScreenButton.hidden = !document.fullscreenEnabled;
+  fullScreenButton.addEventListener('click', () => {
+    if (document.fullscreenElement) document.exitFullscreen();
+    else frameBox.requestFullscreen().catch(() => {});
+  });
+
+  // The picture as a PNG at the drawing buffer's size, drawn from the full
+  // grid even during a drag (the canvas keeps it until the next frame).
+  document.getElementById('save').addEventListener('click', () => {
+    if (!status.ready) return;
+    drawFrame(false);
+    canvas.toBlob((blob) => {
+      const link = document.createElement('a');
+      link.href = URL.createObjectURL(blob);
+      link.download = 'dome.png';
+      link.click();
+      setTimeout(() => URL.revokeObjectURL(link.href), 60000);
+    }, 'image/png');
+    requestFrame();
+  });
 
   // For tests and scripts: the evaluated positions, x y z per sample in
   // sample order, as base64 of little-endian floats.
@@ -698,7 +858,28 @@
 
   // ---- Start ----
 
+  // What the page is doing, over the picture's place until the first frame
+  // is drawn (empty: done); resolves once the browser has had the chance to
+  // show it (a hidden tab gets no frames: a timer then).
+  const progress = document.getElementById('progress');
+  function showProgress(text) {
+    progress.textContent = text;
+    progress.hidden = text === '';
+    return new Promise((resolve) => {
+      requestAnimationFrame(() => setTimeout(resolve, 0));
+      setTimeout(resolve, 200);
+    });
+  }
+
   async function start() {
+    const data = JSON.parse(document.getElementById('surface-data').textContent);
+    viewer = readDefinitions(data);
+    GRID_SAMPLES = viewer.GRID_STEPS + 1;
+    SAMPLE_COUNT = GRID_SAMPLES * GRID_SAMPLES;
+    HEIGHT_SAMPLES = viewer.DISPLACE_GRID_MAX + 1;
+    status.cameraOffset = viewer.START_OFFSET.slice();
+    status.cameraAngles = viewer.START_ANGLES.slice();
+    layout();
     gl = canvas.getContext('webgl2', {
       // Opaque, as the viewer's window: the lit colour's alpha is 0.8.
       alpha: false,
@@ -715,31 +896,27 @@
       );
       return;
     }
-    const data = JSON.parse(document.getElementById('surface-data').textContent);
-    viewer = readDefinitions(data);
-    GRID_SAMPLES = viewer.GRID_STEPS + 1;
-    SAMPLE_COUNT = GRID_SAMPLES * GRID_SAMPLES;
-    HEIGHT_SAMPLES = viewer.DISPLACE_GRID_MAX + 1;
-    status.cameraOffset = viewer.START_OFFSET.slice();
-    status.cameraAngles = viewer.START_ANGLES.slice();
+    timer = gl.getExtension('EXT_disjoint_timer_query_webgl2');
     // A picture this browser cannot decode leaves the surface untextured.
     const picture = data.color ? await decodePicture(data).catch(() => false) : null;
     status.pictureTurn = data.colorOrientation;
-    vertexArrays.empty = gl.createVertexArray();
     heightValues = await texelValues(data);
     reliefControl.value = String(data.relief);
     readRelief();
+    await showProgress('Evaluating the surface\u2026');
+    vertexArrays.empty = gl.createVertexArray();
     evaluateSurface(heightValues);
     vertexArrays.viewer = drawingVertexArray(buffers.viewerNormals);
     [buffers.fullIndices, fullIndexCount] = stripIndices(1);
     [buffers.coarseIndices, coarseIndexCount] = stripIndices(COARSE_STEP);
     colorTexture = makeColorTexture(picture, data.colorName);
     programs.draw = makeProgram('draw-vertex', 'draw-fragment');
-    if (normalsControl.value === 'displaced') {
-      status.normals = 'displaced';
-      evaluateDisplacedNormals();
-    }
+    status.normals = normalsControl.value === 'displaced' ? 'displaced' : 'viewer';
+    if (status.normals === 'displaced') await displacedNormals();
     resetLight();
+    for (const element of document.querySelectorAll('[data-value]'))
+      element.textContent = String({ ...viewer, STEP_PIXELS }[element.dataset.value]);
+    await showProgress('Drawing\u2026');
     status.ready = true;
     layout();
   }
