@@ -35,3 +35,9 @@ constexpr float ZOOM_PER_PIXEL = 0.05f;
 constexpr float PAN_PER_PIXEL = 0.01f;
 // An angle beyond +-ANGLE_LIMIT degrees snaps back to 0.
 constexpr float ANGLE_LIMIT = 360.0f;
+
+// The web page's keys and wheel, which the viewer has not: a wheel notch, an
+// arrow key or + and - move the view as a drag of this many pixels does (a
+// notch or +/- as a right drag, an arrow as a left drag, Shift + an arrow as
+// a Ctrl drag).
+constexpr int STEP_PIXELS = 10;

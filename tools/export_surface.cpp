@@ -10,6 +10,7 @@
 #include "png_image.h"
 #include "surface.h"
 #include "texture_pixels.h"
+#include "view.h"
 #include "web_page.h"
 
 #include <algorithm>
@@ -22,14 +23,23 @@ namespace {
 
 constexpr const char* PROGRAM = "dispdome-export";
 
+// zlib's level for the picture: its default, small at little cost.
+constexpr int PNG_LEVEL = 6;
+
 // The largest texture many phones and older laptops take: a page's colour
 // image past it is drawn untextured there.
 constexpr int PAGE_TEXTURE_SIDE = 4096;
 
-// zlib's level for the picture: its default, small at little cost.
-constexpr int PNG_LEVEL = 6;
+// A number as the usage shows it.
+std::string shown(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
 
-const char* const USAGE =
+// The usage, with the view's numbers taken from where they are defined.
+const std::string USAGE = std::string(
     "Usage: dispdome-export [--displacement FILE] [--color FILE] [--normals KIND]\n"
     "                      [--relief K] OUTPUT.ply|.obj|.glb|.html\n"
     "\n"
@@ -55,8 +65,18 @@ const char* const USAGE =
     "         needs no network, no server and no other file, but WebGL2\n"
     "         (Firefox, Chromium, Chrome, Edge or Safari of 2021 or later);\n"
     "         --normals does not apply to it. A colour image wider or taller\n"
-    "         than 4096 gets a line: many phones and older laptops take no\n"
-    "         larger texture\n"
+    "         than " + std::to_string(PAGE_TEXTURE_SIDE) + " gets a line: many phones and older laptops take no\n"
+    "         larger texture.\n"
+    "         The page turns, pans and zooms as the viewer: a left drag turns\n"
+    "         it ") + shown(DEGREES_PER_PIXEL) + " degree a pixel, a Ctrl + left drag moves it " +
+    shown(PAN_PER_PIXEL) + " units a\n"
+    "         pixel, a right drag comes closer (up) or goes back (down) " + shown(ZOOM_PER_PIXEL) + "\n"
+    "         units a pixel. Beyond the viewer: a wheel notch (or a trackpad's\n"
+    "         pinch) zooms as a right drag of " + std::to_string(STEP_PIXELS) + " pixels, wheel down going\n"
+    "         back; with the picture focused, arrows turn it and Shift + arrows\n"
+    "         move it as a drag of " + std::to_string(STEP_PIXELS) + " pixels, + and - zoom as one; a double\n"
+    "         click, Home or \"Start view\" go back to the start; it has a full\n"
+    "         screen and saves its picture as PNG\n"
     "Without the viewer's colour image (texture/color.*) the mesh or page is\n"
     "untextured (plain white); one named by --color must be read.\n"
     "\n"
@@ -66,9 +86,9 @@ const char* const USAGE =
     "                        .png, else .jpg)\n"
     "  --color FILE          colour image (default: texture/color.tga, else\n"
     "                        .png, else .jpg)\n"
-    "  --relief K            the relief K times the viewer's (default 1: a\n"
-    "                        seventh of the height image's value); the page\n"
-    "                        starts with K and can change it\n"
+    "  --relief K            the relief K times the viewer's (default 1: the\n"
+    "                        height image's value divided by " + shown(DISPLACE_DIVISOR) + "); the\n"
+    "                        page starts with K and can change it\n"
     "  --normals KIND        the vertex normals written:\n"
     "                        displaced (default): the displaced surface's own,\n"
     "                          from its triangles, each weighted by its area,\n"
@@ -238,7 +258,7 @@ int parseArguments(int argc, char** argv, Options& o)
              return -1;
          }},
     };
-    const int status = readCommandLine(argc, argv, PROGRAM, USAGE, options, [&o](const char* argument) {
+    const int status = readCommandLine(argc, argv, PROGRAM, USAGE.c_str(), options, [&o](const char* argument) {
         if (!o.output.empty())
             return secondName(PROGRAM, "output file", argument, true);
         o.output = argument;

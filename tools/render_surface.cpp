@@ -30,7 +30,19 @@ namespace {
 
 constexpr const char* PROGRAM = "dispdome-render";
 
-const char* const USAGE =
+// A number as the usage shows it.
+std::string shown(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
+// A turntable of one degree a frame at the finest.
+constexpr int MOST_FRAMES = 360;
+
+// The usage, with the viewer's numbers taken from where they are defined.
+const std::string USAGE = std::string(
     "Usage: dispdome-render [options] OUTPUT.png\n"
     "\n"
     "Draws what the viewer shows, from the images in texture/, without a window,\n"
@@ -39,11 +51,12 @@ const char* const USAGE =
     "Options, in the viewer's units (a start in the viewer's first view):\n"
     "  --tilt DEG        tilt, as a vertical left drag of DEG pixels (down: +)\n"
     "  --turn DEG        turn, as a horizontal left drag of DEG pixels (right: +)\n"
-    "                    (an angle past +-360 becomes 0, as in the viewer)\n"
+    "                    (an angle past +-") + shown(ANGLE_LIMIT) + " becomes 0, as in the viewer)\n"
     "  --pan X,Y         move the surface X right and Y up, in scene units,\n"
     "                    as a Ctrl drag\n"
-    "  --distance D      the camera's distance (10 at start; a right drag)\n"
-    "  --size WxH        picture size in pixels (default 700x700, the window),\n"
+    "  --distance D      the camera's distance (" + shown(START_OFFSET.z) + " at start; a right drag)\n"
+    "  --size WxH        picture size in pixels (default " + std::to_string(WINDOW_WIDTH) + "x" +
+    std::to_string(WINDOW_HEIGHT) + ", the window),\n"
     "                    up to the largest framebuffer GL makes here\n"
     "  --normals KIND    viewer (default): the viewer's lighting normals, those\n"
     "                    of its smooth normal patch, which leave the relief\n"
@@ -51,10 +64,11 @@ const char* const USAGE =
     "                    displaced surface's own, as dispdome-export writes\n"
     "                    them, so the relief shows in the shading\n"
     "  --light X,Y,Z     the light's position in eye coordinates (default\n"
-    "                    0,0,10: 10 units behind the eye, as the viewer's)\n"
-    "  --relief K        the relief K times the viewer's (default 1: a\n"
-    "                    seventh of the height image's value)\n"
-    "  --turntable N     N pictures (1 to 360), each turned 360/N degrees further\n"
+    "                    " + shown(START_LIGHT.x) + "," + shown(START_LIGHT.y) + "," + shown(START_LIGHT.z) +
+    ", as the viewer's)\n"
+    "  --relief K        the relief K times the viewer's (default 1: the height\n"
+    "                    image's value divided by " + shown(DISPLACE_DIVISOR) + ")\n"
+    "  --turntable N     N pictures (1 to " + std::to_string(MOST_FRAMES) + "), each turned 360/N degrees further\n"
     "                    about the vertical axis, named OUTPUT-00.png, -01 ...\n"
     "  --color FILE      colour image (default: texture/color.tga, else .png,\n"
     "                    else .jpg)\n"
@@ -72,9 +86,6 @@ const char* const USAGE =
     "Each file appears once complete; a failure ends a turntable there.\n"
     "Exit status: 0 when written, 1 when GL, the picture, a named image or a\n"
     "file failed, 2 for bad arguments.\n";
-
-// A turntable of one degree a frame at the finest.
-constexpr int MOST_FRAMES = 360;
 
 struct Options {
     float tilt = 0, turn = 0, panX = 0, panY = 0, distance = START_OFFSET.z;
@@ -157,7 +168,7 @@ int parseArguments(int argc, char** argv, Options& o)
         valued("color", "a file name", file(o.color)),
         valued("displacement", "a file name", file(o.displacement)),
     };
-    const int status = readCommandLine(argc, argv, PROGRAM, USAGE, options, [&o](const char* argument) {
+    const int status = readCommandLine(argc, argv, PROGRAM, USAGE.c_str(), options, [&o](const char* argument) {
         if (!o.output.empty())
             return secondName(PROGRAM, "output file", argument, false);
         o.output = argument;

@@ -148,6 +148,7 @@ nlohmann::json definitions()
         {"ZOOM_PER_PIXEL", ZOOM_PER_PIXEL},
         {"PAN_PER_PIXEL", PAN_PER_PIXEL},
         {"ANGLE_LIMIT", ANGLE_LIMIT},
+        {"STEP_PIXELS", STEP_PIXELS},
     };
 }
 

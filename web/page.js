@@ -98,6 +98,7 @@
     ZOOM_PER_PIXEL: [],
     PAN_PER_PIXEL: [],
     ANGLE_LIMIT: [],
+    STEP_PIXELS: 'integer',
   };
 
   const isNumbers = (value, shape) =>
@@ -530,10 +531,6 @@
 
   // ---- Navigation: the viewer's mouse callbacks, with touch, the wheel and keys ----
 
-  // A wheel notch, and a key press, move the view as a drag of this many
-  // pixels does: a notch or +/- as a right drag, an arrow as a left drag,
-  // Shift + an arrow as a Ctrl drag.
-  const STEP_PIXELS = 10;
   // One notch in each of the wheel's delta modes (pixels, lines, pages), as
   // browsers report a mouse wheel's.
   const NOTCH = [100, 3, 1];
@@ -679,7 +676,7 @@
     'wheel',
     (event) => {
       event.preventDefault();
-      if (status.ready) dragBy(DRAG_ZOOM, 0, (event.deltaY / NOTCH[event.deltaMode]) * STEP_PIXELS);
+      if (status.ready) dragBy(DRAG_ZOOM, 0, (event.deltaY / NOTCH[event.deltaMode]) * viewer.STEP_PIXELS);
     },
     { passive: false },
   );
@@ -691,9 +688,10 @@
   canvas.addEventListener('keydown', (event) => {
     if (!status.ready || event.ctrlKey || event.altKey || event.metaKey) return;
     const arrow = ARROWS[event.key];
-    if (arrow) dragBy(event.shiftKey ? DRAG_PAN : DRAG_ROTATE, arrow[0] * STEP_PIXELS, arrow[1] * STEP_PIXELS);
-    else if (event.key === '+' || event.key === '=') dragBy(DRAG_ZOOM, 0, -STEP_PIXELS);
-    else if (event.key === '-') dragBy(DRAG_ZOOM, 0, STEP_PIXELS);
+    const step = viewer.STEP_PIXELS;
+    if (arrow) dragBy(event.shiftKey ? DRAG_PAN : DRAG_ROTATE, arrow[0] * step, arrow[1] * step);
+    else if (event.key === '+' || event.key === '=') dragBy(DRAG_ZOOM, 0, -step);
+    else if (event.key === '-') dragBy(DRAG_ZOOM, 0, step);
     else if (event.key === 'Home') resetView();
     else return;
     event.preventDefault();
@@ -915,7 +913,7 @@
     if (status.normals === 'displaced') await displacedNormals();
     resetLight();
     for (const element of document.querySelectorAll('[data-value]'))
-      element.textContent = String({ ...viewer, STEP_PIXELS }[element.dataset.value]);
+      element.textContent = String(viewer[element.dataset.value]);
     await showProgress('Drawing\u2026');
     status.ready = true;
     layout();
