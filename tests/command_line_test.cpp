@@ -4,8 +4,6 @@
 // taken only as its first argument.
 #include "support.h"
 
-#include <gtest/gtest.h>
-
 namespace {
 
 TEST(CommandLine, RefusalsSayWhyWithTheirStatus)

@@ -3,10 +3,6 @@
 // mouseButton with the modifiers a real press reports), and the aspect ratio
 // of the projection.
 #include "support.h"
-#include "viewer.h"
-
-#include <GL/glut.h>
-#include <gtest/gtest.h>
 
 namespace {
 

@@ -4,11 +4,6 @@
 #include "support.h"
 #include "tga.h"
 
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <memory>
-
 namespace {
 
 // The pixels loadTga returned, as many as the size it published says.

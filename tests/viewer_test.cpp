@@ -4,18 +4,6 @@
 #include "support.h"
 #include "tga.h"
 
-#include <gtest/gtest.h>
-
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <csignal>
-#include <memory>
-#include <sstream>
-#include <tuple>
-#include <utility>
-
 namespace {
 
 // The viewer's 700 x 700 window, RGB, top row first, where it asked to be
