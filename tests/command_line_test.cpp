@@ -4,8 +4,6 @@
 // taken only as its first argument.
 #include "support.h"
 
-namespace {
-
 TEST(CommandLine, RefusalsSayWhyWithTheirStatus)
 {
     enterTemporaryFolder(true);
@@ -55,5 +53,3 @@ TEST(CommandLine, ValuesAfterAnEqualsSignAndNamesAfterTwoDashes)
     EXPECT_FALSE(readFile("a.png").empty());
     EXPECT_TRUE(readFile("a.png") == readFile("-b.png"));
 }
-
-}  // namespace

@@ -6,8 +6,6 @@
 #include "support.h"
 #include "textures.h"
 
-namespace {
-
 TEST(Gl, TexturesHoldToGlsLimitAndTheListDrawsTheExportedSurface)
 {
     // Mesa's llvmpipe, whatever GPU the machine has (the tests' environment
@@ -28,11 +26,9 @@ TEST(Gl, TexturesHoldToGlsLimitAndTheListDrawsTheExportedSurface)
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "texture/normal.tga: " + past + " x 1 is larger than GL takes as a texture here (" + limit + ")\n");
     reshape(700, 700);
-    // The bound texture's width or height as GL holds it.
-    auto size = [](GLenum parameter) {
-        GLint value = 0;
-        return glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, parameter, &value), value;
-    };
+    // A value GL holds; the bound texture's width or height.
+    auto integer = [](auto read, auto... names) { GLint v = 0; return read(names..., &v), v; };
+    auto size = [&](GLenum parameter) { return integer(glGetTexLevelParameteriv, GL_TEXTURE_2D, 0, parameter); };
     EXPECT_EQ(std::pair(size(GL_TEXTURE_WIDTH), size(GL_TEXTURE_HEIGHT)), std::pair(512, 512));  // the normal texture
     // An image taller than GL takes gets its line too; one as wide as GL
     // takes is laid as it is.
@@ -83,7 +79,6 @@ TEST(Gl, TexturesHoldToGlsLimitAndTheListDrawsTheExportedSurface)
     // tell them all apart. Light 0's position is in eye coordinates.
     using Four = std::array<GLfloat, 4>;
     auto floats = [](auto read, auto... names) { Four v{}; return read(names..., v.data()), v; };
-    auto integer = [](auto read, auto... names) { GLint v = 0; return read(names..., &v), v; };
     EXPECT_EQ(floats(glGetFloatv, GL_COLOR_CLEAR_VALUE), (Four{1, 1, 1, 1}));
     EXPECT_EQ(floats(glGetFloatv, GL_DEPTH_CLEAR_VALUE)[0], 1.0f);
     auto light = [&](GLenum name) { return floats(glGetLightfv, GL_LIGHT0, name); };
@@ -121,5 +116,3 @@ TEST(Gl, TexturesHoldToGlsLimitAndTheListDrawsTheExportedSurface)
     const std::string drawn = drawPly("", side, {0.3f, 0.4f, -10}, 30, 40, 500);
     EXPECT_LE(unlike(drawn, runCommand("convert lit.png -flip -depth 8 rgb:-").out, 2), 700u * 500 / 200);
 }
-
-}  // namespace

@@ -4,8 +4,6 @@
 // of the projection.
 #include "support.h"
 
-namespace {
-
 constexpr int MOVE = -1, LEFT = GLUT_LEFT_BUTTON, MIDDLE = GLUT_MIDDLE_BUTTON, RIGHT = GLUT_RIGHT_BUTTON;
 constexpr int WHEEL = 3;  // GLUT reports wheel notches as buttons 3 and 4
 constexpr int DOWN = GLUT_DOWN, UP = GLUT_UP, CTRL = GLUT_ACTIVE_CTRL, SHIFT = GLUT_ACTIVE_SHIFT;
@@ -60,5 +58,3 @@ TEST(Navigation, EventsMoveTheCameraAsTheDragSays)
     EXPECT_EQ(viewAspect(300, 0), 300.0);
     EXPECT_EQ(viewAspect(0, 0), 1.0);
 }
-
-}  // namespace

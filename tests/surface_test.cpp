@@ -4,8 +4,6 @@
 #include "support.h"
 #include "texture_pixels.h"
 
-namespace {
-
 TEST(Surface, PassesKnownPointsAndMovesEveryVertexAlongItsNormal)
 {
     buildSurfaceTables();
@@ -39,5 +37,3 @@ TEST(Surface, PassesKnownPointsAndMovesEveryVertexAlongItsNormal)
         }
     }
 }
-
-}  // namespace
