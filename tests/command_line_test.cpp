@@ -4,10 +4,6 @@
 // taken only as its first argument.
 #include "support.h"
 
-#include <gtest/gtest.h>
-
-namespace {
-
 TEST(CommandLine, RefusalsSayWhyWithTheirStatus)
 {
     enterTemporaryFolder(true);
@@ -57,5 +53,3 @@ TEST(CommandLine, ValuesAfterAnEqualsSignAndNamesAfterTwoDashes)
     EXPECT_FALSE(readFile("a.png").empty());
     EXPECT_TRUE(readFile("a.png") == readFile("-b.png"));
 }
-
-}  // namespace

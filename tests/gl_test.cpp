@@ -3,19 +3,8 @@
 // it sets; a frame of the display list, and one of
 // dispdome-render, against the exported mesh drawn with a light and camera
 // set by hand.
-#include "sample_images.h"
 #include "support.h"
-#include "surface.h"
 #include "textures.h"
-#include "viewer.h"
-
-#include <GL/glut.h>
-#include <gtest/gtest.h>
-
-#include <array>
-#include <vector>
-
-namespace {
 
 TEST(Gl, TexturesHoldToGlsLimitAndTheListDrawsTheExportedSurface)
 {
@@ -37,11 +26,9 @@ TEST(Gl, TexturesHoldToGlsLimitAndTheListDrawsTheExportedSurface)
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "texture/normal.tga: " + past + " x 1 is larger than GL takes as a texture here (" + limit + ")\n");
     reshape(700, 700);
-    // The bound texture's width or height as GL holds it.
-    auto size = [](GLenum parameter) {
-        GLint value = 0;
-        return glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, parameter, &value), value;
-    };
+    // A value GL holds; the bound texture's width or height.
+    auto integer = [](auto read, auto... names) { GLint v = 0; return read(names..., &v), v; };
+    auto size = [&](GLenum parameter) { return integer(glGetTexLevelParameteriv, GL_TEXTURE_2D, 0, parameter); };
     EXPECT_EQ(std::pair(size(GL_TEXTURE_WIDTH), size(GL_TEXTURE_HEIGHT)), std::pair(512, 512));  // the normal texture
     // An image taller than GL takes gets its line too; one as wide as GL
     // takes is laid as it is.
@@ -92,29 +79,24 @@ TEST(Gl, TexturesHoldToGlsLimitAndTheListDrawsTheExportedSurface)
     // tell them all apart. Light 0's position is in eye coordinates.
     using Four = std::array<GLfloat, 4>;
     auto floats = [](auto read, auto... names) { Four v{}; return read(names..., v.data()), v; };
-    auto integer = [](auto read, auto... names) { GLint v = 0; return read(names..., &v), v; };
     EXPECT_EQ(floats(glGetFloatv, GL_COLOR_CLEAR_VALUE), (Four{1, 1, 1, 1}));
     EXPECT_EQ(floats(glGetFloatv, GL_DEPTH_CLEAR_VALUE)[0], 1.0f);
-    EXPECT_EQ(floats(glGetLightfv, GL_LIGHT0, GL_AMBIENT), (Four{0.8f, 0.6f, 0.5f, 1}));
-    EXPECT_EQ(floats(glGetLightfv, GL_LIGHT0, GL_DIFFUSE), (Four{0.9f, 0.9f, 0.9f, 1}));
-    EXPECT_EQ(floats(glGetLightfv, GL_LIGHT0, GL_SPECULAR), (Four{0.9f, 0.9f, 0.9f, 1}));
-    EXPECT_EQ(floats(glGetLightfv, GL_LIGHT0, GL_POSITION), (Four{0, 0, 10, 1}));
-    EXPECT_EQ(floats(glGetMaterialfv, GL_FRONT, GL_AMBIENT), (Four{0.2f, 0.2f, 0.2f, 1}));
-    EXPECT_EQ(floats(glGetMaterialfv, GL_FRONT, GL_DIFFUSE), (Four{0.8f, 0.8f, 0.8f, 1}));
-    EXPECT_EQ(floats(glGetMaterialfv, GL_FRONT, GL_SPECULAR), (Four{0, 0, 0, 1}));
-    EXPECT_EQ(floats(glGetMaterialfv, GL_FRONT, GL_EMISSION), (Four{0, 0, 0, 1}));
-    EXPECT_EQ(floats(glGetMaterialfv, GL_FRONT, GL_SHININESS)[0], 0.0f);
+    auto light = [&](GLenum name) { return floats(glGetLightfv, GL_LIGHT0, name); };
+    auto material = [&](GLenum name) { return floats(glGetMaterialfv, GL_FRONT, name); };
+    EXPECT_EQ(std::vector<Four>({light(GL_AMBIENT), light(GL_DIFFUSE), light(GL_SPECULAR), light(GL_POSITION)}),
+              std::vector<Four>({{0.8f, 0.6f, 0.5f, 1}, {0.9f, 0.9f, 0.9f, 1}, {0.9f, 0.9f, 0.9f, 1}, {0, 0, 10, 1}}));
+    EXPECT_EQ(std::vector<Four>({material(GL_AMBIENT), material(GL_DIFFUSE), material(GL_SPECULAR), material(GL_EMISSION)}),
+              std::vector<Four>({{0.2f, 0.2f, 0.2f, 1}, {0.8f, 0.8f, 0.8f, 1}, {0, 0, 0, 1}, {0, 0, 0, 1}}));
+    EXPECT_EQ(material(GL_SHININESS)[0], 0.0f);
     EXPECT_EQ(floats(glGetFloatv, GL_LIGHT_MODEL_AMBIENT), (Four{0.2f, 0.2f, 0.2f, 1}));
     glBindTexture(GL_TEXTURE_2D, colorTexture);
-    EXPECT_EQ(std::vector<GLint>({integer(glGetIntegerv, GL_DEPTH_FUNC), integer(glGetIntegerv, GL_SHADE_MODEL),
+    auto state = [&](GLenum name) { return integer(glGetIntegerv, name); };
+    auto texture = [&](GLenum name) { return integer(glGetTexParameteriv, GL_TEXTURE_2D, name); };
+    EXPECT_EQ(std::vector<GLint>({state(GL_DEPTH_FUNC), state(GL_SHADE_MODEL), texture(GL_TEXTURE_MAG_FILTER),
+                                  texture(GL_TEXTURE_MIN_FILTER), texture(GL_TEXTURE_WRAP_S), texture(GL_TEXTURE_WRAP_T),
                                   integer(glGetTexEnviv, GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE),
-                                  integer(glGetTexParameteriv, GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER),
-                                  integer(glGetTexParameteriv, GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER),
-                                  integer(glGetTexParameteriv, GL_TEXTURE_2D, GL_TEXTURE_WRAP_S),
-                                  integer(glGetTexParameteriv, GL_TEXTURE_2D, GL_TEXTURE_WRAP_T),
-                                  integer(glGetIntegerv, GL_LIGHT_MODEL_TWO_SIDE),
-                                  integer(glGetIntegerv, GL_LIGHT_MODEL_LOCAL_VIEWER)}),
-              std::vector<GLint>({GL_LEQUAL, GL_SMOOTH, GL_MODULATE, GL_LINEAR, GL_LINEAR, GL_REPEAT, GL_REPEAT, 0, 0}));
+                                  state(GL_LIGHT_MODEL_TWO_SIDE), state(GL_LIGHT_MODEL_LOCAL_VIEWER)}),
+              std::vector<GLint>({GL_LEQUAL, GL_SMOOTH, GL_LINEAR, GL_LINEAR, GL_REPEAT, GL_REPEAT, GL_MODULATE, 0, 0}));
     std::string enabled;
     for (GLenum capability : {GL_DEPTH_TEST, GL_LIGHTING, GL_LIGHT0, GL_TEXTURE_2D, GL_CULL_FACE, GL_BLEND,
                               GL_NORMALIZE, GL_COLOR_MATERIAL, GL_LIGHT1})
@@ -134,5 +116,3 @@ TEST(Gl, TexturesHoldToGlsLimitAndTheListDrawsTheExportedSurface)
     const std::string drawn = drawPly("", side, {0.3f, 0.4f, -10}, 30, 40, 500);
     EXPECT_LE(unlike(drawn, runCommand("convert lit.png -flip -depth 8 rgb:-").out, 2), 700u * 500 / 200);
 }
-
-}  // namespace

@@ -6,16 +6,7 @@
 #include "image.h"
 #include "support.h"
 
-#include <gtest/gtest.h>
 #include <sys/resource.h>  // Required for: setrlimit(), to bound a reading's memory
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <csignal>
-
-#include <algorithm>
-#include <memory>
 
 namespace {
 
@@ -161,7 +152,6 @@ TEST(Image, DamagedFilesAreRefusedInOneLineLargeOnesCostWhatIsKept)
         inChild(size_t(kept * 1.1), [&] { EXPECT_TRUE(loadImage("image", true).pixels); });
     }
 }
-
 
 // Starts command in the working folder, its standard error kept in .err,
 // and waits at most a second for that to hold each of lines; then ends it

@@ -3,12 +3,6 @@
 // mouseButton with the modifiers a real press reports), and the aspect ratio
 // of the projection.
 #include "support.h"
-#include "viewer.h"
-
-#include <GL/glut.h>
-#include <gtest/gtest.h>
-
-namespace {
 
 constexpr int MOVE = -1, LEFT = GLUT_LEFT_BUTTON, MIDDLE = GLUT_MIDDLE_BUTTON, RIGHT = GLUT_RIGHT_BUTTON;
 constexpr int WHEEL = 3;  // GLUT reports wheel notches as buttons 3 and 4
@@ -64,5 +58,3 @@ TEST(Navigation, EventsMoveTheCameraAsTheDragSays)
     EXPECT_EQ(viewAspect(300, 0), 300.0);
     EXPECT_EQ(viewAspect(0, 0), 1.0);
 }
-
-}  // namespace

@@ -1,7 +1,8 @@
 #pragma once
 
 // What the test programs share: temporary folders, file bytes, hand-made TGA
-// headers, shell commands with their output, and the viewer's GL window.
+// headers, shell commands with their output, and the viewer's GL window;
+// and the headers they use.
 
 #include "sample_images.h"
 #include "surface.h"
@@ -9,21 +10,27 @@
 #include "viewer.h"
 
 #include <GL/freeglut.h>
+#include <gtest/gtest.h>
 #include <sys/wait.h>  // Required for: WEXITSTATUS
 #include <zlib.h>  // Required for: crc32() and compress2(), to make PNGs that check out
 #include <unistd.h>    // Required for: chdir(), getpid()
 
+#include <algorithm>
 #include <array>
+#include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <functional>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -159,13 +166,10 @@ inline size_t unlike(const std::string& a, const std::string& b, int levels)
 {
     if (a.size() != b.size())
         return a.size() + b.size();
+    auto apart = [&](size_t c) { return std::abs(int(uint8_t(a[c])) - uint8_t(b[c])); };
     size_t count = 0;
-    for (size_t n = 0; n < a.size(); n += 3) {
-        bool off = false;
-        for (size_t c = n; c < n + 3; ++c)
-            off = off || std::abs(int(static_cast<unsigned char>(a[c])) - static_cast<unsigned char>(b[c])) > levels;
-        count += off;
-    }
+    for (size_t n = 0; n < a.size(); n += 3)
+        count += std::max({apart(n), apart(n + 1), apart(n + 2)}) > levels;
     return count;
 }
 

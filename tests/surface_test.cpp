@@ -2,15 +2,7 @@
 // known by hand, and every vertex of all 1024 strips against a per-sample
 // evaluation written here from the definitions, on a noisy height image.
 #include "support.h"
-#include "surface.h"
 #include "texture_pixels.h"
-
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <vector>
-
-namespace {
 
 TEST(Surface, PassesKnownPointsAndMovesEveryVertexAlongItsNormal)
 {
@@ -45,5 +37,3 @@ TEST(Surface, PassesKnownPointsAndMovesEveryVertexAlongItsNormal)
         }
     }
 }
-
-}  // namespace

@@ -4,11 +4,6 @@
 #include "support.h"
 #include "tga.h"
 
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <memory>
-
 namespace {
 
 // The pixels loadTga returned, as many as the size it published says.
@@ -29,10 +24,9 @@ TEST(Tga, ReadsWhatImageMagickWritesAsImageMagickDoes)
     writeFile("source.pam", Bytes(pam.begin(), pam.end()));
     // True colour of 24 and 32 bits, grey-scale, and colour-mapped from a
     // palette PNG; each with its image type.
-    const std::pair<std::string, int> kinds[] = {{"convert source.pam -type TrueColor", 2},
-                                                 {"convert source.pam -type TrueColorAlpha -set comment ID", 2},
-                                                 {"convert source.pam -alpha off -type Grayscale", 3},
-                                                 {"convert source.pam -alpha off PNG8:- | convert png:-", 1}};
+    const std::pair<std::string, int> kinds[] = {
+        {"convert source.pam -type TrueColor", 2}, {"convert source.pam -type TrueColorAlpha -set comment ID", 2},
+        {"convert source.pam -alpha off -type Grayscale", 3}, {"convert source.pam -alpha off PNG8:- | convert png:-", 1}};
     for (const auto& [kind, type] : kinds)
         for (const std::string options : {"", " -orient TopLeft", " -compress RLE", " -orient TopLeft -compress RLE"}) {
             SCOPED_TRACE(kind + options);
@@ -54,10 +48,7 @@ TEST(Tga, HandMadeFilesAreReadOrRefusedWithTheirReason)
     // standard error: a refused file leaves the published size alone.
     enterTemporaryFolder(false);
     const Bytes valid = tgaHeader(2, 4, 3, 24) + Bytes(36, 0x55), runLength = tgaHeader(10, 4, 3, 24);
-    auto with = [](Bytes bytes, size_t at, unsigned char value) {
-        bytes[at] = value;
-        return bytes;
-    };
+    auto with = [](Bytes bytes, size_t at, unsigned char value) { return bytes[at] = value, bytes; };
     const Bytes mapped = {3, 1, 2, 0, 0, 2, 0, 24, 0, 0, 0, 0, 2, 0, 1, 0, 32, 0};  // an ID field, an unused colour map
     // Run-length indices into a map of two 15-bit entries that starts at
     // index 2; 5-bit channels widen to 8 bits by their top bits (16: 132).

@@ -4,18 +4,6 @@
 #include "support.h"
 #include "tga.h"
 
-#include <gtest/gtest.h>
-
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <csignal>
-#include <memory>
-#include <sstream>
-#include <tuple>
-#include <utility>
-
 namespace {
 
 // The viewer's 700 x 700 window, RGB, top row first, where it asked to be
@@ -23,9 +11,7 @@ namespace {
 std::string grab()
 {
     EXPECT_EQ(std::make_tuple(WINDOW_WIDTH, WINDOW_HEIGHT, WINDOW_X, WINDOW_Y), std::make_tuple(700, 700, 250, 250));
-    const std::string at = std::to_string(WINDOW_WIDTH) + "x" + std::to_string(WINDOW_HEIGHT) + "+" +
-                           std::to_string(WINDOW_X) + "+" + std::to_string(WINDOW_Y);
-    return runCommand("import -window root -crop " + at + " -depth 8 rgb:-").out;
+    return runCommand("import -window root -crop 700x700+250+250 -depth 8 rgb:-").out;
 }
 
 // A frame is up when the window's top and bottom rows begin with the white

@@ -107,8 +107,7 @@ async function open(name, prepare, viewport = null, from = browser) {
   const page = await from.newPage();
   if (viewport) await page.setViewport({ width: 1000, height: 1000, deviceScaleFactor: 1, ...viewport });
   const url = `file://${file(name)}`;
-  page.outside = [];
-  page.errors = [];
+  Object.assign(page, { outside: [], errors: [] });
   await page.setRequestInterception(true);
   page.on('request', (request) => {
     if (request.url() === url) return request.continue();
@@ -140,9 +139,8 @@ async function settled(page) {
   // A loaded page whose script never ran, or stopped on an error, draws
   // nothing more: no use waiting for it.
 
-  const broken = (page.broken || new Promise(() => {})).then((error) => {
-    throw new Error(`the page stopped: ${error.message}`);
-  });
+  const fail = (error) => { throw new Error(`the page stopped: ${error.message}`); };
+  const broken = (page.broken || new Promise(() => {})).then(fail);
   await Promise.race([drawn(page), broken]);
   assert.ok(await page.evaluate(() => window.dispdome !== undefined), 'the page\'s script did not run');
   return page.evaluate(() => ({ ...window.dispdome }));
@@ -162,10 +160,8 @@ function expectSame(shown, name) {
   const [a, b] = [pixels(shown), pixels(fs.readFileSync(file(`${name}.png`)))];
   assert.equal(a.length, b.length, `${name}: the picture's size differs`);
   let close = 0;
-  for (let p = 0; p < a.length; p += 3) {
-    const worst = Math.max(Math.abs(a[p] - b[p]), Math.abs(a[p + 1] - b[p + 1]), Math.abs(a[p + 2] - b[p + 2]));
-    if (worst <= 2) close += 1;
-  }
+  const apart = (p) => Math.abs(a[p] - b[p]);
+  for (let p = 0; p < a.length; p += 3) close += Math.max(apart(p), apart(p + 1), apart(p + 2)) <= 2;
   const share = close / (a.length / 3);
   console.log(`# ${name}: ${(100 * share).toFixed(3)}% of the pixels within 2 levels`);
   if (share < 0.998) {
@@ -202,11 +198,11 @@ const centre = async (page) => {
   return [box.x + box.width / 2, box.y + box.height / 2];
 };
 
-// A field's value as if typed.
-const type = (page, selector, value) => page.$eval(selector, (input, text) => {
+// A field's value as if typed (or, with 'change', entered).
+const type = (page, selector, value, event = 'input') => page.$eval(selector, (input, text, kind) => {
   input.value = text;
-  input.dispatchEvent(new Event('input'));
-}, value);
+  input.dispatchEvent(new Event(kind));
+}, value, event);
 
 // A mouse drag on the canvas from its centre by (dx, dy) in steps, with a
 // button and modifier keys, as a user's.
@@ -453,19 +449,14 @@ test('the relief scale is dispdome-render\'s and the export\'s, and the page\'s 
   run(EXPORT, ['--relief', '3', 'relief3.html']);
   run(EXPORT, ['--relief=3', '--normals', 'viewer', 'relief3.ply']);
   run(RENDER, ['--relief', '3', 'relief3.png']);
-  const setRelief = (page, value) =>
-    page.$eval('#relief', (input, text) => {
-      input.value = text;
-      input.dispatchEvent(new Event('change'));
-    }, value);
   await withPage('relief3.html', null, false, async (page) => {
     await expectPositions(page, 'relief3.ply');
     await expectPicture(page, 'relief3');
     // Past single precision, as dispdome-render refuses it: a note, and
     // the relief as it was.
-    await setRelief(page, '1e40');
+    await type(page, '#relief', '1e40', 'change');
     assert.match(await page.$eval('#notice', (element) => element.textContent), /"1e40"/);
-    await setRelief(page, '1');
+    await type(page, '#relief', '1', 'change');
     await settled(page);
     await expectPicture(page, 'first');
   });
@@ -545,13 +536,8 @@ const firefox = '/usr/bin/firefox-esr';
 const noFirefox = !fs.existsSync(firefox) ? `no ${firefox}` : !process.env.DISPLAY ? 'no X display' : false;
 
 test('it opens in Firefox too, asking for nothing outside itself', { skip: noFirefox }, async () => {
-  const other = await puppeteer.launch({
-    browser: 'firefox',
-    executablePath: firefox,
-    headless: false,
-    userDataDir: fs.mkdtempSync(path.join(work, 'firefox-')),
-    defaultViewport: { width: 1000, height: 1000, deviceScaleFactor: 1 },
-  });
+  const other = await puppeteer.launch({ browser: 'firefox', executablePath: firefox, headless: false,
+    userDataDir: fs.mkdtempSync(path.join(work, 'firefox-')), defaultViewport: { width: 1000, height: 1000 } });
   try {
     const page = await open('dome.html', null, null, other);
     assert.equal((await settled(page)).failed, '');
