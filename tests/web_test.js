@@ -16,7 +16,7 @@
 // folder, downloading no browser).
 const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
-const { execFileSync } = require('node:child_process');
+const { execFileSync, spawnSync } = require('node:child_process');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
@@ -487,6 +487,10 @@ test('a JPEG travels as itself, turned as the viewer turns it', async () => {
   }
   const jpeg = fs.statSync(file('photo.jpg')).size;
   assert.ok(fs.statSync(file('photo.html')).size <= 1.4 * jpeg + 300000, `${jpeg} bytes of JPEG`);
+  // A pixel wider than 4096, and the export says many a phone draws it untextured.
+  execFileSync('convert', ['-size', '4097x8', 'xc:red', file('wide.png')]);
+  const wide = spawnSync(EXPORT, ['--color', 'wide.png', 'wide.html'], { cwd: work, encoding: 'utf8' });
+  assert.match(wide.stderr, /^wide.png: 4097 x 8 is wider or taller than 4096, the largest texture many phones/);
 });
 
 test('it draws nothing, saying why on the page, without WebGL2 or a definition, with a broken shader or cut data', async () => {
