@@ -1,16 +1,41 @@
 'use strict';
-// Times the page dispdome-export writes in Debian's headless Chromium (its
-// software WebGL2, SwiftShader): from opening the file to the end of the
-// first full frame, a full frame, and a coarse frame while dragging. Each
-// frame is timed by the page itself, from its first GL call to the end of a
-// one-pixel read that waits for it (status.timeEveryFrame). Each run opens a fresh browser; the
-// medians come out as lines "name value" (milliseconds).
-//     node bench/web_timing.js PAGE.html RUNS FRAMES PUPPETEER_FOLDER
+// Times pages dispdome-export writes in Debian's headless Chromium (its
+// software WebGL2, SwiftShader), each run in a fresh browser, the cases taking
+// turns run by run so that load from elsewhere falls on all of them alike.
+//     node bench/web_timing.js RUNS FRAMES PUPPETEER_FOLDER CASE...
+// A CASE is NAME,KIND,RATIO,PAGE.html: KIND "open" times the opening only,
+// "frames" also the frames; RATIO is the device pixel ratio. Prints one line
+// "NAME figure value" per figure, the median of the runs (milliseconds unless
+// the name says otherwise):
+// - firstPaint, firstText: the browser's first paint and first contentful
+//   paint (text or image) since the page was opened;
+// - progressLine: 1 when the page has the progress line that stands over
+//   the picture's place from its start, else 0;
+// - firstFrame: the end of the first full frame (status.firstFrameAt), the
+//   frame waited for by a one-pixel read in both pages (status.timeEveryFrame
+//   set as the page makes its state), as a page without the timer query does;
+// - bufferWidth: the drawing buffer's width (pixels);
+// - full, coarse: a full frame (a light change) and a coarse frame (a left
+//   drag, a pixel a step) as the page times it with status.timeEveryFrame
+//   set: from its first GL call to the end of a one-pixel read; medians of
+//   FRAMES frames;
+// - fullRun, coarseRun: wall time per frame of FRAMES full frames asked for
+//   one after another, each as soon as the last was drawn, and of 2 x FRAMES
+//   coarse frames while the pointer drags on without waiting, in both cases
+//   without a read after each frame unless the page does one itself; only
+//   the last frame is read back, so that the time includes all the work;
+// - fullTimer, coarseTimer: with a progress line and the timer query, the
+//   full and coarse frame as the page times them itself, by the timer query
+//   (no read); medians of FRAMES frames;
+// - timerQuery: 1 when the browser offers EXT_disjoint_timer_query_webgl2.
 const path = require('node:path');
 
-const [page, folder] = [process.argv[2], process.argv[5]].map((name) => path.resolve(name));
-const runs = Number(process.argv[3]);
-const frames = Number(process.argv[4]);
+const [runs, frames] = [Number(process.argv[2]), Number(process.argv[3])];
+const folder = path.resolve(process.argv[4]);
+const cases = process.argv.slice(5).map((text) => {
+  const [name, kind, ratio, ...page] = text.split(',');
+  return { name, kind, ratio: Number(ratio), page: path.resolve(page.join(',')) };
+});
 const { launchChromium, settled, pressAtCentre } = require('../web/chromium.js');
 
 const median = (values) => {
@@ -19,54 +44,141 @@ const median = (values) => {
   return sorted.length % 2 ? sorted[middle] : (sorted[middle - 1] + sorted[middle]) / 2;
 };
 
-const state = (tab) => tab.evaluate(() => ({ ...window.dispdome }));
+const state = (tab) => tab.evaluate(() => ({ ...window.dispdome, now: performance.now() }));
+const LONG = 600000;
 
-async function measure() {
+// The opening: paints and the first full frame.
+async function opening(tab) {
+  await settled(tab, LONG);
+  return tab.evaluate(() => {
+    const paint = (name) => {
+      const entry = performance.getEntriesByName(name)[0];
+      return entry ? entry.startTime : NaN;
+    };
+    const progress = document.getElementById('progress');
+    const probe = document.createElement('canvas').getContext('webgl2');
+    return {
+      failed: window.dispdome.failed,
+      firstPaint: paint('first-paint'),
+      firstText: paint('first-contentful-paint'),
+      progressLine: progress ? 1 : 0,
+      firstFrame: window.dispdome.firstFrameAt,
+      bufferWidth: document.getElementById('view').width,
+      timerQuery: probe && probe.getExtension('EXT_disjoint_timer_query_webgl2') ? 1 : 0,
+    };
+  });
+}
+
+// The next frame after ACT, waited for; gives the page's state then.
+async function frameAfter(tab, act, counter) {
+  const before = (await state(tab))[counter];
+  await act();
+  await tab.waitForFunction((c, n) => window.dispdome[c] > n && !window.dispdome.pending, { polling: 5, timeout: LONG }, counter, before);
+  return state(tab);
+}
+
+const lightChange = (tab) => () =>
+  tab.evaluate(() => document.getElementById('light-z').dispatchEvent(new Event('input')));
+const readEveryFrame = (tab, on) =>
+  tab.evaluate((value) => {
+    window.dispdome.timeEveryFrame = value;
+  }, on);
+
+async function frameFigures(tab, withTimer) {
+  const result = {};
+  // The page's own timing by the timer query: each frame's answer waited for.
+  const timed = async (act, counter, figure) => {
+    await tab.evaluate((name) => {
+      window.dispdome[name] = NaN;
+    }, figure);
+    await frameAfter(tab, act, counter);
+    await tab.waitForFunction((name) => !Number.isNaN(window.dispdome[name]), { polling: 5, timeout: LONG }, figure);
+    return (await state(tab))[figure];
+  };
+  const ownTimer = withTimer;
+  if (ownTimer) {
+    await readEveryFrame(tab, false);
+    const full = [];
+    for (let k = 0; k < frames; ++k) full.push(await timed(lightChange(tab), 'fullFrames', 'fullFrameMs'));
+    result.fullTimer = median(full);
+  }
+
+  // A sequence of full frames without reads but for the last one's.
+  await readEveryFrame(tab, false);
+  const start = (await state(tab)).now;
+  for (let k = 1; k < frames; ++k) await frameAfter(tab, lightChange(tab), 'fullFrames');
+  await readEveryFrame(tab, true);
+  result.fullRun = ((await frameAfter(tab, lightChange(tab), 'fullFrames')).now - start) / frames;
+
+  // Each full frame timed by the page, with a read.
+  const full = [];
+  for (let k = 0; k < frames; ++k) full.push((await frameAfter(tab, lightChange(tab), 'fullFrames')).fullFrameMs);
+  result.full = median(full);
+
+  // Coarse frames, each move waited for and timed by the page.
+  const coarse = [];
+  const [x, y] = await pressAtCentre(tab);
+  let step = 0;
+  for (let k = 0; k < frames; ++k)
+    coarse.push((await frameAfter(tab, () => tab.mouse.move(x + ++step, y), 'coarseFrames')).coarseFrameMs);
+  result.coarse = median(coarse);
+  if (ownTimer) {
+    await readEveryFrame(tab, false);
+    const own = [];
+    for (let k = 0; k < frames; ++k)
+      own.push(await timed(() => tab.mouse.move(x + ++step, y), 'coarseFrames', 'coarseFrameMs'));
+    result.coarseTimer = median(own);
+  }
+
+  // Dragging on without waiting for frames; the last move's frame read back.
+  await readEveryFrame(tab, false);
+  const before = await state(tab);
+  while ((await state(tab)).coarseFrames < before.coarseFrames + 2 * frames - 1) await tab.mouse.move(x + ++step, y);
+  await readEveryFrame(tab, true);
+  const end = await frameAfter(tab, () => tab.mouse.move(x + ++step, y), 'coarseFrames');
+  result.coarseRun = (end.now - before.now) / (end.coarseFrames - before.coarseFrames);
+  await tab.mouse.up();
+  await settled(tab, LONG);
+  return result;
+}
+
+async function measure(one) {
   const browser = await launchChromium(folder);
   try {
     const tab = await browser.newPage();
-    await tab.goto(`file://${page}`);
-    await settled(tab, 300000);
-    const first = await state(tab);
-    if (first.failed) throw new Error(first.failed);
-    // Every frame timed by a read, as the page times only its first ones.
-    await tab.evaluate(() => {
-      window.dispdome.timeEveryFrame = true;
+    await tab.setViewport({ width: 1000, height: 1000, deviceScaleFactor: one.ratio });
+    // The first frame waited for by a read, as in a browser without the timer query.
+    await tab.evaluateOnNewDocument(() => {
+      let status;
+      Object.defineProperty(window, 'dispdome', {
+        configurable: true,
+        get: () => status,
+        set: (value) => {
+          status = value;
+          status.timeEveryFrame = true;
+        },
+      });
     });
-
-    // Full frames: each light change asks for one.
-    const full = [];
-    for (let k = 0; k < frames; ++k) {
-      await tab.evaluate(() => document.getElementById('light-z').dispatchEvent(new Event('input')));
-      await settled(tab, 300000);
-      full.push((await state(tab)).fullFrameMs);
-    }
-
-    // Coarse frames: a left drag, each pixel's move waited for.
-    const coarse = [];
-    const [x, y] = await pressAtCentre(tab);
-    for (let k = 1; k <= frames; ++k) {
-      const before = (await state(tab)).coarseFrames;
-      await tab.mouse.move(x + k, y);
-      await tab.waitForFunction((n) => window.dispdome.coarseFrames > n && !window.dispdome.pending, { polling: 5 }, before);
-      coarse.push((await state(tab)).coarseFrameMs);
-    }
-    await tab.mouse.up();
-    await settled(tab, 300000);
-    return { first: first.firstFrameAt, firstFull: first.fullFrameMs, full: median(full), coarse: median(coarse) };
+    await tab.goto(`file://${one.page}`, { timeout: LONG });
+    const result = await opening(tab);
+    if (result.failed) throw new Error(`${one.name}: ${result.failed}`);
+    delete result.failed;
+    return one.kind === 'frames' ? { ...result, ...(await frameFigures(tab, result.progressLine && result.timerQuery)) } : result;
   } finally {
     await browser.close();
   }
 }
 
 (async () => {
-  const results = [];
-  for (let run = 0; run < runs; ++run) {
-    results.push(await measure());
-    console.error(`web_timing: run ${run + 1} of ${runs} done`);
-  }
-  for (const key of ['first', 'firstFull', 'full', 'coarse'])
-    console.log(`${key} ${median(results.map((result) => result[key])).toFixed(1)}`);
+  const results = cases.map(() => []);
+  for (let run = 0; run < runs; ++run)
+    for (const [k, one] of cases.entries()) {
+      results[k].push(await measure(one));
+      console.error(`web_timing: ${one.name}, run ${run + 1} of ${runs} done`);
+    }
+  for (const [k, one] of cases.entries())
+    for (const key of Object.keys(results[k][0]))
+      console.log(`${one.name} ${key} ${median(results[k].map((result) => result[key])).toFixed(1)}`);
 })().catch((error) => {
   console.error(`web_timing: ${error.message}`);
   process.exit(1);

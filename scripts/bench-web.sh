@@ -1,58 +1,132 @@
 #!/bin/sh
-# Measures the web page dispdome-export writes beside the program, in one
-# sitting: the page's size against the .glb's; in headless Chromium (its
-# software WebGL2) the time from opening the page to its first full frame, a
-# full frame and a coarse frame while dragging (bench/web_timing.js); then,
-# in a real 700 x 700 window (Xvfb when there is no X display), the viewer's
-# first and steady frame and dispdome-render's still (bench/viewer_timing).
-# Prints one Markdown table of medians.
-#     sh scripts/bench-web.sh [runs] [frames]      (default 3 runs, 5 frames)
+# Measures the web page dispdome-export writes beside the viewer, in one
+# sitting, and, given the dispdome-export of another build (the one before a
+# change; its folder must also hold dispdome-samples and dispdome-render, and
+# bench/viewer_timing), the page that build writes beside this one's:
+# - the page's size for the sample images, for a 4096 x 4096 photo JPEG as
+#   the colour image (ImageMagick's noise, blurred: about 5.4 MB) and for a
+#   16-bit 512 x 512 height image;
+# - in headless Chromium (its software WebGL2; bench/web_timing.js, which
+#   says what each figure is): opening the sample page and the photo's to
+#   the first text and to the first full frame; the full and the coarse
+#   frame as the page times them and as a run of frames takes them, at a
+#   device pixel ratio of 1 and 2;
+# - in a real 700 x 700 window (Xvfb when there is no X display), the
+#   viewer's first and steady frame (bench/viewer_timing), each build's own.
+# The builds take turns run by run. Prints Markdown tables of medians.
+#     sh scripts/bench-web.sh [runs] [frames] [BEFORE_EXPORT]   (default 3 runs, 3 frames)
 set -eu
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
 
 runs=${1:-3}
-frames=${2:-5}
-require_packages $BUILD_PACKAGES $BENCH_PACKAGES chromium
+frames=${2:-3}
+before=${3:+$(cd "$(dirname "$3")" && pwd)}
+require_packages $BUILD_PACKAGES $BENCH_PACKAGES chromium imagemagick
 [ -n "${DISPLAY:-}" ] || require_packages $DISPLAY_PACKAGES
 build_in build-bench "viewer_timing render_surface export_surface make_samples" -DCMAKE_BUILD_TYPE=Release \
     -DVIEWER_TESTS=OFF -DVIEWER_BENCH=ON >/dev/null
 require_puppeteer build-bench
 
-bench="$PWD/build-bench"
+builds="after"
+[ -n "$before" ] && builds="before after"
+folder() { if [ "$1" = before ]; then echo "$before"; else echo "$PWD/build-bench"; fi; }
+
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-(cd "$work" && "$bench/dispdome-samples" texture >/dev/null && "$bench/dispdome-export" dome.html >/dev/null &&
-    "$bench/dispdome-export" dome.glb >/dev/null)
-page_bytes=$(stat -c %s "$work/dome.html")
-glb_bytes=$(stat -c %s "$work/dome.glb")
+echo "making the images and pages" >&2
+convert -seed 1 -size 4096x4096 xc: +noise Random -blur 0x2 -quality 92 "$work/photo.jpg"
+convert -size 512x512 -depth 16 gradient: -swirl 200 "$work/heights.png"
+figures="$work/figures"
+echo "photo bytes $(stat -c %s "$work/photo.jpg")" >"$figures"
+for build in $builds; do
+    bin=$(folder "$build")
+    mkdir "$work/$build"
+    (cd "$work/$build" && "$bin/dispdome-samples" texture && "$bin/dispdome-export" sample.html &&
+        "$bin/dispdome-export" --color ../photo.jpg photo.html &&
+        "$bin/dispdome-export" --displacement ../heights.png heights.html) >/dev/null 2>&1
+    for page in sample photo heights; do
+        echo "$build-$page bytes $(stat -c %s "$work/$build/$page.html")" >>"$figures"
+    done
+done
 
+cases=""
+for what in "sample,frames,1" "photo,open,1" "sample2,frames,2"; do
+    for build in $builds; do
+        page=${what%%,*}
+        cases="$cases $build-$what,$work/$build/${page%2}.html"
+    done
+done
 echo "web_timing: $runs runs of $frames frames" >&2
-web=$(node bench/web_timing.js "$work/dome.html" "$runs" "$frames" build-bench/puppeteer)
+# shellcheck disable=SC2086 # one word a case
+node bench/web_timing.js "$runs" "$frames" build-bench/puppeteer $cases >>"$figures"
+
 echo "viewer_timing: $runs runs of $frames frames" >&2
-if [ -n "${DISPLAY:-}" ]; then
-    viewer=$(./build-bench/bench/viewer_timing "$runs" "$frames" "$bench/dispdome-render")
-else
-    viewer=$(under_xvfb ./build-bench/bench/viewer_timing "$runs" "$frames" "$bench/dispdome-render")
-fi
+display=""
+[ -n "${DISPLAY:-}" ] || display=under_xvfb
+run=0
+while [ "$run" -lt "$runs" ]; do
+    run=$((run + 1))
+    for build in $builds; do
+        bin=$(folder "$build")
+        $display "$bin/bench/viewer_timing" 1 "$frames" "$bin/dispdome-render" 2>/dev/null |
+            awk -F'|' -v build="$build" '
+                index($2, "time to first frame") == 2 { split($3, v, " "); print build "-viewer first " v[1] }
+                index($2, "steady frame (glFinish)") == 2 { split($3, v, " "); print build "-viewer steady " v[1] }' \
+                >>"$work/viewer"
+    done
+done
+# Medians of the viewer's runs.
+sort -k1,2 -k3n "$work/viewer" | awk '
+    { key = $1 " " $2; values[key, ++count[key]] = $3 }
+    END { for (key in count) { n = count[key]; m = int((n + 1) / 2);
+          print key, (n % 2 ? values[key, m] : (values[key, m] + values[key, m + 1]) / 2) } }' >>"$figures"
 
-# The viewer's figures from its table: "| name | value ms | ...".
-figure() { echo "$viewer" | awk -F'|' -v name="$1" 'index($2, name) == 2 { split($3, v, " "); print v[1] }'; }
-first=$(figure "time to first frame")
-steady=$(figure "steady frame (glFinish)")
-still=$(figure "dispdome-render still")
-value() { echo "$web" | awk -v name="$1" '$1 == name { print $2 }'; }
-
-echo "| figure | the page | compared with | ratio | target |"
-echo "|---|---|---|---|---|"
-awk -v page="$page_bytes" -v glb="$glb_bytes" -v open="$(value first)" -v firstFull="$(value firstFull)" \
-    -v full="$(value full)" -v coarse="$(value coarse)" -v first="$first" -v steady="$steady" -v still="$still" '
-    BEGIN {
-        printf "| file size, sample images | %.2f MB (%d bytes) | .glb %.1f MB | %.3f x | <= 2 MB |\n", page / 1e6, page, glb / 1e6, page / glb
-        printf "| opening the page to its first full frame | %.0f ms (that frame: %.0f ms) | viewer time to first frame %.0f ms | %.2f x | |\n", open, firstFull, first, open / first
-        printf "| opening the page to its first full frame | %.0f ms | dispdome-render still, whole process %.0f ms | %.2f x | |\n", open, still, open / still
-        printf "| full frame | %.1f ms | viewer steady frame %.1f ms | %.2f x | |\n", full, steady, full / steady
-        printf "| coarse frame while dragging | %.1f ms | the page'"'"'s full frame %.1f ms | %.3f x | <= 0.125 x |\n", coarse, full, coarse / full
-    }'
-echo
-echo "Medians of $runs runs; each run's frame times are the medians of its $frames frames."
+awk -v builds="$builds" -v runs="$runs" -v frames="$frames" '
+    { value[$1 " " $2] = $3 }
+    function has(key) { return (key in value) }
+    function cell(key, unit) {
+        if (!has(key)) return "-"
+        return unit == "MB" ? sprintf("%.2f MB", value[key] / 1e6) : sprintf("%.0f ms", value[key])
+    }
+    function row(title, key, unit,   b, a) {
+        b = "before-" key; a = "after-" key
+        if (two) printf "| %s | %s | %s | %s |\n", title, cell(b, unit), cell(a, unit),
+            has(b) && has(a) && value[b] > 0 ? sprintf("%.2f x", value[a] / value[b]) : ""
+        else printf "| %s | %s |\n", title, cell(a, unit)
+    }
+    function ratio(title, page, viewer) {
+        if (two) printf "| %s | %.2f x | %.2f x | |\n", title, value["before-" page] / value["before-" viewer], value["after-" page] / value["after-" viewer]
+        else printf "| %s | %.2f x |\n", title, value["after-" page] / value["after-" viewer]
+    }
+    END {
+        two = builds ~ /before/
+        head = two ? "| figure | before | after | after / before |\n|---|---|---|---|" : "| figure | this build |\n|---|---|"
+        printf "Photo JPEG: %d bytes (%.2f MB)\n\n%s\n", value["photo bytes"], value["photo bytes"] / 1e6, head
+        row("page, sample images", "sample bytes", "MB")
+        row("page, 4096 x 4096 photo JPEG as colour", "photo bytes", "MB")
+        row("page, 16-bit 512 x 512 heights", "heights bytes", "MB")
+        print "\n" head
+        row("sample page: opening to the first paint (text)", "sample firstText")
+        row("sample page: opening to the first full frame", "sample firstFrame")
+        row("photo page: opening to the first paint (text)", "photo firstText")
+        row("photo page: opening to the first full frame", "photo firstFrame")
+        split("1 2", ratios, " ")
+        for (r = 1; r <= 2; ++r) {
+            page = r == 1 ? "sample" : "sample2"
+            at = sprintf(", ratio %d (buffer %d / %d px)", r, value["before-" page " bufferWidth"], value["after-" page " bufferWidth"])
+            row("full frame, timed by a read" at, page " full")
+            row("full frame, the timer query" at, page " fullTimer")
+            row("full frames in a row, wall time each" at, page " fullRun")
+            row("coarse frame, timed by a read" at, page " coarse")
+            row("coarse frame, the timer query" at, page " coarseTimer")
+            row("coarse frames while dragging, wall time each" at, page " coarseRun")
+        }
+        row("viewer: time to first frame", "viewer first")
+        row("viewer: steady frame", "viewer steady")
+        ratio("sample page first full frame / viewer first frame", "sample firstFrame", "viewer first")
+        ratio("page full frame (read) / viewer steady frame", "sample full", "viewer steady")
+        ratio("page full frames in a row / viewer steady frame", "sample fullRun", "viewer steady")
+        printf "\nMedians of %d runs; each run'"'"'s frame figures are medians of %d frames. Timer query offered: %s.\n",
+            runs, frames, value["after-sample timerQuery"] ? "yes" : "no"
+    }' "$figures"
