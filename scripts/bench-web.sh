@@ -82,6 +82,8 @@ sort -k1,2 -k3n "$work/viewer" | awk '
     END { for (key in count) { n = count[key]; m = int((n + 1) / 2);
           print key, (n % 2 ? values[key, m] : (values[key, m] + values[key, m + 1]) / 2) } }' >>"$figures"
 
+# The figures as measured, for another look at them.
+cp "$figures" build-bench/web-figures.txt
 awk -v builds="$builds" -v runs="$runs" -v frames="$frames" '
     { value[$1 " " $2] = $3 }
     function has(key) { return (key in value) }
@@ -92,7 +94,7 @@ awk -v builds="$builds" -v runs="$runs" -v frames="$frames" '
     function row(title, key, unit,   b, a) {
         b = "before-" key; a = "after-" key
         if (two) printf "| %s | %s | %s | %s |\n", title, cell(b, unit), cell(a, unit),
-            has(b) && has(a) && value[b] > 0 ? sprintf("%.2f x", value[a] / value[b]) : ""
+            (has(b) && has(a) && value[b] > 0 ? sprintf("%.2f x", value[a] / value[b]) : "")
         else printf "| %s | %s |\n", title, cell(a, unit)
     }
     function ratio(title, page, viewer) {
@@ -111,7 +113,6 @@ awk -v builds="$builds" -v runs="$runs" -v frames="$frames" '
         row("sample page: opening to the first full frame", "sample firstFrame")
         row("photo page: opening to the first paint (text)", "photo firstText")
         row("photo page: opening to the first full frame", "photo firstFrame")
-        split("1 2", ratios, " ")
         for (r = 1; r <= 2; ++r) {
             page = r == 1 ? "sample" : "sample2"
             at = sprintf(", ratio %d (buffer %d / %d px)", r, value["before-" page " bufferWidth"], value["after-" page " bufferWidth"])
