@@ -73,7 +73,8 @@ async function opening(tab) {
 async function frameAfter(tab, act, counter) {
   const before = (await state(tab))[counter];
   await act();
-  await tab.waitForFunction((c, n) => window.dispdome[c] > n && !window.dispdome.pending, { polling: 5, timeout: LONG }, counter, before);
+  const drawn = (c, n) => window.dispdome[c] > n && !window.dispdome.pending;
+  await tab.waitForFunction(drawn, { polling: 5, timeout: LONG }, counter, before);
   return state(tab);
 }
 
@@ -163,7 +164,8 @@ async function measure(one) {
     const result = await opening(tab);
     if (result.failed) throw new Error(`${one.name}: ${result.failed}`);
     delete result.failed;
-    return one.kind === 'frames' ? { ...result, ...(await frameFigures(tab, result.progressLine && result.timerQuery)) } : result;
+    if (one.kind !== 'frames') return result;
+    return { ...result, ...(await frameFigures(tab, result.progressLine && result.timerQuery)) };
   } finally {
     await browser.close();
   }
@@ -178,7 +180,7 @@ async function measure(one) {
     }
   for (const [k, one] of cases.entries())
     for (const key of Object.keys(results[k][0]))
-      console.log(`${one.name} ${key} ${median(results[k].map((result) => result[key])).toFixed(1)}`);
+      console.log(`${one.name} ${key} ${median(results[k].map((r) => r[key])).toFixed(1)}`);
 })().catch((error) => {
   console.error(`web_timing: ${error.message}`);
   process.exit(1);

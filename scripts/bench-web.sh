@@ -115,7 +115,8 @@ awk -v builds="$builds" -v runs="$runs" -v frames="$frames" '
         row("photo page: opening to the first full frame", "photo firstFrame")
         for (r = 1; r <= 2; ++r) {
             page = r == 1 ? "sample" : "sample2"
-            at = sprintf(", ratio %d (buffer %d / %d px)", r, value["before-" page " bufferWidth"], value["after-" page " bufferWidth"])
+            at = two ? sprintf(", ratio %d (buffer %d / %d px)", r, value["before-" page " bufferWidth"],
+                value["after-" page " bufferWidth"]) : sprintf(", ratio %d (buffer %d px)", r, value["after-" page " bufferWidth"])
             row("full frame, timed by a read" at, page " full")
             row("full frame, the timer query" at, page " fullTimer")
             row("full frames in a row, wall time each" at, page " fullRun")
