@@ -121,3 +121,10 @@ bool toFloat(const char* text, float& value)
     value = std::strtof(text, &end);
     return end != text && *end == '\0' && std::isfinite(value);
 }
+
+std::string shown(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}

@@ -54,6 +54,9 @@ int secondName(const char* program, const char* noun, const std::string& argumen
 // "no output file given (see --help)"
 int noOutputGiven(const char* program);
 
+// A number as a usage shows it ("%g": 10, 0.05).
+std::string shown(double value);
+
 // The whole text as a finite number, as strtof reads it.
 bool toFloat(const char* text, float& value);
 

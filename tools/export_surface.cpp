@@ -30,14 +30,6 @@ constexpr int PNG_LEVEL = 6;
 // image past it is drawn untextured there.
 constexpr int PAGE_TEXTURE_SIDE = 4096;
 
-// A number as the usage shows it.
-std::string shown(double value)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", value);
-    return text;
-}
-
 // The usage, with the view's numbers taken from where they are defined.
 const std::string USAGE = std::string(
     "Usage: dispdome-export [--displacement FILE] [--color FILE] [--normals KIND]\n"

@@ -30,14 +30,6 @@ namespace {
 
 constexpr const char* PROGRAM = "dispdome-render";
 
-// A number as the usage shows it.
-std::string shown(double value)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", value);
-    return text;
-}
-
 // A turntable of one degree a frame at the finest.
 constexpr int MOST_FRAMES = 360;
 
