@@ -11,7 +11,7 @@ const { launchChromium, settled, pressAtCentre } = require('./chromium.js');
 
 
 (async () => {
-  const browser = await launchChromium(folder, { width: 760, height: 950, args: ['--hide-scrollbars'] });
+  const browser = await launchChromium(folder, { width: 760, height: 1010, args: ['--hide-scrollbars'] });
   try {
     const tab = await browser.newPage();
     await tab.goto(`file://${page}`);
