@@ -291,6 +291,10 @@ TEST(Export, TheImagesCostWhatIsKeptAndThePictureNoCopy)
     size_t fails = 0, baseline = size_t(1) << 20;  // the least that serves, in KiB to 1 MiB
     while (baseline - fails > 1024)
         (exportsWithin((fails + baseline) / 2, "base.ply") ? baseline : fails) = (fails + baseline) / 2;
+    // Short of it, the export ends in its one line, leaving no temporary.
+    const Outcome starved = runCommand("ulimit -v " + std::to_string(fails) + " && " + EXPORT + "base.ply");
+    EXPECT_EQ(starved.status * 100 + std::count(starved.err.begin(), starved.err.end(), '\n'), 101) << starved.err;
+    EXPECT_EQ(runCommand("ls -a | grep -c tmp").out, "0\n");
     writeFile("big.png", zeroPng(8192, 8192, 0x1000, 16385, 8192));
     ASSERT_EQ(runCommand("convert -size 4096x3072 gradient:red-blue -quality 80 stored.jpg").status, 0);
     writeFile("turned.jpg", withOrientation(readFile("stored.jpg"), 6));

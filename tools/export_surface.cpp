@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -265,7 +266,9 @@ int parseArguments(int argc, char** argv, Options& o)
 
 }  // namespace
 
-int main(int argc, char** argv)
+namespace {
+
+int exportWith(int argc, char** argv)
 {
     Options o;
     const int status = parseArguments(argc, argv, o);
@@ -301,4 +304,18 @@ int main(int argc, char** argv)
         return STATUS_FAILED;
     std::printf("wrote %s: %zu vertices, %zu triangles\n", o.output.c_str(), VERTEX_COUNT, TRIANGLE_COUNT);
     return STATUS_WRITTEN;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    // Out of memory anywhere: one line, and nothing left half-written.
+    try {
+        return exportWith(argc, argv);
+    } catch (const std::bad_alloc&) {
+        removeTemporaries();
+        report(PROGRAM, "not enough memory");
+        return STATUS_FAILED;
+    }
 }

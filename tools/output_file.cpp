@@ -13,21 +13,29 @@
 #include <filesystem>
 #include <initializer_list>
 
+// The temporaries being written, for the signal handler and
+// removeTemporaries; a slot is in use while its flag is set. No export
+// writes more files than this at once.
 namespace {
-
-constexpr size_t BUFFER_SIZE = size_t(1) << 20;
-
-// The temporaries being written, for the signal handler; a slot is in use
-// while its flag is set. No export writes more files than this at once.
 constexpr int MAX_TEMPORARIES = 8;
 char temporaryNames[MAX_TEMPORARIES][4096];
 volatile std::sig_atomic_t temporaryExists[MAX_TEMPORARIES] = {};
+}  // namespace
 
-void removeTemporariesAndDie(int signalNumber)
+void removeTemporaries()
 {
     for (int k = 0; k < MAX_TEMPORARIES; ++k)
         if (temporaryExists[k])
             unlink(temporaryNames[k]);
+}
+
+namespace {
+
+constexpr size_t BUFFER_SIZE = size_t(1) << 20;
+
+void removeTemporariesAndDie(int signalNumber)
+{
+    removeTemporaries();
     std::signal(signalNumber, SIG_DFL);
     std::raise(signalNumber);
 }

@@ -38,6 +38,9 @@ bool commitOutput(OutputFile& out);
 bool commitOutputs(std::vector<OutputFile>& files);
 // Removes the temporary file, as when another file of the same set failed.
 void discardOutput(OutputFile& out);
+// Removes every temporary still there, as when the program must stop at
+// once (no memory left); the handler of SIGINT, SIGTERM and SIGHUP does too.
+void removeTemporaries();
 
 // Puts everything written to from so far at the end of to: for a part whose
 // length must be written before it, made in a scratch file first (opened
