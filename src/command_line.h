@@ -48,6 +48,22 @@ int readCommandLine(int argc, char** argv, const char* program, const char* usag
 int unknownOption(const char* program, const std::string& option);
 // "OPTION needs WHAT", such as "a value (see --help)".
 int needsValue(const char* program, const std::string& option, const std::string& what);
+
+// An option whose value parse (a function of the text to bool) takes whole;
+// else "<program>: --name needs a value (see --help)" when there is none, or
+// "... needs <needs>, not '<value>'".
+template <typename Parse>
+Option valuedOption(const char* program, const char* name, const char* needs, Parse parse)
+{
+    return {name, [program, needs, parse](const std::string& option, const char* value) {
+                if (!value)
+                    return needsValue(program, option, "a value (see --help)");
+                if (!parse(value))
+                    return needsValue(program, option, std::string(needs) + ", not '" + value + "'");
+                return -1;
+            }};
+}
+
 // "one NOUN only, not also ARGUMENT", and " (see --help)" where seeHelp.
 int secondName(const char* program, const char* noun, const std::string& argument, bool seeHelp);
 

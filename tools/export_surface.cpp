@@ -243,13 +243,7 @@ int parseArguments(int argc, char** argv, Options& o)
              o.normals = kind == "viewer" ? SurfaceNormals::Viewer : SurfaceNormals::Displaced;
              return -1;
          }},
-        {"relief", [&o](const std::string& option, const char* value) {
-             if (!value)
-                 return needsValue(PROGRAM, option, "a value (see --help)");
-             if (!toFloat(value, o.relief))
-                 return needsValue(PROGRAM, option, std::string("a number, not '") + value + "'");
-             return -1;
-         }},
+        valuedOption(PROGRAM, "relief", "a number", [&o](const char* value) { return toFloat(value, o.relief); }),
     };
     const int status = readCommandLine(argc, argv, PROGRAM, USAGE.c_str(), options, [&o](const char* argument) {
         if (!o.output.empty())

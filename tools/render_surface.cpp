@@ -109,19 +109,6 @@ bool splitPair(const char* text, char separator, Parse parse)
     return middle && parse(std::string(text, middle).c_str(), std::string(middle + 1).c_str());
 }
 
-// An option whose value parse takes whole, or a line saying what it needs.
-template <typename Parse>
-Option valued(const char* name, const char* needs, Parse parse)
-{
-    return {name, [needs, parse](const std::string& option, const char* value) {
-                if (!value)
-                    return needsValue(PROGRAM, option, "a value (see --help)");
-                if (!parse(value))
-                    return needsValue(PROGRAM, option, std::string(needs) + ", not '" + value + "'");
-                return -1;
-            }};
-}
-
 // -1 to go on, else the exit status.
 int parseArguments(int argc, char** argv, Options& o)
 {
@@ -133,32 +120,32 @@ int parseArguments(int argc, char** argv, Options& o)
         };
     };
     const std::vector<Option> options = {
-        valued("tilt", "a number", number(o.tilt)),
-        valued("turn", "a number", number(o.turn)),
-        valued("pan", "X,Y in scene units, such as 0.5,-1", [&o](const char* value) {
+        valuedOption(PROGRAM, "tilt", "a number", number(o.tilt)),
+        valuedOption(PROGRAM, "turn", "a number", number(o.turn)),
+        valuedOption(PROGRAM, "pan", "X,Y in scene units, such as 0.5,-1", [&o](const char* value) {
             return splitPair(value, ',', [&](const char* x, const char* y) { return toFloat(x, o.panX) && toFloat(y, o.panY); });
         }),
-        valued("distance", "a number", number(o.distance)),
-        valued("size", "WxH in pixels, such as 1920x1080", [&o](const char* value) {
+        valuedOption(PROGRAM, "distance", "a number", number(o.distance)),
+        valuedOption(PROGRAM, "size", "WxH in pixels, such as 1920x1080", [&o](const char* value) {
             return splitPair(value, 'x', [&](const char* w, const char* h) {
                 return toCount(w, 1L << 30, o.width) && toCount(h, 1L << 30, o.height);
             });
         }),
-        valued("normals", "viewer or displaced", [&o](const char* value) {
+        valuedOption(PROGRAM, "normals", "viewer or displaced", [&o](const char* value) {
             o.normals = value[0] == 'd' ? SurfaceNormals::Displaced : SurfaceNormals::Viewer;
             return std::strcmp(value, "viewer") == 0 || std::strcmp(value, "displaced") == 0;
         }),
-        valued("light", "X,Y,Z in eye coordinates, such as -10,0,0", [&o](const char* value) {
+        valuedOption(PROGRAM, "light", "X,Y,Z in eye coordinates, such as -10,0,0", [&o](const char* value) {
             return splitPair(value, ',', [&](const char* x, const char* yz) {
                 return toFloat(x, o.light.x) &&
                        splitPair(yz, ',', [&](const char* y, const char* z) { return toFloat(y, o.light.y) && toFloat(z, o.light.z); });
             });
         }),
-        valued("relief", "a number", number(o.relief)),
-        valued("turntable", "a number of frames from 1 to 360",
+        valuedOption(PROGRAM, "relief", "a number", number(o.relief)),
+        valuedOption(PROGRAM, "turntable", "a number of frames from 1 to 360",
                [&o](const char* value) { return toCount(value, MOST_FRAMES, o.frames); }),
-        valued("color", "a file name", file(o.color)),
-        valued("displacement", "a file name", file(o.displacement)),
+        valuedOption(PROGRAM, "color", "a file name", file(o.color)),
+        valuedOption(PROGRAM, "displacement", "a file name", file(o.displacement)),
     };
     const int status = readCommandLine(argc, argv, PROGRAM, USAGE.c_str(), options, [&o](const char* argument) {
         if (!o.output.empty())

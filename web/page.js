@@ -253,10 +253,10 @@
   // Every sample's displaced position and the viewer's normal.
   function evaluateSurface(heights) {
     const program = makeProgram('evaluate-vertex', 'nothing-fragment', ['position', 'normal']);
-    const weights = new Float32Array(7 * GRID_SAMPLES);
+    const weights = new Float32Array(viewer.cubicBasis.length + viewer.quadraticBasis.length);
     weights.set(viewer.cubicBasis);
-    weights.set(viewer.quadraticBasis, 4 * GRID_SAMPLES);
-    const basis = floatTexture(0, gl.R32F, gl.RED, GRID_SAMPLES, 7, weights);
+    weights.set(viewer.quadraticBasis, viewer.cubicBasis.length);
+    const basis = floatTexture(0, gl.R32F, gl.RED, GRID_SAMPLES, weights.length / GRID_SAMPLES, weights);
     const heightTexture = floatTexture(1, gl.R32F, gl.RED, HEIGHT_SAMPLES, HEIGHT_SAMPLES, heights);
     gl.useProgram(program);
     gl.uniform1i(gl.getUniformLocation(program, 'basis'), 0);
