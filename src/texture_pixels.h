@@ -4,7 +4,8 @@
 // textures made of them (textures.h): the surface and the tools read them
 // without GL.
 
-#include "tga.h"
+#include "image.h"  // Required for: loadImage(), how the images named here are read
+#include "tga.h"    // Required for: PixelBuffer
 
 // The images, relative to the working directory: a TGA that is there is
 // read, else a PNG, else a JPEG.

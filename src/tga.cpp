@@ -1,5 +1,6 @@
 // The TGA decoder (uncompressed and run-length encoded, true colour, grey
-// and colour-mapped) and loadTga, the reading of one TGA file.
+// and colour-mapped) and loadTga, the reading of one TGA file through the
+// shared file path (image_read.h).
 #include "tga.h"
 
 #include <cstring>

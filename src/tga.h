@@ -1,6 +1,6 @@
 #pragma once
 
-#include "image.h"  // Required for: ImageRead, the result of a decoding
+#include "image_read.h"  // Required for: ImageRead, the result of a decoding
 
 #include <cstddef>
 
@@ -25,5 +25,6 @@ extern int imageHeight;
 // rejected.
 PixelBuffer* loadTga(const char* fileName);
 
-// The TGA decoder on a whole file already in memory (size bytes at data).
+// The TGA decoder on a whole file already in memory (size bytes at data):
+// the same kinds and refusals as loadTga, nothing printed and no global set.
 ImageRead decodeTga(const unsigned char* data, size_t size);
