@@ -1,20 +1,17 @@
 #pragma once
 
-// The images every program reads, whatever their kind: the PNG and JPEG
-// decoders, the decoder chosen by a file's name or content, and a file or
-// bytes in memory read with it and reported (image_read.h).
+// The images every program reads, whatever their kind: the decoder chosen by
+// a file's name or content, and a file or bytes in memory read with it and
+// reported (image_read.h).
 
 #include "image_read.h"  // Required for: ImageRead and ImageDecoder; the callers read files with it too
 
 #include <cstddef>
 
-// Decodes an image of any kind the programs take, found from its content:
-// PNG (grey, grey with alpha, RGB, RGBA or palette; 1 to 16 bits; interlaced
-// or not) through libpng, JPEG (baseline or progressive, colour or grey, its
-// EXIF orientation applied) through libjpeg-turbo, anything else as a TGA.
-// PNG and JPEG store their top row first: their rows are turned over, so
-// row 0 is the bottom of the picture, as in a TGA stored bottom row first.
-// 16-bit channels are rounded to 8 bits (v * 255 / 65535).
+// Decodes an image of any kind the programs take, found from its content: a
+// PNG (png_decoder.h), a JPEG (jpeg_decoder.h), anything else as a TGA
+// (tga.h). A PNG's and a JPEG's rows come bottom row first, as in a TGA
+// stored bottom row first.
 ImageRead readImage(const unsigned char* data, size_t size, bool wantRed16);
 
 // The decoder a file's name asks for: a name ending in .png is read as a PNG

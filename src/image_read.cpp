@@ -12,9 +12,6 @@
 
 namespace {
 
-// The longest reason a refusal line carries; longer ones are cut.
-constexpr size_t REFUSAL_SIZE = 160;
-
 // The console lines go out at once, so a pipe or file gets them even if the
 // program is killed later.
 [[gnu::format(printf, 1, 2)]] void printLine(const char* format, ...)
@@ -78,7 +75,7 @@ std::unique_ptr<unsigned char[]> readImageFile(const char* fileName, size_t& siz
 
 void refuse(ImageRead& image, const char* format, ...)
 {
-    char reason[REFUSAL_SIZE];
+    char reason[REASON_SIZE];
     va_list args;
     va_start(args, format);
     std::vsnprintf(reason, sizeof reason, format, args);

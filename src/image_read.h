@@ -3,7 +3,7 @@
 // What reading an image gives and the rules every decoder keeps, whatever
 // the kind; and the one path from a file to a reported image: its bytes read,
 // a decoder run on them, its lines printed. No decoder is known here: each
-// (TGA in tga.h, PNG and JPEG in image.cpp) fills an ImageRead from bytes in
+// (tga.h, png_decoder.h, jpeg_decoder.h) fills an ImageRead from bytes in
 // memory and prints nothing, and image.h picks among them.
 
 #include <cstddef>
@@ -16,6 +16,10 @@
 // small file could claim 65535 x 65535 and cost 17 GB.
 constexpr int MOST_PIXELS_SIDE = 16384;
 constexpr size_t MOST_PIXELS = size_t(MOST_PIXELS_SIDE) * MOST_PIXELS_SIDE;
+
+// The longest reason a refusal carries, its terminating zero included, as
+// long as a console line takes; longer ones are cut.
+constexpr size_t REASON_SIZE = 160;
 
 // One reading: the image, owned and sized, and what the console is told.
 struct ImageRead {
@@ -39,7 +43,7 @@ struct ImageRead {
 // Sets image.reason and gives true when width x height is past MOST_PIXELS.
 bool pastCeiling(size_t width, size_t height, ImageRead& image);
 
-// Sets image.reason from a printf format, as long as a console line takes.
+// Sets image.reason from a printf format, cut to REASON_SIZE.
 [[gnu::format(printf, 2, 3)]] void refuse(ImageRead& image, const char* format, ...);
 
 // A decoder: a whole file in memory to an image (asking for the 16-bit red
