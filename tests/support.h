@@ -199,9 +199,11 @@ inline Ply readPly(const std::string& bytes)
 }
 
 // The vertex of row sample e and column sample i: the patch point moved
-// along the normal by a seventh of the bilinear height at (s, t). The strips
-// compute points and normals by a way of their own, several columns at a
-// time; patchPoint and patchNormal take the plain way.
+// along the patch normal by a seventh of the bilinear height at (s, t), as
+// written here. The point and normal are patchPoint's and patchNormal's,
+// the very sums the strips make (surface_test holds them to de Casteljau's
+// construction): what this checks is the rest, the rows, the texture
+// coordinates and the relief.
 // T(row, column) is the texel value 0..1; without it, no relief. relief
 // scales the seventh.
 inline StripVertex expectedVertex(int e, int i, const std::function<float(int, int)>& T, float relief = 1)

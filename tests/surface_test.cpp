@@ -1,14 +1,69 @@
-// The dome's arithmetic without GL: the weight tables, points and normals
-// known by hand, and every vertex of all 1024 strips against a per-sample
-// evaluation written here from the definitions, on a noisy height image.
+// The dome's arithmetic without GL: points and normals known by hand, every
+// point and normal of the grid against de Casteljau's construction of the
+// nets, and every vertex of all 1024 strips against that point moved along
+// that normal by the bilinear height written here, on a noisy height image.
 #include "support.h"
 #include "texture_pixels.h"
+
+#include <cfloat>
+
+using Point = std::array<double, 3>;
+
+// A Bezier curve at t by de Casteljau's construction, in double precision:
+// each point replaced by the one a fraction t of the way to its next, until
+// one is left. No Bernstein weight appears.
+template <size_t N>
+Point deCasteljau(std::array<Point, N> p, double t)
+{
+    for (size_t n = N - 1; n > 0; --n)
+        for (size_t k = 0; k < n; ++k)
+            for (size_t c = 0; c < 3; ++c)
+                p[k][c] += t * (p[k + 1][c] - p[k][c]);
+    return p[0];
+}
+
+// patch at every grid sample (row sample e, column sample i) against the
+// construction on each row of net at i / 1024, then on those points at
+// e / 1024, where the surface sums its columns first. Each of its two float
+// sums rounds at most N + 1 times (a weight, the products, N - 1 additions),
+// each time by at most half an ulp of the net's largest coordinate: within
+// (N + 1) x FLT_EPSILON x largest in all.
+template <size_t N>
+void expectDeCasteljau(const Vector3 (&net)[N][N], Vector3 (*patch)(int, int))
+{
+    std::array<std::array<Point, N>, N> rows;
+    double largest = 0;
+    for (size_t r = 0; r < N; ++r)
+        for (size_t c = 0; c < N; ++c) {
+            rows[r][c] = {net[r][c].x, net[r][c].y, net[r][c].z};
+            for (double x : rows[r][c])
+                largest = std::max(largest, std::fabs(x));
+        }
+    for (int e = 0; e <= GRID_STEPS; ++e)
+        for (int i = 0; i <= GRID_STEPS; ++i) {
+            std::array<Point, N> column;
+            for (size_t r = 0; r < N; ++r)
+                column[r] = deCasteljau(rows[r], i / 1024.0);
+            const Point p = deCasteljau(column, e / 1024.0);
+            const Vector3 got = patch(e, i);
+            const double off = std::max({std::fabs(got.x - p[0]), std::fabs(got.y - p[1]), std::fabs(got.z - p[2])});
+            ASSERT_LE(off, (N + 1) * FLT_EPSILON * largest) << "sample " << e << ", " << i;
+        }
+}
+
+TEST(Surface, PointsAndNormalsAreDeCasteljausOfTheNets)
+{
+    buildSurfaceTables();
+    expectDeCasteljau(controlNet, patchPoint);
+    expectDeCasteljau(normalNet, patchNormal);
+}
 
 TEST(Surface, PassesKnownPointsAndMovesEveryVertexAlongItsNormal)
 {
     buildSurfaceTables();
-    // The top, and a quarter along the near border (weights 27, 27, 9, 1 / 64):
-    // exact in single precision.
+    // The nets themselves, which the construction above takes as they are:
+    // the top, and a quarter along the near border (weights 27, 27, 9, 1 over
+    // 64), exact in single precision.
     EXPECT_TRUE(near(patchPoint(512, 512), {0, 2.0625f, 0}, 0));
     EXPECT_TRUE(near(patchPoint(0, 256), {-1.296875f, 0.5625f, -2.5f}, 0));
     // The unit normal of the corner, and the shorter one at the top that the
