@@ -33,6 +33,14 @@ constexpr const char* PROGRAM = "dispdome-render";
 // A turntable of one degree a frame at the finest.
 constexpr int MOST_FRAMES = 360;
 
+// --pan's X and Y move the surface right and up, and the frame translates
+// by -cameraOffset: the offset's x and y are the pan's negated, and the
+// other way round. (0 - v, not -v: an offset of 0 shows as 0, not -0.)
+constexpr float panned(float v)
+{
+    return 0.0f - v;
+}
+
 // The usage, with the viewer's numbers taken from where they are defined.
 const std::string USAGE = std::string(
     "Usage: dispdome-render [options] OUTPUT.png\n"
@@ -40,13 +48,18 @@ const std::string USAGE = std::string(
     "Draws what the viewer shows, from the images in texture/, without a window,\n"
     "display or GPU, and writes it as an 8-bit RGB PNG.\n"
     "\n"
-    "Options, in the viewer's units (a start in the viewer's first view):\n"
-    "  --tilt DEG        tilt, as a vertical left drag of DEG pixels (down: +)\n"
-    "  --turn DEG        turn, as a horizontal left drag of DEG pixels (right: +)\n"
-    "                    (an angle past +-") + shown(ANGLE_LIMIT) + " becomes 0, as in the viewer)\n"
-    "  --pan X,Y         move the surface X right and Y up, in scene units,\n"
-    "                    as a Ctrl drag\n"
-    "  --distance D      the camera's distance (" + shown(START_OFFSET.z) + " at start; a right drag)\n"
+    "Options (the view's four, in the viewer's units, set the camera in place\n"
+    "of the viewer's start, which is their default):\n"
+    "  --tilt DEG        the angle about the horizontal axis (default ") + shown(START_ANGLES.x) + "), as a\n"
+    "                    vertical left drag leaves it: " + shown(DEGREES_PER_PIXEL) + " degree a pixel, down +\n"
+    "  --turn DEG        the angle about the vertical axis (default " + shown(START_ANGLES.y) + "), as a\n"
+    "                    horizontal left drag leaves it: " + shown(DEGREES_PER_PIXEL) + " degree a pixel,\n"
+    "                    right +; an angle past +-" + shown(ANGLE_LIMIT) + " becomes 0, as in the viewer\n"
+    "  --pan X,Y         where the surface is moved, X right and Y up in scene\n"
+    "                    units (default " + shown(panned(START_OFFSET.x)) + "," + shown(panned(START_OFFSET.y)) +
+    "), as a Ctrl drag leaves it\n"
+    "  --distance D      the camera's distance (default " + shown(START_OFFSET.z) + "), as a right drag\n"
+    "                    leaves it\n"
     "  --size WxH        picture size in pixels (default " + std::to_string(WINDOW_WIDTH) + "x" +
     std::to_string(WINDOW_HEIGHT) + ", the window),\n"
     "                    up to the largest framebuffer GL makes here\n"
@@ -80,7 +93,11 @@ const std::string USAGE = std::string(
     "file failed, 2 for bad arguments.\n";
 
 struct Options {
-    float tilt = 0, turn = 0, panX = 0, panY = 0, distance = START_OFFSET.z;
+    // The camera as the viewer starts it, each part replaced by its option
+    // where given: --tilt and --turn the angles about x and y, --pan the
+    // offset's x and y, --distance its z.
+    Vector3 angles = START_ANGLES;
+    Vector3 offset = START_OFFSET;
     Vector3 light = START_LIGHT;
     float relief = reliefScale;
     SurfaceNormals normals = SurfaceNormals::Viewer;
@@ -120,12 +137,17 @@ int parseArguments(int argc, char** argv, Options& o)
         };
     };
     const std::vector<Option> options = {
-        valuedOption(PROGRAM, "tilt", "a number", number(o.tilt)),
-        valuedOption(PROGRAM, "turn", "a number", number(o.turn)),
+        valuedOption(PROGRAM, "tilt", "a number", number(o.angles.x)),
+        valuedOption(PROGRAM, "turn", "a number", number(o.angles.y)),
         valuedOption(PROGRAM, "pan", "X,Y in scene units, such as 0.5,-1", [&o](const char* value) {
-            return splitPair(value, ',', [&](const char* x, const char* y) { return toFloat(x, o.panX) && toFloat(y, o.panY); });
+            float x = 0, y = 0;
+            if (!splitPair(value, ',', [&](const char* a, const char* b) { return toFloat(a, x) && toFloat(b, y); }))
+                return false;
+            o.offset.x = panned(x);
+            o.offset.y = panned(y);
+            return true;
         }),
-        valuedOption(PROGRAM, "distance", "a number", number(o.distance)),
+        valuedOption(PROGRAM, "distance", "a number", number(o.offset.z)),
         valuedOption(PROGRAM, "size", "WxH in pixels, such as 1920x1080", [&o](const char* value) {
             return splitPair(value, 'x', [&](const char* w, const char* h) {
                 return toCount(w, 1L << 30, o.width) && toCount(h, 1L << 30, o.height);
@@ -334,10 +356,9 @@ int render(const Options& o)
     }
     reshape(o.width, o.height);
     // As the mouse would leave the camera.
-    cameraAngles.x = o.tilt;
-    cameraAngles.y = o.turn;
+    cameraAngles = o.angles;
     limitAngles(cameraAngles);
-    cameraOffset = {-o.panX, -o.panY, o.distance};
+    cameraOffset = o.offset;
     const float turn = cameraAngles.y;
     const int count = o.frames > 0 ? o.frames : 1;
     for (int k = 0; k < count; ++k) {
