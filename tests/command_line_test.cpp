@@ -13,7 +13,8 @@ TEST(CommandLine, RefusalsSayWhyWithTheirStatus)
     EXPECT_EQ(refusalsUnlike({
         {exporter + "--bogus a.ply", 2, "dispdome-export: unknown option --bogus (see --help)\n"},
         {exporter + "a.ply --color", 2, "dispdome-export: --color needs a file name (see --help)\n"},
-        {exporter + "a.ply --normals", 2, "dispdome-export: --normals needs displaced or viewer, not '' (see --help)\n"},
+        {exporter + "a.ply --normals=smooth", 2, "dispdome-export: --normals needs viewer or displaced, not 'smooth'\n"},
+        {render + "--normals smooth a.png", 2, "dispdome-render: --normals needs viewer or displaced, not 'smooth'\n"},
         // An image named must be read: the viewer's own may be missing.
         {exporter + "--color typo.png a.ply", 1, "typo.png: cannot be opened (No such file or directory)\n"},
         {exporter + "--color=typo.png a.html", 1, "typo.png: cannot be opened (No such file or directory)\n"},
