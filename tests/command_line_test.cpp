@@ -8,17 +8,22 @@ TEST(CommandLine, RefusalsSayWhyWithTheirStatus)
 {
     enterTemporaryFolder(true);
     writeFile("wide.tga", tgaHeader(2, 600, 256, 24) + Bytes(600 * 256 * 3, 200));
+    writeFile("empty.tga", {});
     const std::string exporter = "'" EXPORT_BINARY "' ", render = "'" RENDER_BINARY "' ";
     const std::string samples = "'" MAKE_SAMPLES_BINARY "' ", viewer = "'" VIEWER_BINARY "' ";
     EXPECT_EQ(refusalsUnlike({
         {exporter + "--bogus a.ply", 2, "dispdome-export: unknown option --bogus (see --help)\n"},
         {exporter + "a.ply --color", 2, "dispdome-export: --color needs a file name (see --help)\n"},
-        {exporter + "a.ply --normals", 2, "dispdome-export: --normals needs displaced or viewer, not '' (see --help)\n"},
-        // An image named must be read: the viewer's own may be missing.
+        {exporter + "a.ply --normals=smooth", 2, "dispdome-export: --normals needs viewer or displaced, not 'smooth'\n"},
+        {render + "--normals smooth a.png", 2, "dispdome-render: --normals needs viewer or displaced, not 'smooth'\n"},
+        // An image named must be read: the viewer's own may be missing. One
+        // missing or refused gets the reader's line, and nothing is written.
         {exporter + "--color typo.png a.ply", 1, "typo.png: cannot be opened (No such file or directory)\n"},
         {exporter + "--color=typo.png a.html", 1, "typo.png: cannot be opened (No such file or directory)\n"},
         {render + "--displacement=typo.png a.png", 1, "typo.png: cannot be opened (No such file or directory)\n"},
         {render + "--color typo.png a.png", 1, "typo.png: cannot be opened (No such file or directory)\n"},
+        {exporter + "--color empty.tga a.glb", 1, "empty.tga: empty file\n"},
+        {render + "--color empty.tga a.png", 1, "empty.tga: empty file\n"},
         {render + "--displacement wide.tga a.png", 1,
          "wide.tga: 600 x 256 is smaller than 512 x 512; there is no relief to draw\n"},
         {exporter + "a.ply.txt", 2, "a.ply.txt: unknown extension: the name must end in .ply, .obj, .glb or .html\n"},

@@ -5,6 +5,7 @@
 //     dispdome-export [options] OUTPUT.ply|.obj|.glb
 // Needs no window and no GL: it links the surface arithmetic alone.
 #include "command_line.h"
+#include "image_options.h"
 #include "mesh_writers.h"
 #include "output_file.h"
 #include "png_image.h"
@@ -26,6 +27,10 @@ constexpr const char* PROGRAM = "dispdome-export";
 
 // zlib's level for the picture: its default, small at little cost.
 constexpr int PNG_LEVEL = 6;
+
+// The displaced surface's own normals, which show the relief to any
+// renderer, unless --normals says otherwise.
+constexpr SurfaceNormals NORMALS = SurfaceNormals::Displaced;
 
 // The largest texture many phones and older laptops take: a page's colour
 // image past it is drawn untextured there.
@@ -73,26 +78,13 @@ const std::string USAGE = std::string(
     "Without the viewer's colour image (texture/color.*) the mesh or page is\n"
     "untextured (plain white); one named by --color must be read.\n"
     "\n"
-    "Options:\n"
-    "  --displacement FILE   height image (its red channel) of at least\n"
-    "                        512 x 512 (default: texture/displace.tga, else\n"
-    "                        .png, else .jpg)\n"
-    "  --color FILE          colour image (default: texture/color.tga, else\n"
-    "                        .png, else .jpg)\n"
-    "  --relief K            the relief K times the viewer's (default 1: the\n"
-    "                        height image's value divided by " + shown(DISPLACE_DIVISOR) + "); the\n"
-    "                        page starts with K and can change it\n"
-    "  --normals KIND        the vertex normals written:\n"
-    "                        displaced (default): the displaced surface's own,\n"
-    "                          from its triangles, each weighted by its area,\n"
-    "                          at unit length; a renderer then lights the\n"
-    "                          relief as relief, as a modeller's displacement\n"
-    "                        viewer: the viewer's lighting normals, those of its\n"
-    "                          smooth normal patch (not unit length, but in glTF),\n"
-    "                          which ignore the relief: it shows only in the\n"
-    "                          outline and the colours\n"
-    "  -h, --help            show this text\n"
-    "  --version             show the version\n"
+    "Options:\n" +
+    imageOptionsUsage(NORMALS) +
+    "  --relief K        the relief K times the viewer's (default 1: the height\n"
+    "                    image's value divided by " + shown(DISPLACE_DIVISOR) + "); the page starts with K\n"
+    "                    and can change it\n"
+    "  -h, --help        show this text\n"
+    "  --version         show the version\n"
     "A value follows its option after a space or an '=' (--color=FILE), and\n"
     "-- ends the options, for a name that starts with '-'.\n"
     "\n"
@@ -112,14 +104,11 @@ const std::string USAGE = std::string(
 enum class Format { Ply, Obj, Glb, Html };
 
 struct Options {
-    std::string displacement = chosenImageFile(DISPLACE_FILE);
-    std::string color = chosenImageFile(COLOR_FILE);
     // A colour image named on the command line must be read; the viewer's
     // own may be missing. (Without relief there is nothing to export.)
-    bool colorTyped = false;
+    ImageOptions images = {nullptr, nullptr, NORMALS};
     std::string output;
     Format format = Format::Ply;
-    SurfaceNormals normals = SurfaceNormals::Displaced;
     float relief = reliefScale;
 };
 
@@ -223,28 +212,9 @@ bool chooseFormat(Options& o)
 // -1 to go on, else the exit status.
 int parseArguments(int argc, char** argv, Options& o)
 {
-    auto file = [](std::string& name, bool* typed) {
-        return [&name, typed](const std::string& option, const char* value) {
-            if (!value || !*value)
-                return needsValue(PROGRAM, option, "a file name (see --help)");
-            name = value;
-            if (typed)
-                *typed = true;
-            return -1;
-        };
-    };
-    const std::vector<Option> options = {
-        {"displacement", file(o.displacement, nullptr)},
-        {"color", file(o.color, &o.colorTyped)},
-        {"normals", [&o](const std::string& option, const char* value) {
-             const std::string kind = value ? value : "";
-             if (kind != "displaced" && kind != "viewer")
-                 return needsValue(PROGRAM, option, "displaced or viewer, not '" + kind + "' (see --help)");
-             o.normals = kind == "viewer" ? SurfaceNormals::Viewer : SurfaceNormals::Displaced;
-             return -1;
-         }},
-        valuedOption(PROGRAM, "relief", "a number", [&o](const char* value) { return toFloat(value, o.relief); }),
-    };
+    std::vector<Option> options = imageOptions(PROGRAM, o.images);
+    options.push_back(
+        valuedOption(PROGRAM, "relief", "a number", [&o](const char* value) { return toFloat(value, o.relief); }));
     const int status = readCommandLine(argc, argv, PROGRAM, USAGE.c_str(), options, [&o](const char* argument) {
         if (!o.output.empty())
             return secondName(PROGRAM, "output file", argument, true);
@@ -270,13 +240,15 @@ int exportWith(int argc, char** argv)
         return status;
     reliefScale = o.relief;
     buildSurfaceTables();
-    if (!readRelief(o.displacement))
+    const ImageOptions& named = o.images;
+    if (!readRelief(named.displacement ? named.displacement : chosenImageFile(DISPLACE_FILE)))
         return STATUS_FAILED;
     // A colour image typed on the command line is wanted: without it,
     // nothing is written. Without the viewer's own the result is untextured.
+    const std::string colourFile = named.color ? named.color : chosenImageFile(COLOR_FILE);
     const char* untextured = o.format == Format::Html ? "; the page has no texture" : "; the mesh has no texture";
-    const ImageRead colour = loadPicture(o.color, o.colorTyped ? "" : untextured);
-    if (!colour.pixels && o.colorTyped)
+    const ImageRead colour = loadPicture(colourFile, named.color ? "" : untextured);
+    if (!colour.pixels && named.color)
         return STATUS_FAILED;
     const PngPicture picture = bottomUpPicture(colour.pixels.get(), colour.width, colour.height, PNG_LEVEL);
     const PngPicture* png = colour.pixels ? &picture : nullptr;
@@ -284,17 +256,17 @@ int exportWith(int argc, char** argv)
         // The page holds the picture as text: a JPEG as it is, else the PNG
         // made in memory.
         size_t bytes = 0;
-        if (!writeWebPage(o.output, pagePicture(o.color, colour, png), o.color, bytes))
+        if (!writeWebPage(o.output, pagePicture(colourFile, colour, png), colourFile, bytes))
             return STATUS_FAILED;
         if (png && std::max(colour.width, colour.height) > PAGE_TEXTURE_SIDE)
-            report(o.color, "%d x %d is wider or taller than %d, the largest texture many phones and older laptops "
+            report(colourFile, "%d x %d is wider or taller than %d, the largest texture many phones and older laptops "
                    "take: there the page draws the surface untextured", colour.width, colour.height,
                    PAGE_TEXTURE_SIDE);
         std::printf("wrote %s: a web page of %zu bytes that draws %zu vertices, %zu triangles\n", o.output.c_str(),
                     bytes, VERTEX_COUNT, TRIANGLE_COUNT);
         return STATUS_WRITTEN;
     }
-    if (!exportSurface(o.output, o.format, o.normals, png))
+    if (!exportSurface(o.output, o.format, named.normals, png))
         return STATUS_FAILED;
     std::printf("wrote %s: %zu vertices, %zu triangles\n", o.output.c_str(), VERTEX_COUNT, TRIANGLE_COUNT);
     return STATUS_WRITTEN;

@@ -5,6 +5,7 @@
 // drawFrame); only the GL context differs: EGL with no window, drawing into
 // a pbuffer of the window's kind (8-bit colour, 24-bit depth).
 #include "command_line.h"
+#include "image_options.h"
 #include "output_file.h"
 #include "png_image.h"
 #include "surface.h"
@@ -24,6 +25,7 @@
 #include <filesystem>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -33,6 +35,17 @@ constexpr const char* PROGRAM = "dispdome-render";
 // A turntable of one degree a frame at the finest.
 constexpr int MOST_FRAMES = 360;
 
+// The viewer's lighting normals unless --normals says otherwise.
+constexpr SurfaceNormals NORMALS = SurfaceNormals::Viewer;
+
+// --pan's X and Y move the surface right and up, and the frame translates
+// by -cameraOffset: the offset's x and y are the pan's negated, and the
+// other way round. (0 - v, not -v: an offset of 0 shows as 0, not -0.)
+constexpr float panned(float v)
+{
+    return 0.0f - v;
+}
+
 // The usage, with the viewer's numbers taken from where they are defined.
 const std::string USAGE = std::string(
     "Usage: dispdome-render [options] OUTPUT.png\n"
@@ -40,21 +53,21 @@ const std::string USAGE = std::string(
     "Draws what the viewer shows, from the images in texture/, without a window,\n"
     "display or GPU, and writes it as an 8-bit RGB PNG.\n"
     "\n"
-    "Options, in the viewer's units (a start in the viewer's first view):\n"
-    "  --tilt DEG        tilt, as a vertical left drag of DEG pixels (down: +)\n"
-    "  --turn DEG        turn, as a horizontal left drag of DEG pixels (right: +)\n"
-    "                    (an angle past +-") + shown(ANGLE_LIMIT) + " becomes 0, as in the viewer)\n"
-    "  --pan X,Y         move the surface X right and Y up, in scene units,\n"
-    "                    as a Ctrl drag\n"
-    "  --distance D      the camera's distance (" + shown(START_OFFSET.z) + " at start; a right drag)\n"
+    "Options (the view's four, in the viewer's units, set the camera in place\n"
+    "of the viewer's start, which is their default):\n"
+    "  --tilt DEG        the angle about the horizontal axis (default ") + shown(START_ANGLES.x) + "), as a\n"
+    "                    vertical left drag leaves it: " + shown(DEGREES_PER_PIXEL) + " degree a pixel, down +\n"
+    "  --turn DEG        the angle about the vertical axis (default " + shown(START_ANGLES.y) + "), as a\n"
+    "                    horizontal left drag leaves it: " + shown(DEGREES_PER_PIXEL) + " degree a pixel,\n"
+    "                    right +; an angle past +-" + shown(ANGLE_LIMIT) + " becomes 0, as in the viewer\n"
+    "  --pan X,Y         where the surface is moved, X right and Y up in scene\n"
+    "                    units (default " + shown(panned(START_OFFSET.x)) + "," + shown(panned(START_OFFSET.y)) +
+    "), as a Ctrl drag leaves it\n"
+    "  --distance D      the camera's distance (default " + shown(START_OFFSET.z) + "), as a right drag\n"
+    "                    leaves it\n"
     "  --size WxH        picture size in pixels (default " + std::to_string(WINDOW_WIDTH) + "x" +
     std::to_string(WINDOW_HEIGHT) + ", the window),\n"
     "                    up to the largest framebuffer GL makes here\n"
-    "  --normals KIND    viewer (default): the viewer's lighting normals, those\n"
-    "                    of its smooth normal patch, which leave the relief\n"
-    "                    to the outline and the colours; displaced: the\n"
-    "                    displaced surface's own, as dispdome-export writes\n"
-    "                    them, so the relief shows in the shading\n"
     "  --light X,Y,Z     the light's position in eye coordinates (default\n"
     "                    " + shown(START_LIGHT.x) + "," + shown(START_LIGHT.y) + "," + shown(START_LIGHT.z) +
     ", as the viewer's)\n"
@@ -62,10 +75,7 @@ const std::string USAGE = std::string(
     "                    image's value divided by " + shown(DISPLACE_DIVISOR) + ")\n"
     "  --turntable N     N pictures (1 to " + std::to_string(MOST_FRAMES) + "), each turned 360/N degrees further\n"
     "                    about the vertical axis, named OUTPUT-00.png, -01 ...\n"
-    "  --color FILE      colour image (default: texture/color.tga, else .png,\n"
-    "                    else .jpg)\n"
-    "  --displacement FILE  height image, as the viewer reads it (default:\n"
-    "                    texture/displace.tga, else .png, else .jpg)\n"
+    + imageOptionsUsage(NORMALS) +
     "  -h, --help        show this text\n"
     "  --version         show the version\n"
     "A value follows its option after a space or an '=' (--tilt=40), and --\n"
@@ -80,16 +90,17 @@ const std::string USAGE = std::string(
     "file failed, 2 for bad arguments.\n";
 
 struct Options {
-    float tilt = 0, turn = 0, panX = 0, panY = 0, distance = START_OFFSET.z;
+    // The camera as the viewer starts it, each part replaced by its option
+    // where given: --tilt and --turn the angles about x and y, --pan the
+    // offset's x and y, --distance its z.
+    Vector3 angles = START_ANGLES;
+    Vector3 offset = START_OFFSET;
     Vector3 light = START_LIGHT;
     float relief = reliefScale;
-    SurfaceNormals normals = SurfaceNormals::Viewer;
     int width = WINDOW_WIDTH, height = WINDOW_HEIGHT;
     int frames = 0;  // 0: a still, named OUTPUT itself
     std::string output;
-    // Null: looked up in texture/ as the viewer does; named, it must be read.
-    const char* color = nullptr;
-    const char* displacement = nullptr;
+    ImageOptions images = {nullptr, nullptr, NORMALS};
 };
 
 // The whole text as an integer from 1 to most.
@@ -113,27 +124,22 @@ bool splitPair(const char* text, char separator, Parse parse)
 int parseArguments(int argc, char** argv, Options& o)
 {
     auto number = [](float& value) { return [&value](const char* text) { return toFloat(text, value); }; };
-    auto file = [](const char*& name) {
-        return [&name](const char* text) {
-            name = text;
-            return *text != '\0';
-        };
-    };
-    const std::vector<Option> options = {
-        valuedOption(PROGRAM, "tilt", "a number", number(o.tilt)),
-        valuedOption(PROGRAM, "turn", "a number", number(o.turn)),
+    std::vector<Option> options = {
+        valuedOption(PROGRAM, "tilt", "a number", number(o.angles.x)),
+        valuedOption(PROGRAM, "turn", "a number", number(o.angles.y)),
         valuedOption(PROGRAM, "pan", "X,Y in scene units, such as 0.5,-1", [&o](const char* value) {
-            return splitPair(value, ',', [&](const char* x, const char* y) { return toFloat(x, o.panX) && toFloat(y, o.panY); });
+            float x = 0, y = 0;
+            if (!splitPair(value, ',', [&](const char* a, const char* b) { return toFloat(a, x) && toFloat(b, y); }))
+                return false;
+            o.offset.x = panned(x);
+            o.offset.y = panned(y);
+            return true;
         }),
-        valuedOption(PROGRAM, "distance", "a number", number(o.distance)),
+        valuedOption(PROGRAM, "distance", "a number", number(o.offset.z)),
         valuedOption(PROGRAM, "size", "WxH in pixels, such as 1920x1080", [&o](const char* value) {
             return splitPair(value, 'x', [&](const char* w, const char* h) {
                 return toCount(w, 1L << 30, o.width) && toCount(h, 1L << 30, o.height);
             });
-        }),
-        valuedOption(PROGRAM, "normals", "viewer or displaced", [&o](const char* value) {
-            o.normals = value[0] == 'd' ? SurfaceNormals::Displaced : SurfaceNormals::Viewer;
-            return std::strcmp(value, "viewer") == 0 || std::strcmp(value, "displaced") == 0;
         }),
         valuedOption(PROGRAM, "light", "X,Y,Z in eye coordinates, such as -10,0,0", [&o](const char* value) {
             return splitPair(value, ',', [&](const char* x, const char* yz) {
@@ -144,9 +150,9 @@ int parseArguments(int argc, char** argv, Options& o)
         valuedOption(PROGRAM, "relief", "a number", number(o.relief)),
         valuedOption(PROGRAM, "turntable", "a number of frames from 1 to 360",
                [&o](const char* value) { return toCount(value, MOST_FRAMES, o.frames); }),
-        valuedOption(PROGRAM, "color", "a file name", file(o.color)),
-        valuedOption(PROGRAM, "displacement", "a file name", file(o.displacement)),
     };
+    for (Option& shared : imageOptions(PROGRAM, o.images))
+        options.push_back(std::move(shared));
     const int status = readCommandLine(argc, argv, PROGRAM, USAGE.c_str(), options, [&o](const char* argument) {
         if (!o.output.empty())
             return secondName(PROGRAM, "output file", argument, false);
@@ -170,7 +176,7 @@ int parseArguments(int argc, char** argv, Options& o)
 // one line on standard error.
 bool namedImagesThere(const Options& o)
 {
-    for (const char* file : {o.color, o.displacement}) {
+    for (const char* file : {o.images.color, o.images.displacement}) {
         std::error_code error;
         if (file && std::filesystem::status(file, error).type() == std::filesystem::file_type::not_found) {
             report(file, "cannot be opened (%s)", error.message().c_str());
@@ -184,9 +190,10 @@ bool namedImagesThere(const Options& o)
 // give relief. False after the reader's line, or one of ours.
 bool namedImagesRead(const Options& o)
 {
-    if (o.displacement && displacePixels && !displacementAvailable())
-        report(o.displacement, "%s; there is no relief to draw", missingRelief().c_str());
-    return !(o.color && !colorPixels) && !(o.displacement && !displacementAvailable());
+    const ImageOptions& named = o.images;
+    if (named.displacement && displacePixels && !displacementAvailable())
+        report(named.displacement, "%s; there is no relief to draw", missingRelief().c_str());
+    return !(named.color && !colorPixels) && !(named.displacement && !displacementAvailable());
 }
 
 // Frame k of a turntable of n: OUTPUT with "-k" before ".png", k padded to
@@ -320,11 +327,11 @@ int render(const Options& o)
         return fail("no memory for a picture of " + std::to_string(o.width) + " x " + std::to_string(o.height));
     }
 
-    surfaceNormals = o.normals;
+    surfaceNormals = o.images.normals;
     lightPosition = o.light;
     reliefScale = o.relief;
-    colorFile = o.color;
-    displaceFile = o.displacement;
+    colorFile = o.images.color;
+    displaceFile = o.images.displacement;
     // The viewer's set-up, step by step: images named on the command line
     // that are not read end the run before the surface is built.
     for (const SetupStep& step : SETUP_STEPS) {
@@ -334,10 +341,9 @@ int render(const Options& o)
     }
     reshape(o.width, o.height);
     // As the mouse would leave the camera.
-    cameraAngles.x = o.tilt;
-    cameraAngles.y = o.turn;
+    cameraAngles = o.angles;
     limitAngles(cameraAngles);
-    cameraOffset = {-o.panX, -o.panY, o.distance};
+    cameraOffset = o.offset;
     const float turn = cameraAngles.y;
     const int count = o.frames > 0 ? o.frames : 1;
     for (int k = 0; k < count; ++k) {

@@ -1,0 +1,52 @@
+#include "image_options.h"
+
+#include <cstring>
+#include <iterator>
+
+namespace {
+
+// The kinds of normals as --normals names them, in SurfaceNormals' order.
+const char* const NORMALS_KINDS[] = {"viewer", "displaced"};
+
+}  // namespace
+
+std::vector<Option> imageOptions(const char* program, ImageOptions& chosen)
+{
+    auto file = [program](const char*& name) {
+        return [program, &name](const std::string& option, const char* value) {
+            if (!value || !*value)
+                return needsValue(program, option, "a file name (see --help)");
+            name = value;
+            return -1;
+        };
+    };
+    static const std::string kinds = std::string(NORMALS_KINDS[0]) + " or " + NORMALS_KINDS[1];
+    return {
+        {"color", file(chosen.color)},
+        {"displacement", file(chosen.displacement)},
+        valuedOption(program, "normals", kinds.c_str(), [&chosen](const char* value) {
+            for (size_t k = 0; k < std::size(NORMALS_KINDS); ++k)
+                if (std::strcmp(value, NORMALS_KINDS[k]) == 0) {
+                    chosen.normals = SurfaceNormals(k);
+                    return true;
+                }
+            return false;
+        }),
+    };
+}
+
+std::string imageOptionsUsage(SurfaceNormals byDefault)
+{
+    const std::string side = std::to_string(DISPLACE_GRID_MAX + 1);
+    return "  --color FILE      colour image (default: texture/color.tga, else .png,\n"
+           "                    else .jpg)\n"
+           "  --displacement FILE  height image (its red channel), at least " + side + " x " + side + "\n"
+           "                    (default: texture/displace.tga, else .png, else .jpg)\n"
+           "  --normals KIND    the surface's normals (default: " + NORMALS_KINDS[int(byDefault)] + "):\n"
+           "                    viewer: the viewer's lighting normals, those of its\n"
+           "                    smooth normal patch, which leave the relief to the\n"
+           "                    outline and the colours; displaced: the displaced\n"
+           "                    surface's own, from its triangles, each weighted by\n"
+           "                    its area, at unit length, so the relief shows in the\n"
+           "                    shading\n";
+}
