@@ -1,19 +1,16 @@
 'use strict';
 // The web page dispdome-export writes, opened from disk in Debian's headless
 // Chromium (software WebGL2, SwiftShader) and driven through the DevTools
-// protocol by puppeteer-core: that it asks for nothing outside itself (its
-// policy refusing what it tries), that it says what it does from its first
-// paint, that its pictures match dispdome-render's for the same view (first,
-// after real mouse drags, touches, keys and wheel notches, back at the start,
-// with the displaced normals and a side light, filling the window, at a
-// device pixel ratio of 2, and as saved), that its evaluated positions are
-// the PLY's (8- and 16-bit heights), and what it shows without WebGL2,
-// without one of the viewer's definitions in its data, with a broken shader
-// or data, or with a colour image larger than GL takes. web_moved_start.sh
-// runs it again on programs whose camera start is moved in the C++ alone.
-//     node web_test.js EXPORT RENDER SAMPLES PUPPETEER_FOLDER
-// scripts/test.sh installs chromium and puppeteer-core (into the build
-// folder, downloading no browser).
+// protocol by puppeteer-core. A full frame costs a second or more here, so
+// a picture is drawn and compared with dispdome-render's only where a
+// picture can show the fault; where the camera is what matters, the page's
+// camera (cameraAngles, cameraOffset) is checked against the drag as the
+// C++'s rates define it. tests/README.md says what each picture catches.
+//     node web_test.js EXPORT RENDER SAMPLES PUPPETEER_FOLDER [moved | firefox]
+// moved: only the first picture and a dragged one (web_moved_start.sh, on
+// programs whose start is moved in the C++ alone); firefox: only the first
+// picture in Firefox, on the X display. scripts/test.sh installs chromium,
+// firefox-esr and puppeteer-core (into the build folder, no browser).
 const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const { execFileSync, spawnSync } = require('node:child_process');
@@ -21,15 +18,17 @@ const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 
-const [EXPORT, RENDER, SAMPLES, PUPPETEER] = process.argv.slice(2).map((name) => path.resolve(name));
+const [EXPORT, RENDER, SAMPLES, PUPPETEER] = process.argv.slice(2, 6).map((name) => path.resolve(name));
+const MODE = process.argv[6] || '';
 const { puppeteerIn, launchChromium, settled: drawn } = require('../web/chromium.js');
-
-const puppeteer = puppeteerIn(PUPPETEER);
 
 const work = fs.mkdtempSync(path.join(os.tmpdir(), 'web-test-'));
 const file = (name) => path.join(work, name);
+const f = Math.fround;
 let browser;
 let failed = false;
+// The viewer's definitions, as the export wrote them into the page.
+let D;
 
 function run(binary, args) {
   return execFileSync(binary, args, { cwd: work, stdio: ['ignore', 'pipe', 'pipe'] });
@@ -43,12 +42,44 @@ function pageData(name) {
   return { html, json, data: JSON.parse(json) };
 }
 
-// dispdome-render's options for each view compared, by name.
-const VIEWS = {};
+// ---- The camera as the C++ defines it ----
+
+const start = () => ({ angles: D.START_ANGLES.slice(), offset: D.START_OFFSET.slice() });
+
+// The camera after a drag of (dx, dy) pixels: turned by the left button,
+// moved by Ctrl + left, zoomed by the right, at the C++'s rates.
+function dragged({ angles, offset }, mode, dx, dy) {
+  const [a, o] = [angles.slice(), offset.slice()];
+  if (mode === 'turn') [a[0], a[1]] = [f(a[0] + f(dy * D.DEGREES_PER_PIXEL)), f(a[1] + f(dx * D.DEGREES_PER_PIXEL))];
+  if (mode === 'pan') [o[0], o[1]] = [f(o[0] - f(dx * D.PAN_PER_PIXEL)), f(o[1] + f(dy * D.PAN_PER_PIXEL))];
+  if (mode === 'zoom') o[2] = f(o[2] + f(dy * D.ZOOM_PER_PIXEL));
+  return { angles: a, offset: o };
+}
+
+// dispdome-render's options for a camera: its tilt and turn are the angles,
+// its pan moves the surface (the camera the other way), its distance is z.
+const viewOptions = ({ angles, offset }) => ['--tilt', String(angles[0]), '--turn', String(angles[1]),
+  '--pan', `${-offset[0]},${-offset[1]}`, '--distance', String(offset[2])];
+
+// dispdome-render's picture work/name.png, drawn with options.
+const render = (name, options) => run(RENDER, [...options, `${name}.png`]);
+
+// The page's camera against the expected one, within 1e-5: a drag's
+// events each add their share in single precision, which the one sum here
+// may round otherwise.
+async function expectCamera(page, expected, what) {
+  const { cameraAngles: angles, cameraOffset: offset } = await page.evaluate(() => window.dispdome);
+  const near = (a, b) => a.length === b.length && a.every((value, k) => Math.abs(value - b[k]) <= 1e-5);
+  assert.ok(near(angles, expected.angles) && near(offset, expected.offset),
+    `${what}: ${JSON.stringify({ angles, offset })}, not ${JSON.stringify(expected)}`);
+}
+
+// ---- The browser ----
+
 const ODD_FOLDER = 'x<!--<script>/y</script>';
 const ODD_COLOR = `${ODD_FOLDER}/c.png`;
 
-before(() => {
+before(async () => {
   run(SAMPLES, ['texture']);
   // The sample picture is the same mirrored: a red band on its left side
   // tells a mirrored picture apart.
@@ -56,42 +87,16 @@ before(() => {
     file('texture/color.png')]);
   fs.rmSync(file('texture/color.tga'));
   run(EXPORT, ['dome.html']);
-  // The views compared: dispdome-render's options for each. The zoom is a
-  // right drag of 40 pixels down from the start, both as the C++ defines.
-  const { START_OFFSET, ZOOM_PER_PIXEL } = pageData('dome.html').data.definitions;
-  const BACK = ['--distance', String(Math.fround(START_OFFSET[2] + Math.fround(40 * ZOOM_PER_PIXEL)))];
-  const TILT = ['--tilt', '40'];
-  const PAN = [...TILT, '--pan', '0.3,0.2'];
-  const ZOOM = [...PAN, ...BACK];
-  run(EXPORT, ['--normals', 'viewer', 'dome.ply']);
-  // A colour file whose name would end or upset the page's data element.
-  fs.mkdirSync(file(ODD_FOLDER), { recursive: true });
-  fs.copyFileSync(file('texture/color.png'), file(ODD_COLOR));
-  run(EXPORT, ['--color', ODD_COLOR, 'named.html']);
-  // Heights that need all 16 bits (a cut to 8 loses more than 1e-5), wider
-  // and taller than the 512 x 512 texels read.
-  execFileSync('convert', ['-size', '600x530', 'radial-gradient:white-black', '-depth', '16',
-    '-define', 'png:bit-depth=16', '-define', 'png:color-type=0', file('heights16.png')]);
-  run(EXPORT, ['--displacement', 'heights16.png', 'relief16.html']);
-  run(EXPORT, ['--displacement', 'heights16.png', 'relief16.ply']);
-  // 8-bit heights in red, which the displacement reads, under other green and blue.
-  execFileSync('convert', ['-size', '512x512', 'gradient:red-blue', file('rgb.png')]);
-  run(EXPORT, ['--displacement', 'rgb.png', 'rgb.html']);
-  run(EXPORT, ['--displacement', 'rgb.png', 'rgb.ply']);
-  Object.assign(VIEWS, {
-    first: [], tilt: TILT, pan: PAN, zoom: ZOOM, side: ['--normals', 'displaced', '--light', '-10,2,-8'], back: BACK,
-    diagonal: ['--tilt', '40', '--turn', '30'], behind: ['--tilt', '-30', '--turn', '180'],
-    sharp: ['--size', '1400x1400'],
-  });
-  for (const [name, options] of Object.entries(VIEWS)) run(RENDER, [...options, `${name}.png`]);
-  // Without the viewer's colour image (a line, and no texture).
-  fs.renameSync(file('texture/color.png'), file('color.png'));
-  run(RENDER, ['plain.png']);
-  fs.renameSync(file('color.png'), file('texture/color.png'));
-});
-
-before(async () => {
-  browser = await launchChromium(PUPPETEER, { profileParent: work });
+  D = pageData('dome.html').data.definitions;
+  render('first', []);
+  if (MODE === '') {
+    run(EXPORT, ['--normals', 'viewer', 'dome.ply']);
+    // A colour file whose name would end or upset the page's data element.
+    fs.mkdirSync(file(ODD_FOLDER), { recursive: true });
+    fs.copyFileSync(file('texture/color.png'), file(ODD_COLOR));
+    run(EXPORT, ['--color', ODD_COLOR, 'named.html']);
+  }
+  if (MODE !== 'firefox') browser = await launchChromium(PUPPETEER, { profileParent: work });
 });
 
 after(async () => {
@@ -102,8 +107,9 @@ after(async () => {
 
 // Opens a page of work/ with every request but the page itself refused and
 // recorded, and every console error and page error recorded; waits for its
-// first full frame (or its message).
-async function open(name, prepare, viewport = null, from = browser) {
+// first full frame (or its message), or only until the page is evaluated
+// (until: 'ready') or its text is there ('text').
+async function open(name, { prepare = null, viewport = null, until = 'drawn', from = browser } = {}) {
   const page = await from.newPage();
   if (viewport) await page.setViewport({ width: 1000, height: 1000, deviceScaleFactor: 1, ...viewport });
   const url = `file://${file(name)}`;
@@ -117,16 +123,16 @@ async function open(name, prepare, viewport = null, from = browser) {
   page.on('console', (message) => message.type() === 'error' && page.errors.push(message.text()));
   page.on('pageerror', (error) => page.errors.push(error.message));
   page.broken = new Promise((resolve) => page.once('pageerror', resolve));
-  if (prepare) await page.evaluateOnNewDocument(prepare);
-  await page.goto(url);
-  await settled(page);
+  for (const script of [prepare || []].flat()) await page.evaluateOnNewDocument(script);
+  await page.goto(url, { waitUntil: until === 'text' ? 'domcontentloaded' : 'load' });
+  if (until === 'drawn') await settled(page);
+  if (until === 'ready') await page.waitForFunction(() => window.dispdome.ready || window.dispdome.failed, { polling: 20 });
   return page;
 }
 
-// Runs check on a page of its own, closed afterwards whatever happens: a
-// page left open would take the front from the next.
-async function withPage(name, prepare, viewport, check) {
-  const page = await open(name, prepare, viewport);
+// Runs check on a page of its own, closed afterwards whatever happens.
+async function withPage(name, options, check) {
+  const page = await open(name, options);
   try {
     await check(page);
   } finally {
@@ -138,7 +144,6 @@ async function withPage(name, prepare, viewport, check) {
 async function settled(page) {
   // A loaded page whose script never ran, or stopped on an error, draws
   // nothing more: no use waiting for it.
-
   const fail = (error) => { throw new Error(`the page stopped: ${error.message}`); };
   const broken = (page.broken || new Promise(() => {})).then(fail);
   await Promise.race([drawn(page), broken]);
@@ -153,6 +158,7 @@ function pixels(png) {
 // The canvas as the browser shows it, against dispdome-render's picture: at
 // least 99.8% of the pixels within 2 levels in every channel.
 async function expectPicture(page, name) {
+  await settled(page);
   expectSame(await (await page.$('#view')).screenshot({ type: 'png' }), name);
 }
 
@@ -198,26 +204,39 @@ const centre = async (page) => {
   return [box.x + box.width / 2, box.y + box.height / 2];
 };
 
+const pause = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
 // A field's value as if typed (or, with 'change', entered).
 const type = (page, selector, value, event = 'input') => page.$eval(selector, (input, text, kind) => {
   input.value = text;
   input.dispatchEvent(new Event(kind));
 }, value, event);
 
-// A mouse drag on the canvas from its centre by (dx, dy) in steps, with a
-// button and modifier keys, as a user's.
-async function drag(page, dx, dy, button = 'left', keys = []) {
+// A mouse drag on the canvas from its centre by (dx, dy) in four steps, with
+// a button and modifier keys, as a user's; before the release, during.
+async function drag(page, dx, dy, { button = 'left', keys = [], during = null } = {}) {
   const [x, y] = await centre(page);
   for (const key of keys) await page.keyboard.down(key);
   await page.mouse.move(x, y);
   await page.mouse.down({ button });
   for (let step = 1; step <= 4; ++step) {
     await page.mouse.move(x + (dx * step) / 4, y + (dy * step) / 4);
-    await new Promise((resolve) => setTimeout(resolve, 50));
+    await pause(50);
   }
+  if (during) await during();
   await page.mouse.up({ button });
   for (const key of keys) await page.keyboard.up(key);
-  return settled(page);
+}
+
+// Fingers from the canvas's centre: each [x, y] start and the move; in steps.
+async function touch(page, fingers) {
+  const [x, y] = await centre(page);
+  const handles = [];
+  for (const [[x0, y0]] of fingers) handles.push(await page.touchscreen.touchStart(x + x0, y + y0));
+  for (let step = 1; step <= 4; ++step)
+    for (const [k, [[x0, y0], [dx, dy]]] of fingers.entries())
+      await handles[k].move(x + x0 + (dx * step) / 4, y + y0 + (dy * step) / 4);
+  for (const handle of handles) await handle.end();
 }
 
 // Counts the page's pixel reads, which stall a GPU.
@@ -229,325 +248,333 @@ const countReads = () => {
   };
 };
 
-let dome;
+// The drags of the page's test, and of the moved start's: a turn of 120
+// degrees with a tilt of 30 (from there the dome's top stands in front of
+// its far slope, which only the depth test hides), then a pan and a zoom.
+const TURN = [120, 30];
+const PAN = [30, -20];
+const ZOOM = [0, 40];
 
-test('the page draws what dispdome-render draws, loads nothing outside itself, and is at most 0.25 MB', async () => {
-  assert.ok(fs.statSync(file('dome.html')).size <= 250000, `${fs.statSync(file('dome.html')).size} bytes`);
-  dome = await open('dome.html', countReads);
-  const state = await settled(dome);
-  assert.equal(state.failed, '');
-  const refused = await dome.evaluate(() => new Promise((resolve) => {
-    document.addEventListener('securitypolicyviolation', (event) => resolve(event.effectiveDirective));
-    fetch('https://example.org/').catch(() => {});
-  }));
-  assert.equal(refused, 'connect-src');
-  assert.deepEqual(dome.outside, []);
-  assert.ok(dome.errors.splice(0).every((error) => /Content Security Policy/.test(error)));
-  // Its first frame is dispdome-render's, its positions the PLY's.
-  await expectPicture(dome, 'first');
-  await expectPositions(dome, 'dome.ply');
-});
+// The three drags from camera, the camera checked after each; during the
+// first before its release, then afterTurn.
+async function dragAround(page, camera, { during = null, afterTurn = async () => {} } = {}) {
+  await drag(page, ...TURN, { during });
+  const turned = dragged(camera, 'turn', ...TURN);
+  await expectCamera(page, turned, 'after a left drag');
+  await afterTurn(turned);
+  await drag(page, ...PAN, { keys: ['Control'] });
+  const panned = dragged(turned, 'pan', ...PAN);
+  await expectCamera(page, panned, 'after a Ctrl drag');
+  await drag(page, ...ZOOM, { button: 'right' });
+  const zoomed = dragged(panned, 'zoom', ...ZOOM);
+  await expectCamera(page, zoomed, 'after a right drag');
+  return zoomed;
+}
 
-test('from its first paint the picture\'s place says what the page is doing', async () => {
-  const page = await browser.newPage();
-  try {
-    // The picture decoded 3 s late, as a big photo's is.
-    await page.evaluateOnNewDocument(() => {
+if (MODE === 'moved') {
+  test('moved in the C++ alone, the start moves the page and dispdome-render alike', async () => {
+    const page = await open('dome.html');
+    await expectPicture(page, 'first');
+    render('dragged', viewOptions(await dragAround(page, start())));
+    await expectPicture(page, 'dragged');
+  });
+}
+
+if (MODE === 'firefox') {
+  // Firefox draws with Mesa's GL on the X display; headless, it offers no
+  // WebGL2 here.
+  test('it opens in Firefox too, asking for nothing outside itself', async () => {
+    const other = await puppeteerIn(PUPPETEER).launch({ browser: 'firefox', executablePath: '/usr/bin/firefox-esr',
+      headless: false, userDataDir: fs.mkdtempSync(path.join(work, 'firefox-')),
+      defaultViewport: { width: 1000, height: 1000 } });
+    try {
+      const page = await open('dome.html', { from: other });
+      assert.equal((await settled(page)).failed, '');
+      await expectPicture(page, 'first');
+      assert.deepEqual(page.outside, []);
+    } finally {
+      await other.close();
+    }
+  });
+}
+
+if (MODE === '') {
+  let dome;
+
+  test('from its first paint it says what it does, then draws dispdome-render\'s picture, asks for nothing, and is at most 0.25 MB', async () => {
+    assert.ok(fs.statSync(file('dome.html')).size <= 250000, `${fs.statSync(file('dome.html')).size} bytes`);
+    // The picture decoded late, as a big photo's is: the picture's place
+    // says what the page is doing meanwhile.
+    const slowDecode = () => {
       const decode = window.createImageBitmap;
-      window.createImageBitmap = (...rest) => new Promise((go) => setTimeout(go, 3000)).then(() => decode(...rest));
-    });
-    await page.goto(`file://${file('dome.html')}`, { waitUntil: 'domcontentloaded' });
-    const shown = pixels(await (await page.$('#stage')).screenshot());
+      window.createImageBitmap = (...rest) => new Promise((go) => setTimeout(go, 1500)).then(() => decode(...rest));
+    };
+    dome = await open('dome.html', { prepare: [slowDecode, countReads], until: 'text' });
+    const shown = pixels(await (await dome.$('#stage')).screenshot());
     const dark = shown.filter((level) => level < 128).length / shown.length;
     assert.ok(dark > 0 && dark < 0.1, `${(100 * dark).toFixed(2)}% of the place is dark: no words, or a dark square`);
-    await settled(page);
-    // The displaced normals take long too.
-    const told = page.waitForFunction(() => !progress.hidden && progress.offsetHeight && /normals/.test(progress.textContent),
-      { polling: 'mutation' });
-    await page.select('#normals', 'displaced');
-    await told;
-    assert.equal((await settled(page)).normals, 'displaced');
-  } finally {
-    await page.close();
-  }
-});
+    const state = await settled(dome);
+    assert.equal(state.failed, '');
+    const refused = await dome.evaluate(() => new Promise((resolve) => {
+      document.addEventListener('securitypolicyviolation', (event) => resolve(event.effectiveDirective));
+      fetch('https://example.org/').catch(() => {});
+    }));
+    assert.equal(refused, 'connect-src');
+    assert.deepEqual(dome.outside, []);
+    assert.ok(dome.errors.splice(0).every((error) => /Content Security Policy/.test(error)));
+    await expectPicture(dome, 'first');
+    await expectPositions(dome, 'dome.ply');
+  });
 
-test('mouse drags turn, pan and zoom as the viewer\'s', async () => {
-  // The drag draws the coarse grid, as a full frame takes long here; the
-  // release the full one.
-  await dome.evaluate(() => (window.dispdome.slowFrameMs = 0));
-  const before = (await settled(dome)).coarseFrames;
-  const state = await drag(dome, 0, 40);
-  assert.ok(state.coarseFrames > before, 'no coarse frame while dragging');
-  assert.equal(state.lastFrame, 'full');
-  await expectPicture(dome, 'tilt');
-  await drag(dome, 30, -20, 'left', ['Control']);
-  await expectPicture(dome, 'pan');
-  const prevented = dome.evaluate(() =>
-    new Promise((resolve) => window.addEventListener('contextmenu', (event) => resolve(event.defaultPrevented))));
-  await drag(dome, 0, 40, 'right');
-  assert.equal(await prevented, true, 'the context menu opens over the canvas');
-  await expectPicture(dome, 'zoom');
-  assert.deepEqual(dome.outside, []);
-  assert.deepEqual(dome.errors, []);
-});
+  test('mouse drags turn, pan and zoom as the viewer\'s; the saved picture is the full frame, also during a drag', async () => {
+    // The drag draws the coarse grid, as a full frame takes long here; the
+    // release the full one.
+    await dome.evaluate(() => (window.dispdome.slowFrameMs = 0));
+    const before = (await settled(dome)).coarseFrames;
+    const session = await browser.target().createCDPSession();
+    await session.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: file('saved') });
+    const save = async () => {
+      await dome.waitForFunction(() => window.dispdome.lastFrame === 'coarse' && !window.dispdome.pending);
+      await dome.evaluate(() => document.getElementById('save').click());
+      // It appears under its name once complete.
+      for (let wait = 0; wait < 20000 && !fs.existsSync(file('saved/dome.png')); wait += 50) await pause(50);
+    };
+    const prevented = dome.evaluate(() =>
+      new Promise((resolve) => window.addEventListener('contextmenu', (event) => resolve(event.defaultPrevented))));
+    // The turn shows what the depth test hides: its picture, saved during
+    // the drag, is the full frame shown after the release, to the pixel.
+    const afterTurn = async (turned) => {
+      const state = await settled(dome);
+      assert.ok(state.coarseFrames > before, 'no coarse frame while dragging');
+      assert.equal(state.lastFrame, 'full');
+      const saved = fs.readFileSync(file('saved/dome.png'));
+      render('hiding', viewOptions(turned));
+      expectSame(saved, 'hiding');
+      assert.ok(pixels(saved).equals(pixels(await (await dome.$('#view')).screenshot())), 'the saved picture is not the full frame');
+    };
+    render('dragged', viewOptions(await dragAround(dome, start(), { during: save, afterTurn })));
+    assert.equal(await prevented, true, 'the context menu opens over the canvas');
+    await expectPicture(dome, 'dragged');
+    assert.deepEqual(dome.outside, []);
+    assert.deepEqual(dome.errors, []);
+  });
 
-test('the button, keys, the wheel, a double click and Home move the view as stated and back', async () => {
-  // After the drags above: left, Ctrl and right.
-  await dome.click('#reset');
-  await settled(dome);
-  await expectPicture(dome, 'first');
-  const step = Number(await dome.$eval('[data-value=STEP_PIXELS]', (element) => element.textContent));
-  // A press on the picture takes the focus from a number field.
-  await dome.click('#light-x');
-  const [x, y] = await centre(dome);
-  await dome.mouse.click(x, y);
-  assert.equal(await dome.evaluate(() => document.activeElement.id), 'view');
-  const press = async (key, pixels) => {
-    for (let k = 0; k < pixels / step; ++k) await dome.keyboard.press(key);
-    return settled(dome);
-  };
-  await press('ArrowDown', 40);
-  await expectPicture(dome, 'tilt');
-  await dome.keyboard.down('Shift');
-  await press('ArrowRight', 30);
-  await press('ArrowUp', 20);
-  await dome.keyboard.up('Shift');
-  await expectPicture(dome, 'pan');
-  await press('-', 40);
-  await expectPicture(dome, 'zoom');
-  await press('+', 40);
-  await expectPicture(dome, 'pan');
-  await press('Home', step);
-  await expectPicture(dome, 'first');
-  for (let k = 0; k < 40 / step; ++k) await dome.mouse.wheel({ deltaY: 100 });
-  await settled(dome);
-  await expectPicture(dome, 'back');
-  await dome.mouse.click(x, y, { count: 2 });
-  await settled(dome);
-  await expectPicture(dome, 'first');
-  const [reads, frames] = await dome.evaluate(() => [window.reads || 0, window.dispdome.frames]);
-  assert.ok(reads <= 3 && frames > 20, `${reads} pixel reads in ${frames} frames`);
-});
+  test('the button, keys, the wheel, a double click and Home move the camera as drags do, and back', async () => {
+    await dome.click('#reset');
+    await expectCamera(dome, start(), 'after "Start view"');
+    const step = Number(await dome.$eval('[data-value=STEP_PIXELS]', (element) => element.textContent));
+    assert.equal(step, D.STEP_PIXELS);
+    // A press on the picture takes the focus from a number field.
+    await dome.click('#light-x');
+    const [x, y] = await centre(dome);
+    await dome.mouse.click(x, y);
+    assert.equal(await dome.evaluate(() => document.activeElement.id), 'view');
+    const press = async (key, times) => {
+      for (let k = 0; k < times; ++k) await dome.keyboard.press(key);
+    };
+    let camera = start();
+    const expect = async (mode, dx, dy, what) => {
+      for (let k = 0; k < Math.abs(dx + dy) / step; ++k) camera = dragged(camera, mode, Math.sign(dx) * step, Math.sign(dy) * step);
+      await expectCamera(dome, camera, what);
+    };
+    // A press each: a step of the drag it stands for.
+    await press('ArrowDown', 1);
+    await expect('turn', 0, step, 'after ArrowDown');
+    await press('ArrowRight', 1);
+    await expect('turn', step, 0, 'after ArrowRight');
+    await dome.keyboard.down('Shift');
+    await press('ArrowRight', 1);
+    await expect('pan', step, 0, 'after Shift + ArrowRight');
+    await press('ArrowUp', 1);
+    await expect('pan', 0, -step, 'after Shift + ArrowUp');
+    await dome.keyboard.up('Shift');
+    await press('-', 2);
+    await expect('zoom', 0, 2 * step, 'after -');
+    await press('+', 1);
+    await expect('zoom', 0, -step, 'after +');
+    await press('Home', 1);
+    await expectCamera(dome, start(), 'after Home');
+    await dome.mouse.wheel({ deltaY: 100 });
+    await expectCamera(dome, dragged(start(), 'zoom', 0, step), 'after a notch of the wheel');
+    await dome.mouse.click(x, y, { count: 2 });
+    await expectCamera(dome, start(), 'after a double click');
+    const [reads, frames] = await dome.evaluate(() => [window.reads || 0, window.dispdome.frames]);
+    assert.ok(reads <= 3 && frames > 10, `${reads} pixel reads in ${frames} frames`);
+  });
 
-test('a diagonal drag turns about both axes, and from behind the surface hides itself', async () => {
-  await drag(dome, 30, 40);
-  await expectPicture(dome, 'diagonal');
-  await dome.keyboard.press('Home');
-  await drag(dome, 180, -30);
-  await expectPicture(dome, 'behind');
-  await dome.keyboard.press('Home');
-});
-
-test('the saved picture is the full frame at the drawing buffer\'s size, also during a drag', async () => {
-  const session = await browser.target().createCDPSession();
-  await session.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: file('saved') });
-  const [x, y] = await centre(dome);
-  await dome.mouse.move(x, y);
-  await dome.mouse.down();
-  await dome.mouse.move(x, y + 40, { steps: 4 });
-  await dome.waitForFunction(() => window.dispdome.lastFrame === 'coarse' && !window.dispdome.pending);
-  await dome.evaluate(() => document.getElementById('save').click());
-  const name = file('saved/dome.png');
-  // It appears under its name once complete.
-  for (let wait = 0; wait < 20000 && !fs.existsSync(name); wait += 50) await new Promise((go) => setTimeout(go, 50));
-  const saved = fs.readFileSync(name);
-  expectSame(saved, 'tilt');
-  await dome.mouse.up();
-  await settled(dome);
-  // The full frame, to the pixel, not the coarse one shown while saving.
-  assert.ok(pixels(saved).equals(pixels(await (await dome.$('#view')).screenshot())), 'the saved picture is not the full frame');
-  await dome.keyboard.press('Home');
-});
-
-// Fingers from the canvas's centre: each [x, y] start and the move; in steps.
-async function touch(page, fingers) {
-  const [x, y] = await centre(page);
-  const handles = [];
-  for (const [[x0, y0]] of fingers) handles.push(await page.touchscreen.touchStart(x + x0, y + y0));
-  for (let step = 1; step <= 4; ++step)
-    for (const [k, [[x0, y0], [dx, dy]]] of fingers.entries())
-      await handles[k].move(x + x0 + (dx * step) / 4, y + y0 + (dy * step) / 4);
-  for (const handle of handles) await handle.end();
-  return settled(page);
-}
-
-test('one finger turns, two move together to pan and pinch to zoom', async () => {
-  await withPage('dome.html', null, { hasTouch: true }, async (page) => {
-    await touch(page, [[[0, 0], [0, 40]]]);
-    await expectPicture(page, 'tilt');
-    await touch(page, [[[-20, 0], [30, -20]], [[20, 0], [30, -20]]]);
-    await expectPicture(page, 'pan');
+  test('one finger turns, two move together to pan and pinch to zoom', async () => {
+    await touch(dome, [[[0, 0], TURN]]);
+    const turned = dragged(start(), 'turn', ...TURN);
+    await expectCamera(dome, turned, 'after a finger\'s drag');
+    await touch(dome, [[[-20, 0], PAN], [[20, 0], PAN]]);
+    const panned = dragged(turned, 'pan', ...PAN);
+    await expectCamera(dome, panned, 'after two fingers moved together');
     // From 80 pixels apart to 40: back by 40 pixels of a right drag.
-    await touch(page, [[[-40, 0], [20, 0]], [[40, 0], [-20, 0]]]);
-    await expectPicture(page, 'zoom');
-    assert.deepEqual(page.errors, []);
+    await touch(dome, [[[-40, 0], [20, 0]], [[40, 0], [-20, 0]]]);
+    await expectCamera(dome, dragged(panned, 'zoom', 0, 40), 'after a pinch');
+    await dome.keyboard.press('Home');
+    assert.deepEqual(dome.errors, []);
   });
-});
 
-test('the displaced normals and a side light are dispdome-render\'s', async () => {
-  // Frames are drawn in the tab in front.
-  await dome.bringToFront();
-  await dome.select('#normals', 'displaced');
-  for (const [id, value] of [['x', '-10'], ['y', '2'], ['z', '-8']]) await type(dome, `#light-${id}`, value);
-  await settled(dome);
-  await expectPicture(dome, 'side');
-  // The light fields refuse what dispdome-render --light refuses, and say so.
-  assert.throws(() => run(RENDER, ['--light', '1e40,0,10', 'refused.png']));
-  await type(dome, '#light-x', '1e40');
-  assert.match(await dome.$eval('#light-note', (note) => note.offsetHeight > 0 && note.textContent), /x must be/);
-  assert.deepEqual((await settled(dome)).lightPosition, [-10, 2, -8]);
-  await dome.click('#light-reset');
-  await dome.select('#normals', 'viewer');
-  await settled(dome);
-  await expectPicture(dome, 'first');
-});
-
-test('filling a 900 x 600 window, it reshapes as the viewer, the controls in view, and the wheel scrolls no page', async () => {
-  await dome.setViewport({ width: 900, height: 600, deviceScaleFactor: 1 });
-  await dome.click('#fill');
-  await settled(dome);
-  // The window less the page's margins of 8 pixels and the controls.
-  const [width, height] = await dome.$eval('#view', (canvas) => [canvas.width, canvas.height]);
-  assert.equal(width, 884);
-  assert.ok(await dome.$eval('#controls', (controls) => controls.getBoundingClientRect().bottom <= window.innerHeight));
-  run(RENDER, ['--size', `${width}x${height}`, 'wide.png']);
-  await expectPicture(dome, 'wide');
-  // The page scrolls under the wheel beside the picture, not over it.
-  await dome.evaluate(() => window.scrollTo(0, 0));
-  const [x, y] = await centre(dome);
-  await dome.mouse.move(x, y);
-  await dome.mouse.wheel({ deltaY: 100 });
-  await new Promise((resolve) => setTimeout(resolve, 500));
-  assert.equal(await dome.evaluate(() => window.scrollY), 0);
-  await dome.mouse.move(x, 2 * y);
-  await dome.mouse.wheel({ deltaY: 100 });
-  await dome.waitForFunction(() => window.scrollY > 0);
-});
-
-test('at a device pixel ratio of 2 the drawing buffer has a pixel for each of the screen\'s', async () => {
-  await withPage('dome.html', null, { deviceScaleFactor: 2 }, async (page) => {
-    assert.equal(await page.$eval('#view', (canvas) => canvas.width), 1400);
-    await expectPicture(page, 'sharp');
+  test('the displaced normals, said while they take long, and a side light are dispdome-render\'s', async () => {
+    const told = dome.waitForFunction(() => !progress.hidden && progress.offsetHeight && /normals/.test(progress.textContent),
+      { polling: 'mutation' });
+    await dome.select('#normals', 'displaced');
+    await told;
+    for (const [id, value] of [['x', '-10'], ['y', '2'], ['z', '-8']]) await type(dome, `#light-${id}`, value);
+    render('side', ['--normals', 'displaced', '--light', '-10,2,-8']);
+    await expectPicture(dome, 'side');
+    // The light fields refuse what dispdome-render --light refuses, and say so.
+    assert.throws(() => run(RENDER, ['--light', '1e40,0,10', 'refused.png']));
+    await type(dome, '#light-x', '1e40');
+    assert.match(await dome.$eval('#light-note', (note) => note.offsetHeight > 0 && note.textContent), /x must be/);
+    assert.deepEqual((await dome.evaluate(() => window.dispdome)).lightPosition, [-10, 2, -8]);
+    await dome.click('#light-reset');
+    await dome.select('#normals', 'viewer');
   });
-  // A browser's zoom changes the ratio and the window's size.
-  await withPage('dome.html', null, null, async (page) => {
-    await page.setViewport({ width: 1001, height: 1000, deviceScaleFactor: 2 });
-    await page.waitForFunction(() => document.getElementById('view').width === 1400);
+
+  test('at a device pixel ratio of 2 the drawing buffer has a pixel for each of the screen\'s', async () => {
+    // A browser's zoom changes the ratio and the window's size.
+    await dome.setViewport({ width: 1001, height: 1000, deviceScaleFactor: 2 });
+    await dome.waitForFunction(() => document.getElementById('view').width === 1400);
+    render('sharp', ['--size', '1400x1400']);
+    await expectPicture(dome, 'sharp');
   });
-});
 
-test('16-bit heights are kept to the last bit', async () => {
-  const values = execFileSync('convert', [file('heights16.png'), '-depth', '16', 'gray:-'], { maxBuffer: 1 << 24 });
-  const samples = new Uint16Array(values.buffer, values.byteOffset, values.length / 2);
-  assert.ok(samples.some((v) => v % 257 !== 0), 'the heights are not really 16-bit');
-  await withPage('relief16.html', null, null, (page) => expectPositions(page, 'relief16.ply'));
-  await withPage('rgb.html', null, null, (page) => expectPositions(page, 'rgb.ply'));
-});
+  test('filling a 900 x 600 window, it reshapes as the viewer, the controls in view, and the wheel scrolls no page', async () => {
+    await dome.setViewport({ width: 900, height: 600, deviceScaleFactor: 1 });
+    await dome.click('#fill');
+    await settled(dome);
+    // The window less the page's margins of 8 pixels and the controls.
+    const [width, height] = await dome.$eval('#view', (canvas) => [canvas.width, canvas.height]);
+    assert.equal(width, 884);
+    assert.ok(await dome.$eval('#controls', (controls) => controls.getBoundingClientRect().bottom <= window.innerHeight));
+    // With the viewer's normals and light again.
+    render('wide', ['--size', `${width}x${height}`]);
+    await expectPicture(dome, 'wide');
+    // The page scrolls under the wheel beside the picture, not over it.
+    await dome.evaluate(() => window.scrollTo(0, 0));
+    const [x, y] = await centre(dome);
+    await dome.mouse.move(x, y);
+    await dome.mouse.wheel({ deltaY: 100 });
+    await pause(300);
+    assert.equal(await dome.evaluate(() => window.scrollY), 0);
+    await dome.mouse.move(x, 2 * y);
+    await dome.mouse.wheel({ deltaY: 100 });
+    await dome.waitForFunction(() => window.scrollY > 0);
+    await dome.click('#reset');
+    await dome.evaluate(() => window.scrollTo(0, 0));
+    await dome.setViewport({ width: 1000, height: 1000, deviceScaleFactor: 1 });
+    await dome.click('#fill');
+  });
 
-test('the relief scale is dispdome-render\'s and the export\'s, and the page\'s control sets it', async () => {
-  run(EXPORT, ['--relief', '3', 'relief3.html']);
-  run(EXPORT, ['--relief=3', '--normals', 'viewer', 'relief3.ply']);
-  run(RENDER, ['--relief', '3', 'relief3.png']);
-  await withPage('relief3.html', null, false, async (page) => {
-    await expectPositions(page, 'relief3.ply');
-    await expectPicture(page, 'relief3');
+  test('the relief control re-evaluates as dispdome-export --relief and dispdome-render --relief do', async () => {
+    run(EXPORT, ['--relief=3', '--normals', 'viewer', 'relief3.ply']);
+    await type(dome, '#relief', '3', 'change');
+    render('relief3', ['--relief', '3']);
+    await expectPicture(dome, 'relief3');
+    await expectPositions(dome, 'relief3.ply');
     // Past single precision, as dispdome-render refuses it: a note, and
     // the relief as it was.
-    await type(page, '#relief', '1e40', 'change');
-    assert.match(await page.$eval('#notice', (element) => element.textContent), /"1e40"/);
-    await type(page, '#relief', '1', 'change');
-    await settled(page);
-    await expectPicture(page, 'first');
+    await type(dome, '#relief', '1e40', 'change');
+    assert.match(await dome.$eval('#notice', (element) => element.textContent), /"1e40"/);
+    assert.equal((await dome.evaluate(() => window.dispdome)).relief, 3);
+    await dome.close();
   });
-});
 
-// A JPEG with an EXIF orientation, put first as cameras put it.
-function withOrientation(jpeg, orientation) {
-  const tiff = Buffer.from('II*\0\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0\0\0\0\0\0\0\0\0', 'latin1');
-  tiff[18] = orientation;
-  const app1 = Buffer.concat([Buffer.from([0xff, 0xe1, 0, 2 + 6 + tiff.length]), Buffer.from('Exif\0\0', 'latin1'), tiff]);
-  return Buffer.concat([jpeg.subarray(0, 2), app1, jpeg.subarray(2)]);
-}
+  test('the heights the export wrote in are evaluated as its PLY: 16-bit, 8-bit red and a relief of 3', async () => {
+    // Heights that need all 16 bits (a cut to 8 loses more than 1e-5),
+    // wider and taller than the 512 x 512 texels read.
+    execFileSync('convert', ['-size', '600x530', 'radial-gradient:white-black', '-depth', '16',
+      '-define', 'png:bit-depth=16', '-define', 'png:color-type=0', file('heights16.png')]);
+    const values = execFileSync('convert', [file('heights16.png'), '-depth', '16', 'gray:-'], { maxBuffer: 1 << 24 });
+    const samples = new Uint16Array(values.buffer, values.byteOffset, values.length / 2);
+    assert.ok(samples.some((v) => v % 257 !== 0), 'the heights are not really 16-bit');
+    // 8-bit heights in red, which the displacement reads, beside green and
+    // blue that differ from it.
+    execFileSync('convert', ['-size', '512x512', 'gradient:red-blue', '-depth', '8', file('rgb.png')]);
+    const pages = [['relief16', ['--displacement', 'heights16.png']], ['rgb', ['--displacement', 'rgb.png']],
+      ['relief3', ['--relief', '3']]];
+    for (const [name, options] of pages) {
+      run(EXPORT, [...options, `${name}.html`]);
+      run(EXPORT, [...options, '--normals', 'viewer', `${name}.ply`]);
+      await withPage(`${name}.html`, { until: 'ready' }, (page) => expectPositions(page, `${name}.ply`));
+    }
+  });
 
-test('a JPEG travels as itself, turned as the viewer turns it', async () => {
-  // A photo of 4096 x 4096: the page within 1.4 times its bytes and 0.3 MB.
-  execFileSync('convert', ['-size', '4096x4096', 'xc:', '+noise', 'Random', '-blur', '0x3', '-quality', '92',
-    file('photo.jpg')]);
-  // Turned a quarter by its EXIF orientation, and not square: upright only
-  // when the reader's turn is the page's, once.
-  execFileSync('convert', [file('texture/color.png'), '-resize', '512x384!', '-quality', '95', file('stored.jpg')]);
-  fs.writeFileSync(file('turned.jpg'), withOrientation(fs.readFileSync(file('stored.jpg')), 6));
-  for (const name of ['photo', 'turned']) {
-    const output = run(EXPORT, ['--color', `${name}.jpg`, `${name}.html`]).toString();
-    const size = fs.statSync(file(`${name}.html`)).size;
-    assert.match(output, new RegExp(`wrote ${name}.html: a web page of ${size} bytes`));
-    run(RENDER, ['--color', `${name}.jpg`, `${name}.png`]);
-    await withPage(`${name}.html`, null, false, (page) => expectPicture(page, name));
+  // A JPEG with an EXIF orientation, put first as cameras put it.
+  function withOrientation(jpeg, orientation) {
+    const tiff = Buffer.from('II*\0\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0\0\0\0\0\0\0\0\0', 'latin1');
+    tiff[18] = orientation;
+    const app1 = Buffer.concat([Buffer.from([0xff, 0xe1, 0, 2 + 6 + tiff.length]), Buffer.from('Exif\0\0', 'latin1'), tiff]);
+    return Buffer.concat([jpeg.subarray(0, 2), app1, jpeg.subarray(2)]);
   }
-  const jpeg = fs.statSync(file('photo.jpg')).size;
-  assert.ok(fs.statSync(file('photo.html')).size <= 1.4 * jpeg + 300000, `${jpeg} bytes of JPEG`);
-  // A pixel wider than 4096, and the export says many a phone draws it untextured.
-  execFileSync('convert', ['-size', '4097x8', 'xc:red', file('wide.png')]);
-  const wide = spawnSync(EXPORT, ['--color', 'wide.png', 'wide.html'], { cwd: work, encoding: 'utf8' });
-  assert.match(wide.stderr, /^wide.png: 4097 x 8 is wider or taller than 4096, the largest texture many phones/);
-});
 
-test('it draws nothing, saying why on the page, without WebGL2 or a definition, with a broken shader or cut data', async () => {
-  const noWebGl2 = () => {
-    const getContext = HTMLCanvasElement.prototype.getContext;
-    HTMLCanvasElement.prototype.getContext = function (kind, ...rest) {
-      return kind === 'webgl2' ? null : getContext.call(this, kind, ...rest);
+  test('a JPEG travels as itself, turned as the viewer turns it', async () => {
+    // A photo of 4096 x 4096: the page within 1.4 times its bytes and 0.3 MB.
+    execFileSync('convert', ['-size', '4096x4096', 'xc:', '+noise', 'Random', '-blur', '0x3', '-quality', '92',
+      file('photo.jpg')]);
+    // Turned a quarter by its EXIF orientation, and not square: upright only
+    // when the reader's turn is the page's, once.
+    execFileSync('convert', [file('texture/color.png'), '-resize', '512x384!', '-quality', '95', file('stored.jpg')]);
+    fs.writeFileSync(file('turned.jpg'), withOrientation(fs.readFileSync(file('stored.jpg')), 6));
+    for (const name of ['photo', 'turned']) {
+      const output = run(EXPORT, ['--color', `${name}.jpg`, `${name}.html`]).toString();
+      const size = fs.statSync(file(`${name}.html`)).size;
+      assert.match(output, new RegExp(`wrote ${name}.html: a web page of ${size} bytes`));
+      render(name, ['--color', `${name}.jpg`]);
+      await withPage(`${name}.html`, {}, (page) => expectPicture(page, name));
+    }
+    const jpeg = fs.statSync(file('photo.jpg')).size;
+    assert.ok(fs.statSync(file('photo.html')).size <= 1.4 * jpeg + 300000, `${jpeg} bytes of JPEG`);
+    // A pixel wider than 4096, and the export says many a phone draws it untextured.
+    execFileSync('convert', ['-size', '4097x8', 'xc:red', file('wide.png')]);
+    const wide = spawnSync(EXPORT, ['--color', 'wide.png', 'wide.html'], { cwd: work, encoding: 'utf8' });
+    assert.match(wide.stderr, /^wide.png: 4097 x 8 is wider or taller than 4096, the largest texture many phones/);
+  });
+
+  test('it draws nothing, saying why on the page, without WebGL2 or a definition, with a broken shader or cut data', async () => {
+    const noWebGl2 = () => {
+      const getContext = HTMLCanvasElement.prototype.getContext;
+      HTMLCanvasElement.prototype.getContext = function (kind, ...rest) {
+        return kind === 'webgl2' ? null : getContext.call(this, kind, ...rest);
+      };
     };
-  };
-  const { html, json, data } = pageData('dome.html');
-  const without = (name) => html.replace(json, () => JSON.stringify({ ...data, definitions: { ...data.definitions, [name]: undefined } }));
-  const cut = data.heights.slice(0, 4 * Math.floor(data.heights.length / 8));
-  const broken = [...Object.keys(data.definitions).map((name) => [without(name), name]),
-    [html.replace('uniform bool textured;', 'uniform bool textured'), 'draw-fragment does not compile'],
-    [html.replace(data.heights, cut), 'heights are cut short'], [html, 'WebGL2', noWebGl2]];
-  for (const [text, reason, prepare] of broken) {
-    fs.writeFileSync(file('broken.html'), text);
-    await withPage('broken.html', prepare, null, async (page) => {
-      assert.ok((await page.$eval('#message', (element) => !element.hidden && element.textContent)).includes(reason), reason);
-      assert.equal(await page.evaluate(() => window.dispdome.fullFrames), 0, reason);
+    const { html, json, data } = pageData('dome.html');
+    const without = (name) => html.replace(json, () => JSON.stringify({ ...data, definitions: { ...data.definitions, [name]: undefined } }));
+    const cut = data.heights.slice(0, 4 * Math.floor(data.heights.length / 8));
+    const broken = [...Object.keys(data.definitions).map((name) => [without(name), name]),
+      [html.replace('uniform bool textured;', 'uniform bool textured'), 'draw-fragment does not compile'],
+      [html.replace(data.heights, cut), 'heights are cut short'], [html, 'WebGL2', noWebGl2]];
+    for (const [text, reason, prepare] of broken) {
+      fs.writeFileSync(file('broken.html'), text);
+      await withPage('broken.html', { prepare }, async (page) => {
+        assert.ok((await page.$eval('#message', (element) => !element.hidden && element.textContent)).includes(reason), reason);
+        assert.equal(await page.evaluate(() => window.dispdome.fullFrames), 0, reason);
+      });
+    }
+  });
+
+  test('a colour image larger than GL takes gets the viewer\'s line and no texture', async () => {
+    const smallTextures = () => {
+      const getParameter = WebGL2RenderingContext.prototype.getParameter;
+      WebGL2RenderingContext.prototype.getParameter = function (name) {
+        return name === this.MAX_TEXTURE_SIZE ? 256 : getParameter.call(this, name);
+      };
+    };
+    // Without the viewer's colour image: a line, and no texture.
+    fs.renameSync(file('texture/color.png'), file('color.png'));
+    render('plain', []);
+    fs.renameSync(file('color.png'), file('texture/color.png'));
+    await withPage('named.html', { prepare: smallTextures }, async (page) => {
+      // With the coarse grid's notice too, each on its own line.
+      await page.evaluate(() => (window.dispdome.slowFrameMs = 0));
+      await type(page, '#light-x', '0');
+      await settled(page);
+      const lines = await page.$eval('#notice', (element) => element.innerText.split('\n'));
+      const line = `${ODD_COLOR}: 512 x 512 is larger than GL takes as a texture here (256 x 256)`;
+      assert.ok(lines.includes(line) && lines.some((text) => text.startsWith('A full frame takes')), lines.join('|'));
+      await expectPicture(page, 'plain');
     });
-  }
-});
-
-test('a colour image larger than GL takes gets the viewer\'s line and no texture', async () => {
-  const smallTextures = () => {
-    const getParameter = WebGL2RenderingContext.prototype.getParameter;
-    WebGL2RenderingContext.prototype.getParameter = function (name) {
-      return name === this.MAX_TEXTURE_SIZE ? 256 : getParameter.call(this, name);
-    };
-  };
-  await withPage('named.html', smallTextures, null, async (page) => {
-    // With the coarse grid's notice too, each on its own line.
-    await page.evaluate(() => (window.dispdome.slowFrameMs = 0));
-    await type(page, '#light-x', '0');
-    await settled(page);
-    const lines = await page.$eval('#notice', (element) => element.innerText.split('\n'));
-    const line = `${ODD_COLOR}: 512 x 512 is larger than GL takes as a texture here (256 x 256)`;
-    assert.ok(lines.includes(line) && lines.some((text) => text.startsWith('A full frame takes')), lines.join('|'));
-    await expectPicture(page, 'plain');
   });
-});
-
-// Firefox draws with Mesa's GL on the X display (Xvfb in the test script);
-// headless, it offers no WebGL2 here.
-const firefox = '/usr/bin/firefox-esr';
-const noFirefox = !fs.existsSync(firefox) ? `no ${firefox}` : !process.env.DISPLAY ? 'no X display' : false;
-
-test('it opens in Firefox too, asking for nothing outside itself', { skip: noFirefox }, async () => {
-  const other = await puppeteer.launch({ browser: 'firefox', executablePath: firefox, headless: false,
-    userDataDir: fs.mkdtempSync(path.join(work, 'firefox-')), defaultViewport: { width: 1000, height: 1000 } });
-  try {
-    const page = await open('dome.html', null, null, other);
-    assert.equal((await settled(page)).failed, '');
-    await expectPicture(page, 'first');
-    assert.deepEqual(page.outside, []);
-  } finally {
-    await other.close();
-  }
-});
+}
