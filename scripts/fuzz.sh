@@ -1,8 +1,9 @@
 #!/bin/sh
 # Fuzzes the image loading (TGA, PNG and JPEG through one target, as
 # loadImage dispatches them) for SECONDS (default 60) from each kind's seed
-# files in fuzz/corpus-tga, fuzz/corpus-png and fuzz/corpus-jpeg in turn:
-# libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer. New inputs
+# files in fuzz/corpus-tga, fuzz/corpus-png and fuzz/corpus-jpeg, the three
+# kinds at once, one process each: libFuzzer with AddressSanitizer and
+# UndefinedBehaviorSanitizer. New inputs
 # it finds are kept in build-fuzz/corpus-KIND. Any crash, leak, time-out or
 # sanitizer report ends the run, leaves the input that caused it in
 # build-fuzz/ and makes the script fail.
@@ -15,23 +16,33 @@ require_packages $BUILD_PACKAGES $SANITIZER_PACKAGES
 build_in build-fuzz image_fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DVIEWER_TESTS=OFF -DVIEWER_FUZZ=ON >/dev/null
 
-for kind in tga png jpeg; do
-    mkdir -p build-fuzz/corpus-$kind
-    log=build-fuzz/fuzz-$kind.log
+# One kind: its log in build-fuzz/fuzz-KIND.log, its exit status in
+# build-fuzz/fuzz-KIND.status.
+fuzz() {
+    mkdir -p build-fuzz/corpus-$1
     # The reader's console lines (closed file descriptors 1 and 2) would only
     # slow it down; libFuzzer and the sanitizers still report on a copy of 2.
     status=0
     ./build-fuzz/fuzz/image_fuzz -max_total_time="$seconds" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
-        -close_fd_mask=3 -print_final_stats=1 -artifact_prefix=build-fuzz/ \
-        build-fuzz/corpus-$kind fuzz/corpus-$kind >"$log" 2>&1 || status=$?
+        -close_fd_mask=3 -print_final_stats=1 -artifact_prefix=build-fuzz/$1- \
+        build-fuzz/corpus-$1 fuzz/corpus-$1 >build-fuzz/fuzz-$1.log 2>&1 || status=$?
+    echo $status >build-fuzz/fuzz-$1.status
+}
+for kind in tga png jpeg; do fuzz $kind & done
+wait
 
+failed=""
+for kind in tga png jpeg; do
+    log=build-fuzz/fuzz-$kind.log status=$(cat build-fuzz/fuzz-$kind.status)
     if [ "$status" -ne 0 ] || grep -q -e 'ERROR: ' -e 'runtime error' "$log"; then
         tail -n 60 "$log"
-        echo "fuzzing FAILED (exit status $status); the input is in build-fuzz/, the log in $log" >&2
-        exit 1
+        echo "fuzzing FAILED from $kind seeds (exit status $status); the input is in build-fuzz/, the log in $log" >&2
+        failed=yes
+        continue
     fi
     executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
     coverage=$(grep -o 'cov: [0-9]* ft: [0-9]*' "$log" | tail -n 1)
     corpus=$(grep -o 'corp: [0-9]*/[0-9A-Za-z]*' "$log" | tail -n 1)
     echo "fuzzed the image loading from $kind seeds for $seconds s: $executions executions, $coverage (edges, features), $corpus (inputs/bytes), no crash, leak or sanitizer report"
 done
+[ -z "$failed" ]

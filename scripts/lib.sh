@@ -49,6 +49,28 @@ build_in() {
     cmake --build "$dir" ${targets:+--target $targets} -j "${JOBS:-$(nproc)}"
 }
 
+# Configures DIR as the Debian package is built: Debian's hardening flags
+# (dpkg-buildflags), installed under /usr, with its man pages; then builds
+# it. The options given come after, to add to these (the tests):
+#     build_for_package DIR [CMAKE OPTION...]
+build_for_package() {
+    dir=$1
+    shift
+    DEB_BUILD_MAINT_OPTIONS=hardening=+all build_in "$dir" "" -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_INSTALL_PREFIX=/usr -DVIEWER_MAN_PAGES=ON -DVIEWER_BENCH=OFF -DVIEWER_FUZZ=OFF \
+        -DVIEWER_SANITIZE=OFF -DVIEWER_WERROR="$WERROR" \
+        -DCMAKE_CXX_FLAGS="$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get CPPFLAGS) $(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get CXXFLAGS)" \
+        -DCMAKE_EXE_LINKER_FLAGS="$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get LDFLAGS)" "$@"
+}
+
+# Makes the Debian package of a folder built by build_for_package and prints
+# its path; CPack's own output goes to standard error.
+package_in() {
+    rm -f "$1"/*.deb
+    (cd "$1" && cpack -G DEB) >&2
+    ls "$PWD/$1"/*.deb
+}
+
 # Runs a command under a fresh Xvfb display of 1024 x 1024 at 24 bits, big
 # enough for the viewer's window at (250, 250).
 under_xvfb() {

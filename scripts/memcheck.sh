@@ -3,19 +3,24 @@
 # Xvfb: waits for its first frame, drags twice with the left button and
 # waits each time for the frame that shows the new view, then stops it and
 # prints memcheck's error summary. Fails on any error outside the system
-# libraries' own, suppressed in tests/valgrind.supp. About a minute.
+# libraries' own, suppressed in tests/valgrind.supp. About a minute. The
+# programs are those built in FOLDER when one is given (the test script's
+# build/), else built here in build-memcheck/.
+#     sh scripts/memcheck.sh [FOLDER]
 set -eu
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
 require_packages $BUILD_PACKAGES $DISPLAY_PACKAGES $MEMCHECK_PACKAGES
 
-build_in build-memcheck "viewer make_samples" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVIEWER_TESTS=OFF >/dev/null
+built=${1:-build-memcheck}
+[ $# -gt 0 ] ||
+    build_in build-memcheck "viewer make_samples" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVIEWER_TESTS=OFF >/dev/null
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-./build-memcheck/dispdome-samples "$work/texture" >/dev/null
-log="$PWD/build-memcheck/memcheck.log"
-viewer="$PWD/build-memcheck/dispdome-viewer"
+./$built/dispdome-samples "$work/texture" >/dev/null
+log="$PWD/$built/memcheck.log"
+viewer="$PWD/$built/dispdome-viewer"
 supp="$PWD/tests/valgrind.supp"
 
 (cd "$work" && under_xvfb sh -c '
@@ -25,12 +30,12 @@ supp="$PWD/tests/valgrind.supp"
     # The window at 250, 250: its top row turns white with the first frame.
     window() { xwd -root -silent | convert xwd:- -crop "$1" +repage -format "%#" info:; }
     whiteTop() { xwd -root -silent | convert xwd:- -crop 16x1+250+250 +repage txt:- | grep -c "#FFFFFF"; }
-    waitFor() {  # a condition, checked every 5 seconds for up to 10 minutes
+    waitFor() {  # a condition, checked every second for up to 10 minutes
         n=0
         until eval "$1"; do
             n=$((n + 1))
-            [ $n -lt 120 ] || { echo "memcheck: gave up waiting" >&2; kill -TERM $pid; wait $pid; exit 1; }
-            sleep 5
+            [ $n -lt 600 ] || { echo "memcheck: gave up waiting" >&2; kill -TERM $pid; wait $pid; exit 1; }
+            sleep 1
         done
     }
     waitFor "[ \$(whiteTop) -eq 16 ]"

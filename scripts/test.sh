@@ -1,47 +1,49 @@
 #!/bin/sh
-# Builds everything and runs every test, then the same tests built with
-# AddressSanitizer and UndefinedBehaviorSanitizer, then fuzzes the image
-# loading for a minute from each kind of seed (TGA, PNG, JPEG), then runs the
-# viewer under Valgrind's memcheck, then builds the Debian package and checks
-# it (tests/package_test.sh). The GL tests run under Xvfb and draw with
-# Mesa's software renderer, llvmpipe, for GLX and EGL alike, whatever GPU
-# the machine has: no display or GPU is needed, and the pictures are drawn
-# as the reference pictures were. Any failure stops the script with a
-# non-zero status, and so does a test run that finds no test; the last line
-# sums up the test runs.
+# Builds everything and runs every test, side by side on every core; then
+# the same C++ tests built with AddressSanitizer and
+# UndefinedBehaviorSanitizer; then fuzzes the image loading for a minute
+# from each kind of seed (TGA, PNG, JPEG) at once; then runs the viewer
+# under Valgrind's memcheck; then makes the Debian package of the tested
+# build and checks it (tests/package_test.sh). The GL tests run under Xvfb,
+# one of each test's own, and draw with Mesa's software renderer, llvmpipe,
+# for GLX and EGL alike, whatever GPU the machine has: no display or GPU is
+# needed, and the pictures are drawn as the reference pictures were. Any
+# failure stops the script with a non-zero status, and so does a test run
+# that finds no test. Each stage prints its time; the last two lines sum up
+# the stages and the test runs.
 set -eu
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
 
-require_packages $BUILD_PACKAGES $DISPLAY_PACKAGES $TEST_PACKAGES $SANITIZER_PACKAGES $MEMCHECK_PACKAGES \
-    $PACKAGE_PACKAGES
-# Khronos' glTF validator runs on Node; Debian's only where there is no npm.
-command -v npm >/dev/null || require_packages nodejs npm
-# The tests' reference pictures are llvmpipe's (ctest sets this too).
-pin_software_gl
-
-# Every option is given rather than left to the cache: the run script
-# configures build/ without the tests, and this must build them whatever ran
-# before it.
-configure() {
-    dir=$1
-    shift
-    build_in "$dir" "" -DVIEWER_TESTS=ON -DVIEWER_BENCH=OFF -DVIEWER_FUZZ=OFF -DVIEWER_WERROR="$WERROR" "$@"
-    # The validator the export test runs, at a fixed version, in the build folder.
-    [ -d "$dir/gltf-validator/node_modules/gltf-validator" ] ||
-        npm install --prefix "$dir/gltf-validator" --no-audit --no-fund --silent gltf-validator@2.0.0-dev.3.10
-    require_puppeteer "$dir"
+# The time of each stage, said when it ends and gathered for the end.
+stages="" stage_start=$(date +%s)
+stage_done() {
+    now=$(date +%s)
+    echo "stage $1: $((now - stage_start)) s"
+    stages="${stages:+$stages, }$1 $((now - stage_start)) s"
+    stage_start=$now
 }
 
-# Runs the tests in a build folder under Xvfb; ctest's own
-# summary ("100% tests passed, 0 tests failed out of N") is kept for the
-# closing line.
+require_packages $BUILD_PACKAGES $DISPLAY_PACKAGES $TEST_PACKAGES $SANITIZER_PACKAGES $MEMCHECK_PACKAGES \
+    $PACKAGE_PACKAGES
+# Khronos' glTF validator and puppeteer-core run on Node (Debian's only
+# where there is no npm), each at a fixed version, once, in build/.
+command -v npm >/dev/null || require_packages nodejs npm
+[ -d build/gltf-validator/node_modules/gltf-validator ] ||
+    npm install --prefix build/gltf-validator --no-audit --no-fund --silent gltf-validator@2.0.0-dev.3.10
+require_puppeteer build
+# The tests' reference pictures are llvmpipe's (ctest sets this too).
+pin_software_gl
+stage_done packages
+
+# Runs the tests of a build folder on every core (ctest's own summary, "100%
+# tests passed, 0 tests failed out of N", is kept for the closing line).
+jobs=${JOBS:-$(nproc)}
 run_ctest() {
     dir=$1
     shift
     rm -f "$dir/ctest.out"
-    if under_xvfb ctest --test-dir "$dir" --output-on-failure --no-tests=error "$@" \
-        >"$dir/ctest.out" 2>&1; then
+    if ctest --test-dir "$dir" --output-on-failure --no-tests=error -j "$jobs" "$@" >"$dir/ctest.out" 2>&1; then
         cat "$dir/ctest.out"
     else
         cat "$dir/ctest.out"
@@ -51,25 +53,39 @@ run_ctest() {
 }
 passed() { sed -n 's/.* 0 tests failed out of \([0-9]*\)$/\1/p' "$1/ctest.out" | tail -n 1; }
 
-configure build -DCMAKE_BUILD_TYPE=Release -DVIEWER_SANITIZE=OFF
+# The programs as the package builds them, with the tests beside them: what
+# is tested is what is packaged, and memcheck runs it too. Every option is
+# given rather than left to the cache, whatever configured build/ before.
+build_for_package build -DVIEWER_TESTS=ON -DVIEWER_NODE_FOLDER="$PWD/build"
+stage_done build
 run_ctest build
+stage_done tests
 
 # Any sanitizer finding aborts the test it is in. Leaks inside the GL driver
-# are suppressed (tests/lsan.supp says which and why); ours are not.
-configure build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVIEWER_SANITIZE=ON
+# are suppressed (tests/lsan.supp says which and why); ours are not. -O1
+# and line tables only, as AddressSanitizer advises: the build takes half
+# the time, and a report still names the line.
+build_in build-asan "" -DCMAKE_BUILD_TYPE= -DCMAKE_CXX_FLAGS="-O1 -g1" -DVIEWER_TESTS=ON -DVIEWER_BENCH=OFF \
+    -DVIEWER_FUZZ=OFF -DVIEWER_SANITIZE=ON -DVIEWER_MAN_PAGES=OFF -DVIEWER_WERROR="$WERROR" \
+    -DVIEWER_NODE_FOLDER="$PWD/build"
 export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0" UBSAN_OPTIONS=print_stacktrace=1
 run_ctest build-asan --timeout 900
 unset LSAN_OPTIONS UBSAN_OPTIONS
+stage_done sanitizers
 
 sh scripts/fuzz.sh 60
-sh scripts/memcheck.sh
+stage_done fuzz
+sh scripts/memcheck.sh build
+stage_done memcheck
 
-# The package, unpacked into a temporary folder; nothing is installed.
-deb=$(sh scripts/build-package.sh)
-sh tests/package_test.sh "$deb"
+# The package of the tested build, unpacked into a temporary folder by the
+# check; nothing is installed.
+sh tests/package_test.sh "$(package_in build)"
+stage_done package
 
-# One closing line over the two test runs of this script and the package
-# check; each failure has stopped it already.
+# Closing lines: the stages, and the test runs of this script with the
+# package check; each failure has stopped it already.
+echo "stages: $stages"
 plain=$(passed build)
 sanitized=$(passed build-asan)
 echo "tests: $((plain + sanitized + 1)) passed, 0 failed ($plain plain, $sanitized with the sanitizers, the package check)"
