@@ -72,9 +72,12 @@ package_in() {
 }
 
 # Runs a command under a fresh Xvfb display of 1024 x 1024 at 24 bits, big
-# enough for the viewer's window at (250, 250).
+# enough for the viewer's window at (250, 250), of its own: Xvfb picks a free
+# display number, so that runs side by side never race for one.
+ON_DISPLAY=$(cd "$(dirname "$0")/.." 2>/dev/null && pwd)/tests/on_display.sh
+[ -f "$ON_DISPLAY" ] || ON_DISPLAY=$PWD/tests/on_display.sh
 under_xvfb() {
-    xvfb-run -a -s "-screen 0 1024x1024x24" "$@"
+    sh "$ON_DISPLAY" "$@"
 }
 
 # The programs draw with Mesa's software renderer, llvmpipe, in GLX and in

@@ -16,7 +16,8 @@ cd "$(dirname "$0")/.."
 . scripts/lib.sh
 
 # The time of each stage, said when it ends and gathered for the end.
-stages="" stage_start=$(date +%s)
+script_start=$(date +%s)
+stages="" stage_start=$script_start
 stage_done() {
     now=$(date +%s)
     echo "stage $1: $((now - stage_start)) s"
@@ -58,34 +59,49 @@ passed() { sed -n 's/.* 0 tests failed out of \([0-9]*\)$/\1/p' "$1/ctest.out" |
 # given rather than left to the cache, whatever configured build/ before.
 build_for_package build -DVIEWER_TESTS=ON -DVIEWER_NODE_FOLDER="$PWD/build"
 stage_done build
+
+# The sanitizer build begins beside the tests, at a lower priority: the
+# browser's test leaves cores idle while it waits on its frames. -O1 with
+# line tables, as AddressSanitizer advises: half the build's time, and a
+# report still names the line.
+nice -n 10 sh -c '. scripts/lib.sh && build_in "$@" >build/asan-build.log 2>&1; echo $? >build/asan-build.status' sh \
+    build-asan "" -DCMAKE_BUILD_TYPE= -DCMAKE_CXX_FLAGS="-O1 -g1" -DVIEWER_TESTS=ON -DVIEWER_BENCH=OFF \
+    -DVIEWER_FUZZ=OFF -DVIEWER_SANITIZE=ON -DVIEWER_MAN_PAGES=OFF -DVIEWER_WERROR="$WERROR" \
+    -DVIEWER_NODE_FOLDER="$PWD/build" &
+asan_build=$!
 run_ctest build
 stage_done tests
 
+wait $asan_build
+[ "$(cat build/asan-build.status)" = 0 ] || { cat build/asan-build.log; echo "the sanitizer build FAILED" >&2; exit 1; }
 # Any sanitizer finding aborts the test it is in. Leaks inside the GL driver
-# are suppressed (tests/lsan.supp says which and why); ours are not. -O1
-# and line tables only, as AddressSanitizer advises: the build takes half
-# the time, and a report still names the line.
-build_in build-asan "" -DCMAKE_BUILD_TYPE= -DCMAKE_CXX_FLAGS="-O1 -g1" -DVIEWER_TESTS=ON -DVIEWER_BENCH=OFF \
-    -DVIEWER_FUZZ=OFF -DVIEWER_SANITIZE=ON -DVIEWER_MAN_PAGES=OFF -DVIEWER_WERROR="$WERROR" \
-    -DVIEWER_NODE_FOLDER="$PWD/build"
+# are suppressed (tests/lsan.supp says which and why); ours are not.
 export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0" UBSAN_OPTIONS=print_stacktrace=1
 run_ctest build-asan --timeout 900
 unset LSAN_OPTIONS UBSAN_OPTIONS
-stage_done sanitizers
+stage_done "sanitizers (built beside the tests)"
 
+# Memcheck's viewer keeps one core busy (Valgrind runs one thread at a
+# time): the fuzzing and the package's check run beside it.
+memcheck_start=$(date +%s)
+sh -c 'sh scripts/memcheck.sh build >build/memcheck.out 2>&1; echo $? >build/memcheck.status; date +%s >build/memcheck.end' &
+memcheck=$!
 sh scripts/fuzz.sh 60
 stage_done fuzz
-sh scripts/memcheck.sh build
-stage_done memcheck
-
 # The package of the tested build, unpacked into a temporary folder by the
 # check; nothing is installed.
 sh tests/package_test.sh "$(package_in build)"
 stage_done package
+wait $memcheck
+cat build/memcheck.out
+[ "$(cat build/memcheck.status)" = 0 ] || exit 1
+memcheck_time=$(($(cat build/memcheck.end) - memcheck_start))
+stage_start=$(date +%s)
+stages="$stages, memcheck $memcheck_time s (beside the fuzzing and the package)"
 
 # Closing lines: the stages, and the test runs of this script with the
 # package check; each failure has stopped it already.
-echo "stages: $stages"
+echo "stages: $stages; in all $(($(date +%s) - script_start)) s"
 plain=$(passed build)
 sanitized=$(passed build-asan)
 echo "tests: $((plain + sanitized + 1)) passed, 0 failed ($plain plain, $sanitized with the sanitizers, the package check)"

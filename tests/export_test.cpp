@@ -150,9 +150,13 @@ TEST(Export, WithTheViewersNormalsEveryVertexIsTheDefinitionsOn16BitHeights)
     EXPECT_EQ(wrong, 0u);
 
     // --relief 3: the undisplaced point moved three sevenths of T along the
-    // normal; --relief 1 is no option at all, byte for byte.
+    // normal; --relief 1 is no option at all, byte for byte. Its pages too,
+    // with the sample TGA and with a JPEG (the web page test looks at them;
+    // here the sanitizers do).
     ASSERT_EQ(runCommand("mkdir one && " + EXPORT + "--normals=viewer --displacement heights.png --relief=3 tall.ply && " + EXPORT +
-                         "--normals viewer --displacement heights.png --relief 1 one/deep.ply").status, 0);
+                         "--normals viewer --displacement heights.png --relief 1 one/deep.ply && " + EXPORT +
+                         "--displacement heights.png --relief 3 tall.html && convert texture/color.tga c.jpg && " + EXPORT +
+                         "--color c.jpg --displacement heights.png photo.html").status, 0);
     EXPECT_TRUE(readFile("one/deep.ply") == readFile("deep.ply"));
     const Ply tall = readPly(readFile("tall.ply"));
     double worst = 0;

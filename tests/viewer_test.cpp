@@ -107,11 +107,14 @@ TEST(Viewer, DrawsTheDomeFollowsTheMouseAndPassesOverAFifo)
     EXPECT_EQ(readFile("texture/color.tga").substr(2, 1) + readFile("texture/displace.tga").substr(2, 1), "\1\13");
     // A normal image (never drawn) that is a FIFO no one writes: it must not
     // be opened. A left drag down tilts the dome. Ctrl + left then pans 40
-    // pixels right: the dome follows, about 34 pixels at its distance.
+    // pixels right: the dome follows, about 34 pixels at its distance. Last,
+    // a drag right and up turns it until its top stands in front of its far
+    // slope, which only a window with a depth buffer hides.
     ASSERT_EQ(runCommand("rm texture/normal.tga && mkfifo texture/normal.tga").status, 0);
     const auto [run, pictures] = runViewer(
         {"mousedown 1 mousemove 600 520 mousemove 600 540 mouseup 1",
-         "keydown ctrl mousedown 1 mousemove 620 500 mousemove 640 500 mouseup 1 keyup ctrl"});
+         "keydown ctrl mousedown 1 mousemove 620 500 mousemove 640 500 mouseup 1 keyup ctrl",
+         "mousedown 1 mousemove 660 495 mousemove 720 490 mouseup 1"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "[Texture Loading] : texture/color.tga\nwidth: 512, height: 512\n"
                        "[Texture Loading] : texture/displace.tga\nwidth: 512, height: 512\n"
@@ -121,7 +124,8 @@ TEST(Viewer, DrawsTheDomeFollowsTheMouseAndPassesOverAFifo)
     // dispdome-render draws the same pictures without a window, pixel for pixel;
     // the two 20-pixel pan steps leave 0.399999976 in single precision.
     for (const auto& [options, picture] : {std::pair(" ", pictures[0]), std::pair(" --tilt 40 ", pictures[1]),
-                                             std::pair(" --tilt 40 --pan 0.399999976,0 ", pictures[2])}) {
+                                             std::pair(" --tilt 40 --pan 0.399999976,0 ", pictures[2]),
+                                             std::pair(" --tilt 30 --turn 120 --pan 0.399999976,0 ", pictures[3])}) {
         const std::string drawn =
             runCommand(std::string(RENDER_BINARY) + options + "a.png >/dev/null && convert a.png -depth 8 rgb:-").out;
         EXPECT_EQ(unlike(drawn, picture, 0), 0u) << options;
