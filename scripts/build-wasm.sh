@@ -5,8 +5,10 @@
 #
 # The libraries they need (zlib, libpng, libjpeg-turbo, libexif) are built
 # with emcc from Debian's own source packages, the same versions the desktop
-# links, into build-wasm/libs; that takes about LIBS_TIME on 2 cores and is
-# skipped once done. The module is about MODULE_SIZE.
+# links, into build-wasm/libs; that takes about a minute on 2 cores (the
+# sources fetched included) and is
+# skipped once done. The module is about 460 KB of WebAssembly (175 KB
+# gzipped) and 78 KB of JavaScript (21 KB).
 #
 # Emscripten's ports fetch their sources from the internet, so none is used.
 # Run from anywhere as root (packages are installed): scripts/build-wasm.sh
