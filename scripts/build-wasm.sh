@@ -4,10 +4,10 @@
 # the unchanged src files and the thin binding web/module.cpp.
 #
 # The libraries they need (zlib, libpng, libjpeg-turbo, libexif) are built
-# with emcc from Debian's own source packages, the same versions the desktop
-# links, into build-wasm/libs; that takes about a minute on 2 cores (the
-# sources fetched included) and is
-# skipped once done. The module is about 460 KB of WebAssembly (175 KB
+# with emcc from Debian's own source packages, the archive's current ones
+# (a stable update may be ahead of what the desktop has installed), into
+# build-wasm/libs: about a minute on 2 cores, the sources fetched included,
+# and skipped once done. The module is about 460 KB of WebAssembly (175 KB
 # gzipped) and 78 KB of JavaScript (21 KB).
 #
 # Emscripten's ports fetch their sources from the internet, so none is used.
