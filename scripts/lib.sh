@@ -56,11 +56,10 @@ build_in() {
 build_for_package() {
     dir=$1
     shift
-    DEB_BUILD_MAINT_OPTIONS=hardening=+all build_in "$dir" "" -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_INSTALL_PREFIX=/usr -DVIEWER_MAN_PAGES=ON -DVIEWER_BENCH=OFF -DVIEWER_FUZZ=OFF \
-        -DVIEWER_SANITIZE=OFF -DVIEWER_WERROR="$WERROR" \
-        -DCMAKE_CXX_FLAGS="$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get CPPFLAGS) $(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get CXXFLAGS)" \
-        -DCMAKE_EXE_LINKER_FLAGS="$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get LDFLAGS)" "$@"
+    hardened() { DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get "$1"; }
+    build_in "$dir" "" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DVIEWER_MAN_PAGES=ON \
+        -DVIEWER_BENCH=OFF -DVIEWER_FUZZ=OFF -DVIEWER_SANITIZE=OFF -DVIEWER_WERROR="$WERROR" \
+        -DCMAKE_CXX_FLAGS="$(hardened CPPFLAGS) $(hardened CXXFLAGS)" -DCMAKE_EXE_LINKER_FLAGS="$(hardened LDFLAGS)" "$@"
 }
 
 # Makes the Debian package of a folder built by build_for_package and prints
@@ -73,9 +72,9 @@ package_in() {
 
 # Runs a command under a fresh Xvfb display of 1024 x 1024 at 24 bits, big
 # enough for the viewer's window at (250, 250), of its own: Xvfb picks a free
-# display number, so that runs side by side never race for one.
-ON_DISPLAY=$(cd "$(dirname "$0")/.." 2>/dev/null && pwd)/tests/on_display.sh
-[ -f "$ON_DISPLAY" ] || ON_DISPLAY=$PWD/tests/on_display.sh
+# display number, so that runs side by side never race for one. Every
+# script that sources this file stands one folder below the repository's.
+ON_DISPLAY=$(cd "$(dirname "$0")/.." && pwd)/tests/on_display.sh
 under_xvfb() {
     sh "$ON_DISPLAY" "$@"
 }
