@@ -6,7 +6,6 @@
 #include "png_image.h"
 #include "sample_images.h"
 #include "surface.h"
-#include "texture_pixels.h"
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>   // Required for: open()
@@ -21,8 +20,8 @@ namespace {
 
 constexpr int64_t SURFACE_VERTICES = int64_t(GRID_STEPS) * STRIP_VERTICES;
 
-// The sample displacement image as RGBA, installed as if read from a file.
-void installSampleDisplacement()
+// The sample displacement image as RGBA, as if read from a file.
+Displacement sampleHeights()
 {
     static std::vector<unsigned char> rgba;
     if (rgba.empty()) {
@@ -34,19 +33,20 @@ void installSampleDisplacement()
             rgba[4 * p + 3] = 255;
         }
     }
-    useDisplacement(rgba.data(), SAMPLE_SIZE, SAMPLE_SIZE);
+    return {rgba.data(), nullptr, SAMPLE_SIZE, SAMPLE_SIZE};
 }
 
 // The same heights at 16 bits (v * 257, the same T), read through the
 // 16-bit path.
-void installSixteenBitDisplacement()
+Displacement sixteenBitHeights()
 {
     static std::vector<unsigned short> red16;
-    installSampleDisplacement();
+    Displacement heights = sampleHeights();
     if (red16.empty())
         for (size_t p = 0; p < size_t(SAMPLE_SIZE) * SAMPLE_SIZE; ++p)
-            red16.push_back(static_cast<unsigned short>(displacePixels[4 * p] * 257));
-    displaceRed16 = red16.data();
+            red16.push_back(static_cast<unsigned short>(heights.pixels[4 * p] * 257));
+    heights.red16 = red16.data();
+    return heights;
 }
 
 void tablesAndNets(benchmark::State& state)
@@ -59,15 +59,15 @@ void tablesAndNets(benchmark::State& state)
 }
 BENCHMARK(tablesAndNets)->Unit(benchmark::kMicrosecond);
 
-template <void (*strip)(int, StripVertex*), void (*install)() = installSampleDisplacement>
+template <void (*strip)(const Displacement&, int, StripVertex*), Displacement (*heights)() = sampleHeights>
 void wholeSurface(benchmark::State& state)
 {
     buildSurfaceTables();
-    install();
+    const Displacement image = heights();
     std::vector<StripVertex> buffer(STRIP_VERTICES);
     for (auto _ : state) {
         for (int e = 0; e < GRID_STEPS; ++e) {
-            strip(e, buffer.data());
+            strip(image, e, buffer.data());
             benchmark::DoNotOptimize(buffer.data());
             benchmark::ClobberMemory();
         }
@@ -76,7 +76,7 @@ void wholeSurface(benchmark::State& state)
     state.SetLabel("vertices");
 }
 BENCHMARK_TEMPLATE(wholeSurface, computeStrip)->Name("surface/computeStrip")->Unit(benchmark::kMillisecond);
-BENCHMARK_TEMPLATE(wholeSurface, computeStrip, installSixteenBitDisplacement)
+BENCHMARK_TEMPLATE(wholeSurface, computeStrip, sixteenBitHeights)
     ->Name("surface/computeStrip16")
     ->Unit(benchmark::kMillisecond);
 

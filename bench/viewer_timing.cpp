@@ -135,8 +135,9 @@ std::vector<StripVertex> prebuiltSurface()
     for (int k = 0; k + 1 < SETUP_STEP_COUNT; ++k)
         SETUP_STEPS[k].run();
     std::vector<StripVertex> vertices(SURFACE_VERTICES);
+    const Displacement heights = viewerDisplacement();
     for (int e = 0; e < GRID_STEPS; ++e)
-        computeStrip(e, &vertices[size_t(e) * STRIP_VERTICES]);
+        computeStrip(heights, e, &vertices[size_t(e) * STRIP_VERTICES]);
     return vertices;
 }
 

@@ -1,15 +1,11 @@
 #include "surface.h"
 
-#include "texture_pixels.h"
-
 #include <cmath>
 
 float cubicBasis[4][GRID_SAMPLES];
 float quadraticBasis[3][GRID_SAMPLES];
 Vector3 controlNet[4][4];
 Vector3 normalNet[3][3];
-SurfaceNormals surfaceNormals = SurfaceNormals::Viewer;
-float reliefScale = 1.0f;
 
 namespace {
 
@@ -52,39 +48,42 @@ TexelSpan texelSpan(float coordinate)
 
 // Texel value 0..1 of pixel (row, column): its red byte / 255, or its 16-bit
 // red / 65535 when the image has 16 bits per channel.
-float texel(int row, int column)
+float texel(const Displacement& image, int row, int column)
 {
-    const size_t at = size_t(row) * size_t(displaceWidth) + size_t(column);
-    if (displaceRed16)
-        return static_cast<float>(displaceRed16[at]) / 65535.0f;
-    return static_cast<float>(displacePixels[4 * at]) / 255.0f;
+    const size_t at = size_t(row) * size_t(image.width) + size_t(column);
+    if (image.red16)
+        return static_cast<float>(image.red16[at]) / 65535.0f;
+    return static_cast<float>(image.pixels[4 * at]) / 255.0f;
 }
 
-float bilinear(const TexelSpan& row, const TexelSpan& column)
+float bilinear(const Displacement& image, const TexelSpan& row, const TexelSpan& column)
 {
+    auto T = [&image](int r, int c) { return texel(image, r, c); };
     const float fx = column.fraction, fy = row.fraction;
-    return (1.0f - fy) * (texel(row.low, column.high) * fx + texel(row.low, column.low) * (1.0f - fx)) +
-           fy * (texel(row.high, column.high) * fx + texel(row.high, column.low) * (1.0f - fx));
+    return (1.0f - fy) * (T(row.low, column.high) * fx + T(row.low, column.low) * (1.0f - fx)) +
+           fy * (T(row.high, column.high) * fx + T(row.high, column.low) * (1.0f - fx));
 }
 
 }  // namespace
 
-bool displacementAvailable()
+bool displacementAvailable(const Displacement& image)
 {
-    return displacePixels != nullptr && displaceWidth > DISPLACE_GRID_MAX &&
-           displaceHeight > DISPLACE_GRID_MAX;
+    return image.pixels != nullptr && image.width > DISPLACE_GRID_MAX && image.height > DISPLACE_GRID_MAX;
 }
 
-std::string missingRelief()
+std::string missingRelief(const Displacement& image)
 {
-    if (!displacePixels)
+    if (!image.pixels)
         return "not loaded";
     const std::string needed = std::to_string(DISPLACE_GRID_MAX + 1);
-    return std::to_string(displaceWidth) + " x " + std::to_string(displaceHeight) + " is smaller than " + needed +
+    return std::to_string(image.width) + " x " + std::to_string(image.height) + " is smaller than " + needed +
            " x " + needed;
 }
 
-float sampleDisplacement(float u, float v) { return bilinear(texelSpan(v), texelSpan(u)); }
+float sampleDisplacement(const Displacement& image, float u, float v)
+{
+    return bilinear(image, texelSpan(v), texelSpan(u));
+}
 
 void buildBasisTables()
 {
@@ -191,9 +190,9 @@ Vector3 patchNormal(int e, int i)
     return rowCurveNormal(row, i);
 }
 
-void computeStrip(int e, StripVertex* out)
+void computeStrip(const Displacement& image, int e, StripVertex* out)
 {
-    const bool relief = displacementAvailable();
+    const bool relief = displacementAvailable(image);
     for (int side = 0; side < 2; ++side) {  // vertex A on row e, B on row e + 1
         const int row = e + side;
         Vector3 points[4], normals[3];
@@ -205,13 +204,13 @@ void computeStrip(int e, StripVertex* out)
             const Vector3 n = rowCurveNormal(normals, i);
             Vector3 p = rowCurvePoint(points, i);
             if (relief)
-                p = p + (sampleDisplacement(s, t) / DISPLACE_DIVISOR * reliefScale) * n;
+                p = p + (sampleDisplacement(image, s, t) / DISPLACE_DIVISOR * image.scale) * n;
             out[2 * i + side] = {s, t, n.x, n.y, n.z, p.x, p.y, p.z};
         }
     }
 }
 
-std::vector<StripVertex> surfaceGrid()
+std::vector<StripVertex> surfaceGrid(const Displacement& image)
 {
     // Strip e's A vertices are row e, and the last strip's B vertices the
     // last row. Neighbouring strips compute their shared row identically, so
@@ -219,7 +218,7 @@ std::vector<StripVertex> surfaceGrid()
     std::vector<StripVertex> grid(size_t(GRID_SAMPLES) * GRID_SAMPLES);
     std::vector<StripVertex> strip(STRIP_VERTICES);
     for (int e = 0; e < GRID_STEPS; ++e) {
-        computeStrip(e, strip.data());
+        computeStrip(image, e, strip.data());
         for (int i = 0; i < GRID_SAMPLES; ++i) {
             grid[size_t(e) * GRID_SAMPLES + i] = strip[2 * i];
             if (e == GRID_STEPS - 1)

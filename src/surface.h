@@ -31,10 +31,17 @@ extern Vector3 normalNet[3][3];
 constexpr int DISPLACE_GRID_MAX = 511;
 constexpr float DISPLACE_DIVISOR = 7.0f;
 
-// How much the relief is exaggerated: the displacement is multiplied by it
-// after the division, so 1, the viewer's own and never changed by it, gives
-// exactly the seventh. The tools' --relief sets it.
-extern float reliefScale;
+// A displacement image as the surface reads it, not owned: rows of width
+// RGBA pixels (row 0 at v = 0), the red channel at 16 bits or null, and the
+// relief scale (1: the viewer's own seventh). The displacement is multiplied
+// by the scale after the division; the tools' --relief sets it.
+struct Displacement {
+    const unsigned char* pixels = nullptr;
+    const unsigned short* red16 = nullptr;
+    int width = 0;
+    int height = 0;
+    float scale = 1.0f;
+};
 
 void buildBasisTables();
 void buildControlNet();
@@ -43,11 +50,10 @@ void buildNormalNet();
 // displacement image.
 void buildSurfaceTables();
 
-// The normals the list issues: the normal patch's (the viewer's lighting),
-// or the displaced surface's own (useDisplacedNormals), which show the
-// relief in the shading. The viewer keeps the normal patch's.
+// The normals a surface list or mesh carries: the normal patch's (the
+// viewer's lighting), or the displaced surface's own (useDisplacedNormals),
+// which show the relief in the shading. The viewer keeps the normal patch's.
 enum class SurfaceNormals { Viewer, Displaced };
-extern SurfaceNormals surfaceNormals;
 
 // One vertex as the strips issue it, laid out as GL_T2F_N3F_V3F.
 struct StripVertex {
@@ -69,25 +75,26 @@ Vector3 rowCurveNormal(const Vector3 row[3], int i);
 Vector3 patchPoint(int e, int i);
 Vector3 patchNormal(int e, int i);
 
-// True when the displacement image is loaded and covers the sampled texels
-// (at least 512 x 512); otherwise the surface is drawn without relief.
-bool displacementAvailable();
-// Why it is not: "not loaded", or "<W> x <H> is smaller than 512 x 512".
-std::string missingRelief();
+// True when image has pixels and covers the sampled texels (at least
+// 512 x 512); otherwise the surface is drawn without relief.
+bool displacementAvailable(const Displacement& image);
+// Why it does not: "not loaded", or "<W> x <H> is smaller than 512 x 512".
+std::string missingRelief(const Displacement& image);
 
-// Bilinear height at texture coordinate (u, v), 0..1, from the red bytes of
-// the displacement image; row 0 of the image lies at v = 0. Needs
-// displacementAvailable().
-float sampleDisplacement(float u, float v);
+// Bilinear height at texture coordinate (u, v), 0..1, from the red channel
+// of image (its 16 bits when it has them); row 0 of the image lies at v = 0.
+// The scale does not enter. Needs displacementAvailable(image).
+float sampleDisplacement(const Displacement& image, float u, float v);
 
 // Fills the STRIP_VERTICES vertices of strip e (0..GRID_STEPS-1) in the order
 // they are issued: for each column, vertex A on row e, then B on row e + 1.
-// Positions are displaced when displacementAvailable().
-void computeStrip(int e, StripVertex* out);
+// Positions are displaced by image, at its scale, when
+// displacementAvailable(image).
+void computeStrip(const Displacement& image, int e, StripVertex* out);
 
 // Every grid sample once, as computeStrip gives it: row sample e (along z)
 // and column sample i (along x) at index e * GRID_SAMPLES + i.
-std::vector<StripVertex> surfaceGrid();
+std::vector<StripVertex> surfaceGrid(const Displacement& image);
 
 // The grid indices of triangle k (0..TRIANGLES_PER_STRIP-1) of strip e, in
 // the order GL draws it from the strip: counter-clockwise seen from above.

@@ -22,20 +22,20 @@ void issue(const StripVertex& v)
 
 }  // namespace
 
-void buildSurfaceList()
+void buildSurfaceList(const Displacement& image, SurfaceNormals normals, const char* displacementName)
 {
-    if (!displacementAvailable())
-        std::fprintf(stderr, "%s: %s; the surface is drawn without relief\n",
-                     displaceFile ? displaceFile : DISPLACE_FILE, missingRelief().c_str());
+    if (!displacementAvailable(image))
+        std::fprintf(stderr, "%s: %s; the surface is drawn without relief\n", displacementName,
+                     missingRelief(image).c_str());
 
     surfaceList = glGenLists(1);
     glNewList(surfaceList, GL_COMPILE);
     glBindTexture(GL_TEXTURE_2D, colorTexture);
 
-    if (surfaceNormals == SurfaceNormals::Displaced) {
+    if (normals == SurfaceNormals::Displaced) {
         // A vertex's own normal needs its neighbours on both rows: the whole
         // grid first, then the same strips, vertex for vertex, from it.
-        std::vector<StripVertex> grid = surfaceGrid();
+        std::vector<StripVertex> grid = surfaceGrid(image);
         useDisplacedNormals(grid);
         for (int e = 0; e < GRID_STEPS; ++e) {
             const StripVertex* a = &grid[size_t(e) * GRID_SAMPLES];
@@ -50,7 +50,7 @@ void buildSurfaceList()
     } else {
         std::vector<StripVertex> strip(STRIP_VERTICES);
         for (int e = 0; e < GRID_STEPS; ++e) {
-            computeStrip(e, strip.data());
+            computeStrip(image, e, strip.data());
             glBegin(GL_TRIANGLE_STRIP);
             for (const StripVertex& v : strip)
                 issue(v);
@@ -58,4 +58,9 @@ void buildSurfaceList()
         }
     }
     glEndList();
+}
+
+void buildViewerSurfaceList()
+{
+    buildSurfaceList(viewerDisplacement(), SurfaceNormals::Viewer, displaceFile ? displaceFile : DISPLACE_FILE);
 }

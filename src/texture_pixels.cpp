@@ -36,16 +36,14 @@ const char* chosenImageFile(const char* file)
 
 void keepDisplacement(ImageRead& image)
 {
-    if (image.pixels)
-        useDisplacement(image.pixels.release(), image.width, image.height, image.red16.release());
-    else
-        useDisplacement(nullptr, 0, 0);
+    const bool read = image.pixels != nullptr;
+    displacePixels = image.pixels.release();
+    displaceRed16 = read ? image.red16.release() : nullptr;
+    displaceWidth = read ? image.width : 0;
+    displaceHeight = read ? image.height : 0;
 }
 
-void useDisplacement(unsigned char* pixels, int width, int height, unsigned short* red16)
+Displacement viewerDisplacement()
 {
-    displacePixels = pixels;
-    displaceWidth = width;
-    displaceHeight = height;
-    displaceRed16 = red16;
+    return {displacePixels, displaceRed16, displaceWidth, displaceHeight, 1.0f};
 }

@@ -4,8 +4,9 @@
 // textures made of them (textures.h): the surface and the tools read them
 // without GL.
 
-#include "image.h"  // Required for: loadImage(), how the images named here are read
-#include "tga.h"    // Required for: PixelBuffer
+#include "image.h"    // Required for: loadImage(), how the images named here are read
+#include "surface.h"  // Required for: Displacement, the form the surface reads heights in
+#include "tga.h"      // Required for: PixelBuffer
 
 // The images, relative to the working directory: a TGA that is there is
 // read, else a PNG, else a JPEG.
@@ -43,6 +44,7 @@ extern int displaceHeight;
 // Keeps image's pixels, size and 16-bit red channel as the displacement
 // image for the whole run (null and 0 x 0 when it was not read).
 void keepDisplacement(ImageRead& image);
-// Pixels already in memory as the displacement image: rows of width RGBA
-// pixels, and their red channel at 16 bits or null.
-void useDisplacement(unsigned char* pixels, int width, int height, unsigned short* red16 = nullptr);
+
+// The viewer's displacement image as the surface reads it: displacePixels,
+// displaceRed16 and their size, at scale 1.
+Displacement viewerDisplacement();

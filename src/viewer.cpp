@@ -32,7 +32,7 @@ const SetupStep SETUP_STEPS[SETUP_STEP_COUNT] = {
     {"state", setFixedState},
     {"tables", buildSurfaceTables},
     {"textures", createTextures},
-    {"compile", buildSurfaceList},
+    {"compile", buildViewerSurfaceList},
 };
 
 void initScene()

@@ -3,7 +3,6 @@
 // nets, and every vertex of all 1024 strips against that point moved along
 // that normal by the bilinear height written here, on a noisy height image.
 #include "support.h"
-#include "texture_pixels.h"
 
 #include <cfloat>
 
@@ -76,14 +75,15 @@ TEST(Surface, PassesKnownPointsAndMovesEveryVertexAlongItsNormal)
     std::vector<unsigned char> image(600 * 512 * 4);
     for (size_t n = 0; n < image.size(); ++n)
         image[n] = static_cast<unsigned char>(n * 2654435761u >> 13);
-    const std::function<float(int, int)> T = [](int row, int col) {
-        return displacePixels[4 * (row * displaceWidth + col)] / 255.0f;
+    Displacement heights{image.data(), nullptr, 0, 512};
+    const std::function<float(int, int)> T = [&heights](int row, int col) {
+        return heights.pixels[4 * (row * heights.width + col)] / 255.0f;
     };
     std::vector<StripVertex> strip(STRIP_VERTICES);
     for (int width : {600, 511}) {  // 511: too narrow to sample, the plain dome
-        useDisplacement(image.data(), width, 512);
+        heights.width = width;
         for (int e = 0; e < GRID_STEPS; ++e) {
-            computeStrip(e, strip.data());
+            computeStrip(heights, e, strip.data());
             for (int m = 0; m < STRIP_VERTICES; ++m) {
                 const StripVertex expected = expectedVertex(e + m % 2, m / 2, width > 511 ? T : nullptr);
                 ASSERT_EQ(std::memcmp(&strip[m], &expected, sizeof expected), 0)

@@ -109,7 +109,7 @@ struct Options {
     ImageOptions images = {nullptr, nullptr, NORMALS};
     std::string output;
     Format format = Format::Ply;
-    float relief = reliefScale;
+    float relief = Displacement{}.scale;  // the viewer's own
 };
 
 // Reads the height image as the viewer does; false (after one line on
@@ -120,10 +120,11 @@ bool readRelief(const std::string& file)
     if (image.missing)
         report(file, "%s", image.reason.c_str());  // the reader passes over a missing file in silence
     keepDisplacement(image);
-    if (!displacePixels)
+    const Displacement heights = viewerDisplacement();
+    if (!heights.pixels)
         return false;  // the reader has said why
-    if (!displacementAvailable()) {
-        report(file, "%s; there is no relief to export", missingRelief().c_str());
+    if (!displacementAvailable(heights)) {
+        report(file, "%s; there is no relief to export", missingRelief(heights).c_str());
         return false;
     }
     return true;
@@ -149,7 +150,8 @@ ImageRead loadPicture(const std::string& file, const char* consequence)
 // Writes the mesh and its companions: all appear together once complete, or
 // none does. The picture and material go into place before the mesh, so a
 // mesh never names a missing file.
-bool exportSurface(const std::string& output, Format format, SurfaceNormals normals, const PngPicture* png)
+bool exportSurface(const std::string& output, Format format, const Displacement& heights, SurfaceNormals normals,
+                   const PngPicture* png)
 {
     const std::string stem = output.substr(0, output.size() - 4);
     const std::string base = stem.substr(stem.find_last_of('/') + 1);
@@ -174,7 +176,7 @@ bool exportSurface(const std::string& output, Format format, SurfaceNormals norm
     bool written = true;
     if (!picture.empty())
         written = putPng(files[0], *png) > 0;
-    std::vector<StripVertex> grid = surfaceGrid();
+    std::vector<StripVertex> grid = surfaceGrid(heights);
     if (normals == SurfaceNormals::Displaced)
         useDisplacedNormals(grid);
     if (format == Format::Ply) {
@@ -238,11 +240,12 @@ int exportWith(int argc, char** argv)
     const int status = parseArguments(argc, argv, o);
     if (status >= 0)
         return status;
-    reliefScale = o.relief;
     buildSurfaceTables();
     const ImageOptions& named = o.images;
     if (!readRelief(named.displacement ? named.displacement : chosenImageFile(DISPLACE_FILE)))
         return STATUS_FAILED;
+    Displacement heights = viewerDisplacement();
+    heights.scale = o.relief;
     // A colour image typed on the command line is wanted: without it,
     // nothing is written. Without the viewer's own the result is untextured.
     const std::string colourFile = named.color ? named.color : chosenImageFile(COLOR_FILE);
@@ -256,7 +259,7 @@ int exportWith(int argc, char** argv)
         // The page holds the picture as text: a JPEG as it is, else the PNG
         // made in memory.
         size_t bytes = 0;
-        if (!writeWebPage(o.output, pagePicture(colourFile, colour, png), colourFile, bytes))
+        if (!writeWebPage(o.output, pagePicture(colourFile, colour, png), colourFile, heights, bytes))
             return STATUS_FAILED;
         if (png && std::max(colour.width, colour.height) > PAGE_TEXTURE_SIDE)
             report(colourFile, "%d x %d is wider or taller than %d, the largest texture many phones and older laptops "
@@ -266,7 +269,7 @@ int exportWith(int argc, char** argv)
                     bytes, VERTEX_COUNT, TRIANGLE_COUNT);
         return STATUS_WRITTEN;
     }
-    if (!exportSurface(o.output, o.format, named.normals, png))
+    if (!exportSurface(o.output, o.format, heights, named.normals, png))
         return STATUS_FAILED;
     std::printf("wrote %s: %zu vertices, %zu triangles\n", o.output.c_str(), VERTEX_COUNT, TRIANGLE_COUNT);
     return STATUS_WRITTEN;

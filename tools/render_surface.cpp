@@ -9,6 +9,7 @@
 #include "output_file.h"
 #include "png_image.h"
 #include "surface.h"
+#include "surface_list.h"
 #include "texture_pixels.h"
 #include "textures.h"
 #include "viewer.h"
@@ -96,7 +97,7 @@ struct Options {
     Vector3 angles = START_ANGLES;
     Vector3 offset = START_OFFSET;
     Vector3 light = START_LIGHT;
-    float relief = reliefScale;
+    float relief = Displacement{}.scale;  // the viewer's own
     int width = WINDOW_WIDTH, height = WINDOW_HEIGHT;
     int frames = 0;  // 0: a still, named OUTPUT itself
     std::string output;
@@ -191,9 +192,10 @@ bool namedImagesThere(const Options& o)
 bool namedImagesRead(const Options& o)
 {
     const ImageOptions& named = o.images;
-    if (named.displacement && displacePixels && !displacementAvailable())
-        report(named.displacement, "%s; there is no relief to draw", missingRelief().c_str());
-    return !(named.color && !colorPixels) && !(named.displacement && !displacementAvailable());
+    const Displacement heights = viewerDisplacement();
+    if (named.displacement && heights.pixels && !displacementAvailable(heights))
+        report(named.displacement, "%s; there is no relief to draw", missingRelief(heights).c_str());
+    return !(named.color && !colorPixels) && !(named.displacement && !displacementAvailable(heights));
 }
 
 // Frame k of a turntable of n: OUTPUT with "-k" before ".png", k padded to
@@ -327,14 +329,19 @@ int render(const Options& o)
         return fail("no memory for a picture of " + std::to_string(o.width) + " x " + std::to_string(o.height));
     }
 
-    surfaceNormals = o.images.normals;
     lightPosition = o.light;
-    reliefScale = o.relief;
     colorFile = o.images.color;
     displaceFile = o.images.displacement;
     // The viewer's set-up, step by step: images named on the command line
-    // that are not read end the run before the surface is built.
+    // that are not read end the run before the surface is built, and the
+    // surface is the viewer's heights at our relief with our normals.
     for (const SetupStep& step : SETUP_STEPS) {
+        if (step.run == buildViewerSurfaceList) {
+            Displacement heights = viewerDisplacement();
+            heights.scale = o.relief;
+            buildSurfaceList(heights, o.images.normals, displaceFile);
+            continue;
+        }
         step.run();
         if (step.run == createTextures && !namedImagesRead(o))
             return STATUS_FAILED;

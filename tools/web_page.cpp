@@ -3,7 +3,6 @@
 #include "command_line.h"
 #include "output_file.h"
 #include "surface.h"
-#include "texture_pixels.h"
 #include "view.h"
 #include "web_page_parts.h"
 
@@ -34,23 +33,23 @@ std::string base64(const unsigned char* data, size_t size)
     return text;
 }
 
-// The texels the displacement reads, row 0 first as the surface addresses
-// them: 16-bit values little-endian when the image has them, else the red
-// bytes.
-std::vector<unsigned char> heightSamples()
+// The texels the displacement reads from image, row 0 first as the surface
+// addresses them: 16-bit values little-endian when the image has them, else
+// the red bytes.
+std::vector<unsigned char> heightSamples(const Displacement& image)
 {
     constexpr int side = DISPLACE_GRID_MAX + 1;
-    const size_t width = displaceRed16 ? 2 : 1;
+    const size_t width = image.red16 ? 2 : 1;
     std::vector<unsigned char> bytes(size_t(side) * side * width);
     unsigned char* at = bytes.data();
     for (int row = 0; row < side; ++row)
         for (int column = 0; column < side; ++column) {
-            const size_t texel = size_t(row) * size_t(displaceWidth) + size_t(column);
-            if (displaceRed16) {
-                *at++ = static_cast<unsigned char>(displaceRed16[texel] & 0xffu);
-                *at++ = static_cast<unsigned char>(displaceRed16[texel] >> 8);
+            const size_t texel = size_t(row) * size_t(image.width) + size_t(column);
+            if (image.red16) {
+                *at++ = static_cast<unsigned char>(image.red16[texel] & 0xffu);
+                *at++ = static_cast<unsigned char>(image.red16[texel] >> 8);
             } else {
-                *at++ = displacePixels[4 * texel];
+                *at++ = image.pixels[4 * texel];
             }
         }
     return bytes;
@@ -173,9 +172,10 @@ PagePicture pagePicture(const std::string& file, const ImageRead& colour, const 
     return picture;
 }
 
-bool writeWebPage(const std::string& path, const PagePicture& picture, const std::string& colorName, size_t& bytes)
+bool writeWebPage(const std::string& path, const PagePicture& picture, const std::string& colorName,
+                  const Displacement& image, size_t& bytes)
 {
-    const std::vector<unsigned char> heights = deflated(heightSamples());
+    const std::vector<unsigned char> heights = deflated(heightSamples(image));
     if (heights.empty()) {
         report(path, "cannot be written (zlib cannot deflate the heights)");
         return false;
@@ -185,9 +185,9 @@ bool writeWebPage(const std::string& path, const PagePicture& picture, const std
         {"color", base64(picture.bytes.data(), picture.bytes.size())},
         {"colorType", picture.type},
         {"colorOrientation", picture.orientation},
-        {"heightBits", displaceRed16 ? 16 : 8},
+        {"heightBits", image.red16 ? 16 : 8},
         {"heights", base64(heights.data(), heights.size())},
-        {"relief", reliefScale},
+        {"relief", image.scale},
         {"definitions", definitions()},
     };
     // A file name need not be UTF-8; the page shows such bytes as U+FFFD.

@@ -9,6 +9,7 @@
 
 #include "image.h"
 #include "png_image.h"
+#include "surface.h"
 
 #include <cstddef>
 #include <string>
@@ -32,8 +33,9 @@ PagePicture pagePicture(const std::string& file, const ImageRead& colour, const 
 
 // Writes path, which appears only once complete, and sets bytes to its size:
 // colorName is the file the picture came from, which the page names in its
-// lines. The heights are the displacement image's rows and columns
-// 0..DISPLACE_GRID_MAX, at 16 bits when the image has them, deflated. Needs
-// displacementAvailable() and buildSurfaceTables(). False after one line on
-// standard error.
-bool writeWebPage(const std::string& path, const PagePicture& picture, const std::string& colorName, size_t& bytes);
+// lines. The page's heights are rows and columns 0..DISPLACE_GRID_MAX of
+// heights, at 16 bits when it has them, deflated, and its relief heights'
+// scale. Needs displacementAvailable(heights) and buildSurfaceTables(). False
+// after one line on standard error.
+bool writeWebPage(const std::string& path, const PagePicture& picture, const std::string& colorName,
+                  const Displacement& heights, size_t& bytes);
