@@ -47,3 +47,10 @@ Displacement viewerDisplacement()
 {
     return {displacePixels, displaceRed16, displaceWidth, displaceHeight, 1.0f};
 }
+
+Displacement displacementOf(const ImageRead& image, float scale)
+{
+    if (!image.pixels)
+        return {nullptr, nullptr, 0, 0, scale};
+    return {image.pixels.get(), image.red16.get(), image.width, image.height, scale};
+}

@@ -48,3 +48,6 @@ void keepDisplacement(ImageRead& image);
 // The viewer's displacement image as the surface reads it: displacePixels,
 // displaceRed16 and their size, at scale 1.
 Displacement viewerDisplacement();
+// image's pixels, 16-bit red channel and size (none and 0 x 0 when it was
+// not read), at scale; image keeps owning them and must outlive the result.
+Displacement displacementOf(const ImageRead& image, float scale);

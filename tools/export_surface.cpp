@@ -112,17 +112,16 @@ struct Options {
     float relief = Displacement{}.scale;  // the viewer's own
 };
 
-// Reads the height image as the viewer does; false (after one line on
-// standard error) when there is no relief to export.
-bool readRelief(const std::string& file)
+// Reads the height image into image as the viewer reads it; false (after
+// one line on standard error) when there is no relief to export.
+bool readRelief(const std::string& file, ImageRead& image)
 {
-    ImageRead image = loadImage(file.c_str(), true);
+    image = loadImage(file.c_str(), true);
     if (image.missing)
         report(file, "%s", image.reason.c_str());  // the reader passes over a missing file in silence
-    keepDisplacement(image);
-    const Displacement heights = viewerDisplacement();
-    if (!heights.pixels)
+    if (!image.pixels)
         return false;  // the reader has said why
+    const Displacement heights = displacementOf(image, 1.0f);
     if (!displacementAvailable(heights)) {
         report(file, "%s; there is no relief to export", missingRelief(heights).c_str());
         return false;
@@ -242,10 +241,10 @@ int exportWith(int argc, char** argv)
         return status;
     buildSurfaceTables();
     const ImageOptions& named = o.images;
-    if (!readRelief(named.displacement ? named.displacement : chosenImageFile(DISPLACE_FILE)))
+    ImageRead heightImage;
+    if (!readRelief(named.displacement ? named.displacement : chosenImageFile(DISPLACE_FILE), heightImage))
         return STATUS_FAILED;
-    Displacement heights = viewerDisplacement();
-    heights.scale = o.relief;
+    const Displacement heights = displacementOf(heightImage, o.relief);
     // A colour image typed on the command line is wanted: without it,
     // nothing is written. Without the viewer's own the result is untextured.
     const std::string colourFile = named.color ? named.color : chosenImageFile(COLOR_FILE);
