@@ -40,7 +40,8 @@ bool encode(png_structp png, png_infop info, const PngPicture& picture, PngWrite
         return false;
     png_set_write_fn(png, &write, pass, noFlush);
     png_set_compression_level(png, picture.level);
-    png_set_IHDR(png, info, png_uint_32(picture.width), png_uint_32(picture.height), 8, PNG_COLOR_TYPE_RGB,
+    png_set_IHDR(png, info, png_uint_32(picture.width), png_uint_32(picture.height), picture.depth,
+                 picture.grey ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
     if (picture.alpha)

@@ -9,7 +9,8 @@ struct OutputFile;
 // (RGB) or 4 (RGBA, the alpha dropped); the PNG's top row at top and each
 // next one stride bytes further (negative for a picture kept bottom row
 // first, as the image readers keep theirs). level is zlib's compression
-// level, 0 (none) to 9 (smallest, slowest).
+// level, 0 (none) to 9 (smallest, slowest). A grey picture has one value a
+// pixel instead, of depth 8 or 16 bits (two bytes, most significant first).
 struct PngPicture {
     const unsigned char* top = nullptr;
     ptrdiff_t stride = 0;
@@ -17,6 +18,8 @@ struct PngPicture {
     int height = 0;
     bool alpha = false;
     int level;
+    bool grey = false;
+    int depth = 8;
 };
 
 // The picture of width x height RGBA pixels at rgba, bottom row first.
