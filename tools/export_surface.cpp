@@ -54,11 +54,14 @@ const std::string USAGE = std::string(
     "  .glb   glTF 2.0 binary: one mesh, unit normals, a matte material with\n"
     "         the colour image embedded as PNG\n"
     "  .html  one web page that shows the relief in a browser: it holds the\n"
-    "         colour image (a JPEG as it is, anything else as PNG) and the\n"
-    "         heights, deflated (not a mesh; about 0.25 MB for the sample\n"
-    "         images), evaluates the surface in WebGL2 as the viewer does and\n"
-    "         draws and turns it as the viewer does; it has controls for the\n"
-    "         normals (the viewer's first), the light and the relief. Open it\n"
+    "         colour image (a JPEG as it is, anything else as PNG), the\n"
+    "         heights as a PNG, and this program's image readers and surface\n"
+    "         compiled to WebAssembly (not a mesh; about 0.55 MB for the\n"
+    "         sample images). With them it reads the images, and others the\n"
+    "         user drops on it or picks, evaluates the surface as the viewer\n"
+    "         does, and draws and turns it as the viewer does in WebGL2; it\n"
+    "         has controls for the images, the normals (the viewer's first),\n"
+    "         the light and the relief. Nothing is sent anywhere. Open it\n"
     "         with a double click or by dragging it into a browser window: it\n"
     "         needs no network, no server and no other file, but WebGL2\n"
     "         (Firefox, Chromium, Chrome, Edge or Safari of 2021 or later);\n"
@@ -239,6 +242,13 @@ int exportWith(int argc, char** argv)
     const int status = parseArguments(argc, argv, o);
     if (status >= 0)
         return status;
+    // A page needs the module that reads its images in the browser: where
+    // this program was built without it, it says so before reading any.
+    if (o.format == Format::Html && !webModuleBuiltIn()) {
+        report(o.output, "cannot be written: this dispdome-export was built without the web page's module "
+               "(install emscripten, then build it again)");
+        return STATUS_FAILED;
+    }
     buildSurfaceTables();
     const ImageOptions& named = o.images;
     ImageRead heightImage;
@@ -255,10 +265,11 @@ int exportWith(int argc, char** argv)
     const PngPicture picture = bottomUpPicture(colour.pixels.get(), colour.width, colour.height, PNG_LEVEL);
     const PngPicture* png = colour.pixels ? &picture : nullptr;
     if (o.format == Format::Html) {
-        // The page holds the picture as text: a JPEG as it is, else the PNG
-        // made in memory.
+        // The page holds the images as text: a colour JPEG as it is, else
+        // the PNG made in memory, and the heights it reads as a PNG.
         size_t bytes = 0;
-        if (!writeWebPage(o.output, pagePicture(colourFile, colour, png), colourFile, heights, bytes))
+        const std::string heightsFile = named.displacement ? named.displacement : chosenImageFile(DISPLACE_FILE);
+        if (!writeWebPage(o.output, pagePicture(colourFile, png), colourFile, heights, heightsFile, bytes))
             return STATUS_FAILED;
         if (png && std::max(colour.width, colour.height) > PAGE_TEXTURE_SIDE)
             report(colourFile, "%d x %d is wider or taller than %d, the largest texture many phones and older laptops "

@@ -1,8 +1,10 @@
 #include "web_page.h"
 
 #include "command_line.h"
+#include "jpeg_decoder.h"
 #include "output_file.h"
 #include "surface.h"
+#include "texture_pixels.h"
 #include "view.h"
 #include "web_page_parts.h"
 
@@ -33,106 +35,52 @@ std::string base64(const unsigned char* data, size_t size)
     return text;
 }
 
-// The texels the displacement reads from image, row 0 first as the surface
-// addresses them: 16-bit values little-endian when the image has them, else
-// the red bytes.
-std::vector<unsigned char> heightSamples(const Displacement& image)
+// The texels the displacement reads (rows and columns 0..DISPLACE_GRID_MAX)
+// as a grey PNG, at 16 bits when the image has them, else of its red bytes;
+// its rows written last first, so that the reader, which turns a PNG bottom
+// row first, gives them back in the surface's order. Empty when libpng
+// fails.
+std::vector<unsigned char> heightsPng(const Displacement& heights)
 {
     constexpr int side = DISPLACE_GRID_MAX + 1;
-    const size_t width = image.red16 ? 2 : 1;
-    std::vector<unsigned char> bytes(size_t(side) * side * width);
-    unsigned char* at = bytes.data();
-    for (int row = 0; row < side; ++row)
+    const size_t width = heights.red16 ? 2 : 1;
+    std::vector<unsigned char> rows(size_t(side) * side * width);
+    unsigned char* at = rows.data();
+    for (int row = side - 1; row >= 0; --row)
         for (int column = 0; column < side; ++column) {
-            const size_t texel = size_t(row) * size_t(image.width) + size_t(column);
-            if (image.red16) {
-                *at++ = static_cast<unsigned char>(image.red16[texel] & 0xffu);
-                *at++ = static_cast<unsigned char>(image.red16[texel] >> 8);
+            const size_t texel = size_t(row) * size_t(heights.width) + size_t(column);
+            if (heights.red16) {
+                *at++ = static_cast<unsigned char>(heights.red16[texel] >> 8);
+                *at++ = static_cast<unsigned char>(heights.red16[texel] & 0xffu);
             } else {
-                *at++ = image.pixels[4 * texel];
+                *at++ = heights.pixels[4 * texel];
             }
         }
-    return bytes;
+    PngPicture picture{rows.data(), ptrdiff_t(side * width), side, side, false, 9, true, heights.red16 ? 16 : 8};
+    return encodePng(picture);
 }
 
 // bytes in zlib's format at its best compression, which the browser's
 // DecompressionStream("deflate") inflates; empty when zlib fails.
-std::vector<unsigned char> deflated(const std::vector<unsigned char>& bytes)
+std::vector<unsigned char> deflated(const unsigned char* bytes, size_t size)
 {
-    uLongf size = compressBound(bytes.size());
-    std::vector<unsigned char> out(size);
-    if (compress2(out.data(), &size, bytes.data(), bytes.size(), Z_BEST_COMPRESSION) != Z_OK)
+    uLongf room = compressBound(size);
+    std::vector<unsigned char> out(room);
+    if (compress2(out.data(), &room, bytes, size, Z_BEST_COMPRESSION) != Z_OK)
         return {};
-    out.resize(size);
+    out.resize(room);
     return out;
-}
-
-// A JPEG's bytes without its EXIF blocks (APP1 segments that start
-// "Exif\0\0"), where its orientation is; the scan and every other segment
-// as they are. Empty when the segments before the scan do not parse.
-std::vector<unsigned char> withoutExif(const unsigned char* data, size_t size)
-{
-    std::vector<unsigned char> out(data, data + 2);  // start of image
-    size_t at = 2;
-    for (;;) {
-        if (at + 4 > size || data[at] != 0xff)
-            return {};
-        const unsigned marker = data[at + 1];
-        if (marker == 0xda)  // start of scan: the rest is the picture
-            break;
-        const size_t length = size_t(data[at + 2]) << 8 | data[at + 3];
-        if (length < 2 || length > size - at - 2)
-            return {};
-        const bool exif = marker == 0xe1 && length >= 8 && std::memcmp(data + at + 4, "Exif\0\0", 6) == 0;
-        if (!exif)
-            out.insert(out.end(), data + at, data + at + 2 + length);
-        at += 2 + length;
-    }
-    out.insert(out.end(), data + at, data + size);
-    return out;
-}
-
-// Single-precision values as base64 of their little-endian bytes: the
-// page reads them back into a Float32Array bit for bit.
-std::string floatsBase64(const float* values, size_t count)
-{
-    std::vector<unsigned char> bytes;
-    bytes.reserve(4 * count);
-    for (size_t k = 0; k < count; ++k) {
-        std::uint32_t bits;
-        std::memcpy(&bits, &values[k], sizeof bits);
-        for (int shift = 0; shift < 32; shift += 8)
-            bytes.push_back(static_cast<unsigned char>(bits >> shift & 0xffu));
-    }
-    return base64(bytes.data(), bytes.size());
 }
 
 nlohmann::json vector(Vector3 v) { return {v.x, v.y, v.z}; }
 
-// A net, row after row, each entry x y z.
-template <size_t ROWS, size_t COLUMNS>
-nlohmann::json net(const Vector3 (&points)[ROWS][COLUMNS])
-{
-    nlohmann::json list = nlohmann::json::array();
-    for (const auto& row : points)
-        for (const Vector3& point : row)
-            list.push_back(vector(point));
-    return list;
-}
-
-// The numbers that define the dome and its view, under their C++ names: the
-// page takes every one of them from here and types none again. Needs
-// buildSurfaceTables().
+// The numbers that define the dome's grid and its view, under their C++
+// names: the page takes every one of them from here and types none again
+// (the surface itself comes from the module).
 nlohmann::json definitions()
 {
     return {
         {"GRID_STEPS", GRID_STEPS},
-        {"cubicBasis", floatsBase64(&cubicBasis[0][0], sizeof cubicBasis / sizeof(float))},
-        {"quadraticBasis", floatsBase64(&quadraticBasis[0][0], sizeof quadraticBasis / sizeof(float))},
-        {"controlNet", net(controlNet)},
-        {"normalNet", net(normalNet)},
-        {"DISPLACE_GRID_MAX", DISPLACE_GRID_MAX},
-        {"DISPLACE_DIVISOR", DISPLACE_DIVISOR},
         {"WINDOW_WIDTH", WINDOW_WIDTH},
         {"WINDOW_HEIGHT", WINDOW_HEIGHT},
         {"START_OFFSET", vector(START_OFFSET)},
@@ -153,7 +101,9 @@ nlohmann::json definitions()
 
 }  // namespace
 
-PagePicture pagePicture(const std::string& file, const ImageRead& colour, const PngPicture* png)
+bool webModuleBuiltIn() { return WEB_MODULE_SIZE > 0; }
+
+PagePicture pagePicture(const std::string& file, const PngPicture* png)
 {
     PagePicture picture;
     if (!png)
@@ -161,11 +111,9 @@ PagePicture pagePicture(const std::string& file, const ImageRead& colour, const 
     ImageRead again;
     size_t size = 0;
     const std::unique_ptr<unsigned char[]> data = readImageFile(file.c_str(), size, again);
-    if (data && size > 3 && data[0] == 0xff && data[1] == 0xd8 && data[2] == 0xff)
-        picture.bytes = withoutExif(data.get(), size);
-    if (!picture.bytes.empty()) {
-        picture.type = "image/jpeg";
-        picture.orientation = colour.orientation;
+    if (data && isJpeg(data.get(), size)) {
+        picture.bytes.assign(data.get(), data.get() + size);
+        picture.type = "jpeg";
     } else {
         picture.bytes = encodePng(*png);
     }
@@ -173,28 +121,30 @@ PagePicture pagePicture(const std::string& file, const ImageRead& colour, const 
 }
 
 bool writeWebPage(const std::string& path, const PagePicture& picture, const std::string& colorName,
-                  const Displacement& image, size_t& bytes)
+                  const Displacement& heights, const std::string& heightsName, size_t& bytes)
 {
-    const std::vector<unsigned char> heights = deflated(heightSamples(image));
-    if (heights.empty()) {
-        report(path, "cannot be written (zlib cannot deflate the heights)");
+    const std::vector<unsigned char> heightsFile = heightsPng(heights);
+    const std::vector<unsigned char> module = deflated(WEB_MODULE_WASM, WEB_MODULE_SIZE);
+    if (heightsFile.empty() || module.empty()) {
+        report(path, "cannot be written (%s)", heightsFile.empty() ? "libpng cannot encode the heights"
+                                                                   : "zlib cannot deflate the module");
         return false;
     }
+    const auto image = [](const std::string& name, const char* type, const std::vector<unsigned char>& file) {
+        return nlohmann::json{{"name", name}, {"type", type}, {"bytes", base64(file.data(), file.size())}};
+    };
     const nlohmann::json data = {
-        {"colorName", colorName},
-        {"color", base64(picture.bytes.data(), picture.bytes.size())},
-        {"colorType", picture.type},
-        {"colorOrientation", picture.orientation},
-        {"heightBits", image.red16 ? 16 : 8},
-        {"heights", base64(heights.data(), heights.size())},
-        {"relief", image.scale},
+        {"color", picture.bytes.empty() ? nlohmann::json() : image(colorName, picture.type, picture.bytes)},
+        {"heights", image(heightsName, "png", heightsFile)},
+        {"relief", heights.scale},
+        {"module", base64(module.data(), module.size())},
         {"definitions", definitions()},
     };
-    // A file name need not be UTF-8; the page shows such bytes as U+FFFD.
+    // File names need not be UTF-8; the page shows such bytes as U+FFFD.
     std::string json = data.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     // No "<" inside the script element that holds the data, where "</" would
     // end it and "<!--" change how it is read: JSON's own escape for it
-    // (only strings, here the file name, can hold one).
+    // (only strings, here the file names, can hold one).
     for (size_t at = json.find('<'); at != std::string::npos; at = json.find('<', at + 6))
         json.replace(at, 1, "\\u003c");
     std::string page(reinterpret_cast<const char*>(WEB_PAGE_HEAD), sizeof WEB_PAGE_HEAD);

@@ -1,11 +1,12 @@
 #pragma once
 
 // The relief as one web page: the page, its script and its shaders (from
-// web/, built in), the colour picture and the height samples the
-// displacement reads, and the viewer's definitions (view.h, and the tables
-// and nets buildSurfaceTables() fills), which the page takes from there
-// alone. The page evaluates the surface in WebGL2 by them and draws and
-// turns it as the viewer does; it loads nothing else.
+// web/, built in), the WebAssembly module of the desktop's own readers and
+// surface (web/module.cpp), the colour and height images, and the viewer's
+// definitions of the grid and the view (view.h), which the page takes from
+// there alone. The page reads the images and evaluates the surface with the
+// module, and draws and turns it in WebGL2 as the viewer does; it loads
+// nothing else.
 
 #include "image.h"
 #include "png_image.h"
@@ -15,27 +16,28 @@
 #include <string>
 #include <vector>
 
-// The colour picture as the page carries it: an image file's bytes of type
-// "image/png" or "image/jpeg", which the page turns by orientation (a
-// JPEG's EXIF orientation, 1 to 8, as the reader turned it). No bytes: no
+// False when this program was built without the module (no emscripten):
+// then no page can be written.
+bool webModuleBuiltIn();
+
+// The colour image as the page carries it: an image file's bytes of type
+// "png" or "jpeg", which the page reads as the desktop does. No bytes: no
 // picture, and the page draws the surface untextured.
 struct PagePicture {
     std::vector<unsigned char> bytes;
-    const char* type = "image/png";
-    int orientation = 1;
+    const char* type = "png";
 };
 
-// The smallest faithful form of the colour image colour read from file: a
-// JPEG as its own bytes less its EXIF block (the page turns it itself,
-// where a browser would go by the block), anything else as png encoded.
-// None when png is null.
-PagePicture pagePicture(const std::string& file, const ImageRead& colour, const PngPicture* png);
+// The smallest faithful form of the colour image read from file, whose
+// pixels png holds: a JPEG as its own bytes (its EXIF orientation with it),
+// anything else as png encoded. None when png is null.
+PagePicture pagePicture(const std::string& file, const PngPicture* png);
 
 // Writes path, which appears only once complete, and sets bytes to its size:
-// colorName is the file the picture came from, which the page names in its
-// lines. The page's heights are rows and columns 0..DISPLACE_GRID_MAX of
-// heights, at 16 bits when it has them, deflated, and its relief heights'
-// scale. Needs displacementAvailable(heights) and buildSurfaceTables(). False
-// after one line on standard error.
+// colorName and heightsName are the files the images came from, which the
+// page names in its lines. The heights are the texels the surface reads of
+// heights (displacementAvailable()), at 16 bits when it has them, as a grey
+// PNG; the page's relief is heights' scale. False after one line on
+// standard error.
 bool writeWebPage(const std::string& path, const PagePicture& picture, const std::string& colorName,
-                  const Displacement& heights, size_t& bytes);
+                  const Displacement& heights, const std::string& heightsName, size_t& bytes);

@@ -5,9 +5,8 @@
 precision highp float;
 precision highp int;
 
-// GRID_STEPS, LIGHT_AMBIENT and LIGHT_DIFFUSE are the viewer's, defined by
-// the page's script.
-const int GRID_SAMPLES = GRID_STEPS + 1;
+// LIGHT_AMBIENT and LIGHT_DIFFUSE are the viewer's, defined by the page's
+// script.
 
 uniform mat4 modelView;
 uniform mat4 projection;
@@ -17,8 +16,10 @@ uniform mat3 normalMatrix;
 // Light 0's position in eye coordinates.
 uniform vec3 lightPosition;
 
+// A vertex as the program's surface code gives it.
 in vec3 position;
 in vec3 normal;
+in vec2 textureCoordinate;
 
 out vec4 litColor;
 out vec2 texCoord;
@@ -44,9 +45,5 @@ void main()
                  diffuse * LIGHT_DIFFUSE.rgb * MATERIAL_DIFFUSE.rgb;
     litColor = vec4(clamp(color, 0.0, 1.0), MATERIAL_DIFFUSE.a);
 
-    // Texture coordinate (i / GRID_STEPS, 1 - e / GRID_STEPS) of sample
-    // e * GRID_SAMPLES + i.
-    int e = gl_VertexID / GRID_SAMPLES;
-    int i = gl_VertexID - e * GRID_SAMPLES;
-    texCoord = vec2(float(i) / float(GRID_STEPS), 1.0 - float(e) / float(GRID_STEPS));
+    texCoord = textureCoordinate;
 }

@@ -1,5 +1,5 @@
 // The web page's way into the desktop's own readers and surface, compiled
-// to WebAssembly (scripts/build-wasm.sh): bytes in, bytes out. Nothing is
+// to WebAssembly (web/CMakeLists.txt): bytes in, bytes out. Nothing is
 // decided here; every answer is the desktop code's.
 
 #include "image.h"
@@ -8,10 +8,13 @@
 
 #include <emscripten/emscripten.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -25,6 +28,9 @@ struct Decoded {
 // The module prints nothing: the reader's console lines go to a file of its
 // own, and its one line on standard error is read back from there.
 constexpr const char* REFUSAL_FILE = "/refusal";
+
+// The last surface evaluated, until the page has taken it.
+std::vector<StripVertex> grid;
 
 std::string lastLine()
 {
@@ -44,13 +50,26 @@ std::string lastLine()
 extern "C" {
 
 // Reads size bytes of the file name as the desktop does (the name chooses
-// the decoder), with the 16-bit red channel when wantRed16. Give the result
-// to the decoded functions below, then to decodedFree.
-EMSCRIPTEN_KEEPALIVE Decoded* decode(const unsigned char* data, size_t size, const char* name, int wantRed16)
+// the decoder). Heights (when heights is not 0) keep their 16-bit red
+// channel, and are refused as dispdome-render refuses them when they give
+// no relief. Give the result to the decoded functions below, then to
+// decodedFree; null when there is no memory for the answer.
+EMSCRIPTEN_KEEPALIVE Decoded* decode(const unsigned char* data, size_t size, const char* name, int heights)
 {
+    auto* decoded = new (std::nothrow) Decoded;
+    if (!decoded)
+        return nullptr;
     std::freopen("/dev/null", "w", stdout);
     std::freopen(REFUSAL_FILE, "w+", stderr);
-    auto* decoded = new Decoded{decodeImage(data, size, name, wantRed16 != 0), {}};
+    // decodeImage, with the heights' own refusal before the lines.
+    ImageRead& image = decoded->image;
+    image = decoderFor(name)(data, size, heights != 0);
+    const Displacement relief = displacementOf(image, 1.0f);
+    if (heights && image.pixels && !displacementAvailable(relief)) {
+        refuse(image, "%s; there is no relief to draw", missingRelief(relief).c_str());
+        image.pixels.reset();
+    }
+    reportImage(name, image);
     std::fflush(stdout);
     decoded->refusal = lastLine();
     return decoded;
@@ -59,40 +78,45 @@ EMSCRIPTEN_KEEPALIVE Decoded* decode(const unsigned char* data, size_t size, con
 // The size as the header claims (also when refused later).
 EMSCRIPTEN_KEEPALIVE int decodedWidth(const Decoded* d) { return d->image.width; }
 EMSCRIPTEN_KEEPALIVE int decodedHeight(const Decoded* d) { return d->image.height; }
-// RGBA, 4 bytes a pixel, in the desktop's row order; null when refused.
+// RGBA, 4 bytes a pixel, in the desktop's row order (row 0 at the bottom,
+// a JPEG turned by its EXIF orientation); null when refused.
 EMSCRIPTEN_KEEPALIVE const unsigned char* decodedPixels(const Decoded* d) { return d->image.pixels.get(); }
-// One value a pixel; null when not asked for or the file has 8 bits.
-EMSCRIPTEN_KEEPALIVE const unsigned short* decodedRed16(const Decoded* d) { return d->image.red16.get(); }
-EMSCRIPTEN_KEEPALIVE int decodedOrientation(const Decoded* d) { return d->image.orientation; }
 // "<name>: <reason>" when refused, else "".
 EMSCRIPTEN_KEEPALIVE const char* decodedRefusal(const Decoded* d) { return d->refusal.c_str(); }
 EMSCRIPTEN_KEEPALIVE void decodedFree(Decoded* d) { delete d; }
 
-// The number of grid samples surfacePositions gives.
-EMSCRIPTEN_KEEPALIVE int gridVertices() { return GRID_SAMPLES * GRID_SAMPLES; }
+// A vertex as surfaceVertices gives it: its bytes, and where its texture
+// coordinate (part 0), normal (1) and position (2) start in them.
+EMSCRIPTEN_KEEPALIVE int vertexBytes() { return sizeof(StripVertex); }
+EMSCRIPTEN_KEEPALIVE int vertexPart(int part)
+{
+    const size_t at[] = {offsetof(StripVertex, s), offsetof(StripVertex, nx), offsetof(StripVertex, x)};
+    return part >= 0 && part < 3 ? int(at[part]) : -1;
+}
 
-// The surface's positions (x, y, z a sample, in surfaceGrid()'s order) with
-// the displacement image d (null: none) at relief scale relief; free() them.
-// d keeps its pixels: the surface reads them only during the call.
-EMSCRIPTEN_KEEPALIVE float* surfacePositions(const Decoded* d, float relief)
+// Every grid sample as the desktop's surfaceGrid() gives it (s t, normal,
+// x y z: 8 floats each), displaced by the heights d (null: none) at relief
+// scale relief, with the displaced surface's own normals when displaced is
+// not 0, as the export writes them. The module keeps them until
+// surfaceVerticesFree() or the next call. Null when memory runs out.
+EMSCRIPTEN_KEEPALIVE const StripVertex* surfaceVertices(const Decoded* d, float relief, int displaced)
 {
     static const bool built = (buildSurfaceTables(), true);
     (void)built;
-    const ImageRead* image = d && d->image.pixels ? &d->image : nullptr;
-    useDisplacement(image ? image->pixels.get() : nullptr, image ? image->width : 0, image ? image->height : 0,
-                    image ? image->red16.get() : nullptr);
-    reliefScale = relief;
-    const std::vector<StripVertex> grid = surfaceGrid();
-    useDisplacement(nullptr, 0, 0);
-    auto* positions = static_cast<float*>(std::malloc(grid.size() * 3 * sizeof(float)));
-    if (!positions)
+    grid = {};
+    // Room for the grid and the strip it is made from, asked for first:
+    // this module has no exceptions, so a failing allocation would stop it.
+    void* room = std::malloc((size_t(GRID_SAMPLES) * GRID_SAMPLES + STRIP_VERTICES) * sizeof(StripVertex));
+    if (!room)
         return nullptr;
-    for (size_t k = 0; k < grid.size(); ++k) {
-        positions[3 * k] = grid[k].x;
-        positions[3 * k + 1] = grid[k].y;
-        positions[3 * k + 2] = grid[k].z;
-    }
-    return positions;
+    std::free(room);
+    const ImageRead none;
+    grid = surfaceGrid(displacementOf(d ? d->image : none, relief));
+    if (displaced)
+        useDisplacedNormals(grid);
+    return grid.data();
 }
+
+EMSCRIPTEN_KEEPALIVE void surfaceVerticesFree() { grid = {}; }
 
 }  // extern "C"

@@ -1,9 +1,10 @@
 'use strict';
 // The displaced dome of dispdome-viewer, drawn and turned as the viewer
-// draws and turns it: the surface evaluated on the GPU from the images this
-// file holds (the colour picture and the heights the displacement reads),
-// the viewer's fixed GL state, light and projection, and its mouse
-// navigation, plus touch, the wheel and the keyboard.
+// draws and turns it: the images this file holds, or the user's own,
+// read and the surface evaluated by the program's own C++ (the WebAssembly
+// module before this script), then drawn with the viewer's fixed GL state,
+// light and projection, and turned by its mouse navigation, plus touch, the
+// wheel and the keyboard. Nothing leaves the browser.
 (() => {
   // The numbers that define the dome and its view, under their C++ names,
   // as the page's data carries them from the C++ (none is typed here); with
@@ -11,7 +12,6 @@
   let viewer = null;
   let GRID_SAMPLES = 0;
   let SAMPLE_COUNT = 0;
-  let HEIGHT_SAMPLES = 0;
   // Every fourth sample while dragging, when a full frame is slow.
   const COARSE_STEP = 4;
 
@@ -48,8 +48,11 @@
     normals: 'viewer',
     // The displacement's scale, 1 being the viewer's seventh.
     relief: 1,
-    // The EXIF orientation the colour picture is shown turned by.
-    pictureTurn: 1,
+    // The images drawn, by their file names, and the last line a file
+    // the page was given got instead (as the desktop would print it).
+    colorName: '',
+    heightsName: '',
+    refusal: '',
   };
   window.dispdome = status;
 
@@ -73,17 +76,9 @@
   // ---- The viewer's definitions, from the page's data ----
 
   // What each definition is: a number ([]), an integer ('integer'), n
-  // numbers ([n]), m lists of n numbers ([m, n]), or rows of Bernstein
-  // weights on the sample grid as base64 of little-endian floats
-  // (['weights', rows]).
+  // numbers ([n]) or m lists of n numbers ([m, n]).
   const DEFINITIONS = {
     GRID_STEPS: 'integer',
-    cubicBasis: ['weights', 4],
-    quadraticBasis: ['weights', 3],
-    controlNet: [16, 3],
-    normalNet: [9, 3],
-    DISPLACE_GRID_MAX: 'integer',
-    DISPLACE_DIVISOR: [],
     WINDOW_WIDTH: 'integer',
     WINDOW_HEIGHT: 'integer',
     START_OFFSET: [3],
@@ -113,20 +108,10 @@
     const taken = {};
     for (const [name, shape] of Object.entries(DEFINITIONS)) {
       const value = given[name];
-      let good;
-      if (shape === 'integer') good = Number.isInteger(value) && value > 0;
-      else if (shape[0] === 'weights') good = typeof value === 'string';
-      else good = isNumbers(value, shape);
+      const good = shape === 'integer' ? Number.isInteger(value) && value > 0 : isNumbers(value, shape);
       if (!good) throw new Error(`its data lacks the viewer's ${name}`);
       taken[name] = value;
     }
-    for (const [name, shape] of Object.entries(DEFINITIONS))
-      if (shape[0] === 'weights') {
-        const bytes = decodeBase64(taken[name]);
-        if (bytes.length !== 4 * shape[1] * (taken.GRID_STEPS + 1)) throw new Error(`its data lacks the viewer's ${name}`);
-        const view = new DataView(bytes.buffer);
-        taken[name] = Float32Array.from({ length: bytes.length / 4 }, (_, k) => view.getFloat32(4 * k, true));
-      }
     return Object.freeze(taken);
   }
 
@@ -137,9 +122,6 @@
     const float = (v) => (Number.isInteger(v) ? v.toFixed(1) : String(v));
     const vector = (values) => `vec${values.length}(${values.map(float).join(', ')})`;
     return [
-      `#define GRID_STEPS ${viewer.GRID_STEPS}`,
-      `#define DISPLACE_GRID_MAX ${viewer.DISPLACE_GRID_MAX}`,
-      `#define DISPLACE_DIVISOR ${float(viewer.DISPLACE_DIVISOR)}`,
       `#define LIGHT_AMBIENT ${vector(viewer.LIGHT_AMBIENT)}`,
       `#define LIGHT_DIFFUSE ${vector(viewer.LIGHT_DIFFUSE)}`,
     ].join('\n');
@@ -152,28 +134,58 @@
     return bytes;
   }
 
-  // The heights as the viewer's texel values: v / 65535 for 16-bit
-  // samples (little-endian), v / 255 for bytes, in single precision. They
-  // travel deflated (zlib's format), inflated here by the browser.
-  async function texelValues(data) {
-    const inflating = new Blob([decodeBase64(data.heights)]).stream().pipeThrough(new DecompressionStream('deflate'));
-    const bytes = new Uint8Array(await new Response(inflating).arrayBuffer().catch(() => new ArrayBuffer(0)));
-    const values = new Float32Array(HEIGHT_SAMPLES * HEIGHT_SAMPLES);
-    if (bytes.length !== values.length * (data.heightBits === 16 ? 2 : 1)) throw new Error('its heights are cut short');
-    if (data.heightBits === 16) {
-      for (let k = 0; k < values.length; ++k) values[k] = (bytes[2 * k] | (bytes[2 * k + 1] << 8)) / 65535;
-    } else {
-      for (let k = 0; k < values.length; ++k) values[k] = bytes[k] / 255;
-    }
-    return values;
+  // ---- The program's own C++: its readers and surface ----
+
+  // The module (web/module.cpp), once started, and its WebAssembly.
+  let M = null;
+  let moduleBinary = null;
+  // The vertex layout of its surface: bytes a vertex, and where its parts
+  // lie in it.
+  let vertexLayout = null;
+
+  // The page's deflated data (zlib's format), inflated by the browser.
+  async function inflate(base64) {
+    const stream = new Blob([decodeBase64(base64)]).stream().pipeThrough(new DecompressionStream('deflate'));
+    return new Uint8Array(await new Response(stream).arrayBuffer());
   }
 
-  // The colour picture (a PNG, or a JPEG without its EXIF block; top row
-  // first) as a bitmap, its pixels as they are in the file.
-  function decodePicture(data) {
-    const blob = new Blob([decodeBase64(data.color)], { type: data.colorType });
-    return createImageBitmap(blob, { premultiplyAlpha: 'none', colorSpaceConversion: 'none' });
+  async function startModule() {
+    // The module's script defines this, where the program was built with it.
+    if (typeof createDispdomeModule !== 'function') throw new Error('it holds no WebAssembly module');
+    // Its console lines are the desktop's, read back by the module itself.
+    M = await createDispdomeModule({ wasmBinary: moduleBinary, print: () => {}, printErr: () => {} });
+    vertexLayout = { bytes: M._vertexBytes(), texCoord: M._vertexPart(0), normal: M._vertexPart(1), position: M._vertexPart(2) };
   }
+
+  // An image file's bytes read as the desktop reads the file name: the
+  // colour image, or heights (kind 'heights': at 16 bits where the file has
+  // them, and refused where they give no relief), by the decoder the name
+  // readAs chooses. Its pixels stay in the module until freeImage; a refused
+  // file gives only the desktop's line.
+  function readImage(name, bytes, kind, readAs = name) {
+    const size = M.lengthBytesUTF8(readAs) + 1;
+    const [data, text] = [M._malloc(bytes.length + 1), M._malloc(size)];
+    if (data && text) {
+      M.HEAPU8.set(bytes, data);
+      M.stringToUTF8(readAs, text, size);
+    }
+    const handle = data && text ? M._decode(data, bytes.length, text, kind === 'heights' ? 1 : 0) : 0;
+    M._free(data);
+    M._free(text);
+    if (!handle) return { refusal: `${name}: ${bytes.length} bytes are more than this browser gives the page's memory` };
+    const refusal = M.UTF8ToString(M._decodedRefusal(handle));
+    if (refusal) {
+      M._decodedFree(handle);
+      return { refusal };
+    }
+    return { name, bytes, handle, width: M._decodedWidth(handle), height: M._decodedHeight(handle) };
+  }
+
+  const freeImage = (image) => image && image.handle && M._decodedFree(image.handle);
+
+  // The images drawn: the colour image (its pixels given back once they are
+  // a texture) and the heights, each with its file's name and bytes.
+  const images = { color: null, heights: null };
 
   // ---- GL ----
 
@@ -181,6 +193,8 @@
   const programs = {};
   const buffers = {};
   const vertexArrays = {};
+  // Which normals' surface is evaluated for the heights and relief drawn.
+  const evaluated = { viewer: false, displaced: false };
   let colorTexture = null;
   let fullIndexCount = 0;
   let coarseIndexCount = 0;
@@ -192,7 +206,7 @@
     return [version, shaderDefinitions(), '#line 2', ...rest].join('\n');
   }
 
-  function makeProgram(vertexId, fragmentId, captured) {
+  function makeProgram(vertexId, fragmentId) {
     const program = gl.createProgram();
     for (const [type, id] of [
       [gl.VERTEX_SHADER, vertexId],
@@ -205,99 +219,39 @@
         throw new Error(`the shader ${id} does not compile here: ${gl.getShaderInfoLog(shader)}`);
       gl.attachShader(program, shader);
     }
-    if (captured) gl.transformFeedbackVaryings(program, captured, gl.SEPARATE_ATTRIBS);
     gl.bindAttribLocation(program, 0, 'position');
     gl.bindAttribLocation(program, 1, 'normal');
+    gl.bindAttribLocation(program, 2, 'textureCoordinate');
     gl.linkProgram(program);
     if (!gl.getProgramParameter(program, gl.LINK_STATUS))
       throw new Error(`the shaders ${vertexId} and ${fragmentId} do not link here: ${gl.getProgramInfoLog(program)}`);
     return program;
   }
 
-  function floatTexture(unit, internalFormat, format, width, height, pixels) {
-    const texture = gl.createTexture();
-    gl.activeTexture(gl.TEXTURE0 + unit);
-    gl.bindTexture(gl.TEXTURE_2D, texture);
-    gl.texParameteri(gl.TEXTURE_2D, gl.TEXTURE_MIN_FILTER, gl.NEAREST);
-    gl.texParameteri(gl.TEXTURE_2D, gl.TEXTURE_MAG_FILTER, gl.NEAREST);
-    gl.texImage2D(gl.TEXTURE_2D, 0, internalFormat, width, height, 0, format, gl.FLOAT, pixels);
-    return texture;
-  }
-
-  function sampleBuffer(components) {
-    const buffer = gl.createBuffer();
-    gl.bindBuffer(gl.ARRAY_BUFFER, buffer);
-    gl.bufferData(gl.ARRAY_BUFFER, SAMPLE_COUNT * components * 4, gl.STATIC_COPY);
+  // The surface with the heights and relief drawn, and the viewer's normals
+  // or the displaced surface's own (normals), evaluated by the module into
+  // that normals' buffer. False when the browser gives the module too
+  // little memory for it.
+  function evaluate(normals) {
+    const at = M._surfaceVertices(images.heights.handle, status.relief, normals === 'displaced' ? 1 : 0);
+    if (!at) return false;
+    buffers[normals] = buffers[normals] || gl.createBuffer();
+    gl.bindBuffer(gl.ARRAY_BUFFER, buffers[normals]);
+    gl.bufferData(gl.ARRAY_BUFFER, M.HEAPU8.subarray(at, at + SAMPLE_COUNT * vertexLayout.bytes), gl.STATIC_DRAW);
     gl.bindBuffer(gl.ARRAY_BUFFER, null);
-    return buffer;
+    M._surfaceVerticesFree();
+    vertexArrays[normals] = vertexArrays[normals] || drawingVertexArray(buffers[normals]);
+    evaluated[normals] = true;
+    return true;
   }
 
-  // Runs program once per sample with the rasterizer off, capturing its
-  // outputs into targets.
-  function capture(program, targets) {
-    const feedback = gl.createTransformFeedback();
-    gl.bindTransformFeedback(gl.TRANSFORM_FEEDBACK, feedback);
-    targets.forEach((buffer, k) => gl.bindBufferBase(gl.TRANSFORM_FEEDBACK_BUFFER, k, buffer));
-    gl.useProgram(program);
-    gl.bindVertexArray(vertexArrays.empty);
-    gl.enable(gl.RASTERIZER_DISCARD);
-    gl.beginTransformFeedback(gl.POINTS);
-    gl.drawArrays(gl.POINTS, 0, SAMPLE_COUNT);
-    gl.endTransformFeedback();
-    gl.disable(gl.RASTERIZER_DISCARD);
-    targets.forEach((buffer, k) => gl.bindBufferBase(gl.TRANSFORM_FEEDBACK_BUFFER, k, null));
-    gl.bindTransformFeedback(gl.TRANSFORM_FEEDBACK, null);
-    gl.deleteTransformFeedback(feedback);
-  }
-
-  // Every sample's displaced position and the viewer's normal.
-  function evaluateSurface(heights) {
-    const program = makeProgram('evaluate-vertex', 'nothing-fragment', ['position', 'normal']);
-    const weights = new Float32Array(viewer.cubicBasis.length + viewer.quadraticBasis.length);
-    weights.set(viewer.cubicBasis);
-    weights.set(viewer.quadraticBasis, viewer.cubicBasis.length);
-    const basis = floatTexture(0, gl.R32F, gl.RED, GRID_SAMPLES, weights.length / GRID_SAMPLES, weights);
-    const heightTexture = floatTexture(1, gl.R32F, gl.RED, HEIGHT_SAMPLES, HEIGHT_SAMPLES, heights);
-    gl.useProgram(program);
-    gl.uniform1i(gl.getUniformLocation(program, 'basis'), 0);
-    gl.uniform1i(gl.getUniformLocation(program, 'heights'), 1);
-    gl.uniform3fv(gl.getUniformLocation(program, 'controlNet'), viewer.controlNet.flat());
-    gl.uniform3fv(gl.getUniformLocation(program, 'normalNet'), viewer.normalNet.flat());
-    gl.uniform1f(gl.getUniformLocation(program, 'relief'), status.relief);
-    buffers.positions = buffers.positions || sampleBuffer(3);
-    buffers.viewerNormals = buffers.viewerNormals || sampleBuffer(3);
-    capture(program, [buffers.positions, buffers.viewerNormals]);
-    gl.deleteTexture(basis);
-    gl.deleteTexture(heightTexture);
-    gl.deleteProgram(program);
-  }
-
-  // The displaced surface's own normals, made the first time they are asked
-  // for, and again when the relief changes.
-  function evaluateDisplacedNormals() {
-    const program = makeProgram('normals-vertex', 'nothing-fragment', ['normal']);
-    gl.bindBuffer(gl.PIXEL_UNPACK_BUFFER, buffers.positions);
-    const positions = floatTexture(0, gl.RGB32F, gl.RGB, GRID_SAMPLES, GRID_SAMPLES, 0);
-    gl.bindBuffer(gl.PIXEL_UNPACK_BUFFER, null);
-    gl.useProgram(program);
-    gl.uniform1i(gl.getUniformLocation(program, 'positions'), 0);
-    buffers.displacedNormals = buffers.displacedNormals || sampleBuffer(3);
-    capture(program, [buffers.displacedNormals]);
-    gl.deleteTexture(positions);
-    gl.deleteProgram(program);
-    vertexArrays.displaced = vertexArrays.displaced || drawingVertexArray(buffers.displacedNormals);
-  }
-
-  function drawingVertexArray(normals) {
+  function drawingVertexArray(buffer) {
     const vertexArray = gl.createVertexArray();
     gl.bindVertexArray(vertexArray);
-    for (const [location, buffer] of [
-      [0, buffers.positions],
-      [1, normals],
-    ]) {
-      gl.bindBuffer(gl.ARRAY_BUFFER, buffer);
+    gl.bindBuffer(gl.ARRAY_BUFFER, buffer);
+    for (const [location, size, offset] of [[0, 3, vertexLayout.position], [1, 3, vertexLayout.normal], [2, 2, vertexLayout.texCoord]]) {
       gl.enableVertexAttribArray(location);
-      gl.vertexAttribPointer(location, 3, gl.FLOAT, false, 0, 0);
+      gl.vertexAttribPointer(location, size, gl.FLOAT, false, vertexLayout.bytes, offset);
     }
     gl.bindBuffer(gl.ARRAY_BUFFER, null);
     gl.bindVertexArray(null);
@@ -328,38 +282,34 @@
     return [buffer, indices.length];
   }
 
-  // The colour texture as the viewer makes it: linear filtering, repeat;
-  // an image larger than GL takes gets the viewer's line, and the surface
-  // is drawn untextured.
-  function makeColorTexture(picture, name) {
-    if (!picture) {
-      showNotice(
-        'texture',
-        picture === false
-          ? `${name}: this browser cannot decode the picture; the surface is drawn untextured.`
-          : 'This page holds no colour image: the surface is drawn untextured.',
-      );
-      return null;
+  // The colour texture as the viewer makes it, of an image read (none: the
+  // surface untextured): linear filtering, repeat, the image's row 0 at
+  // t = 0. An image larger than GL takes gets the viewer's line, and the
+  // surface is drawn untextured.
+  function makeColorTexture(image) {
+    if (colorTexture) gl.deleteTexture(colorTexture);
+    colorTexture = null;
+    if (!image) {
+      showNotice('texture', 'This page holds no colour image: the surface is drawn untextured.');
+      return;
     }
     const largest = gl.getParameter(gl.MAX_TEXTURE_SIZE);
-    if (picture.width > largest || picture.height > largest) {
-      // The size as shown, turned as the viewer turns it.
-      const [width, height] = status.pictureTurn >= 5 ? [picture.height, picture.width] : [picture.width, picture.height];
-      showNotice(
-        'texture',
-        `${name}: ${width} x ${height} is larger than GL takes as a texture here (${largest} x ${largest})`,
-      );
-      return null;
+    const { width, height, name } = image;
+    if (width > largest || height > largest) {
+      showNotice('texture', `${name}: ${width} x ${height} is larger than GL takes as a texture here (${largest} x ${largest})`);
+      return;
     }
-    const texture = gl.createTexture();
+    showNotice('texture', '');
+    const at = M._decodedPixels(image.handle);
+    colorTexture = gl.createTexture();
     gl.activeTexture(gl.TEXTURE0);
-    gl.bindTexture(gl.TEXTURE_2D, texture);
+    gl.bindTexture(gl.TEXTURE_2D, colorTexture);
     gl.texParameteri(gl.TEXTURE_2D, gl.TEXTURE_MIN_FILTER, gl.LINEAR);
     gl.texParameteri(gl.TEXTURE_2D, gl.TEXTURE_MAG_FILTER, gl.LINEAR);
     gl.texParameteri(gl.TEXTURE_2D, gl.TEXTURE_WRAP_S, gl.REPEAT);
     gl.texParameteri(gl.TEXTURE_2D, gl.TEXTURE_WRAP_T, gl.REPEAT);
-    gl.texImage2D(gl.TEXTURE_2D, 0, gl.RGBA8, gl.RGBA, gl.UNSIGNED_BYTE, picture);
-    return texture;
+    gl.texImage2D(gl.TEXTURE_2D, 0, gl.RGBA8, width, height, 0, gl.RGBA, gl.UNSIGNED_BYTE,
+      M.HEAPU8.subarray(at, at + 4 * width * height));
   }
 
   // ---- The frame ----
@@ -454,10 +404,9 @@
     gl.uniform3fv(uniform('lightPosition'), status.lightPosition);
     gl.uniform1i(uniform('colorImage'), 0);
     gl.uniform1i(uniform('textured'), colorTexture ? 1 : 0);
-    gl.uniform1i(uniform('orientation'), status.pictureTurn);
     gl.activeTexture(gl.TEXTURE0);
     gl.bindTexture(gl.TEXTURE_2D, colorTexture);
-    gl.bindVertexArray(status.normals === 'displaced' ? vertexArrays.displaced : vertexArrays.viewer);
+    gl.bindVertexArray(vertexArrays[status.normals]);
     gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, coarse ? buffers.coarseIndices : buffers.fullIndices);
     gl.drawElements(gl.TRIANGLE_STRIP, coarse ? coarseIndexCount : fullIndexCount, gl.UNSIGNED_INT, 0);
     gl.bindVertexArray(null);
@@ -703,29 +652,55 @@
   const lightInputs = ['light-x', 'light-y', 'light-z'].map((id) => document.getElementById(id));
   const lightNote = document.getElementById('light-note');
 
-  // The displaced surface's normals, the first time they are asked for,
-  // with a word on the picture meanwhile.
-  async function displacedNormals() {
-    if (vertexArrays.displaced) return;
-    await showProgress('Computing the displaced surface\u2019s own normals\u2026');
-    evaluateDisplacedNormals();
+  // Work that changes what is drawn, one piece at a time: no frame
+  // meanwhile, and none counted as done (a frame is pending) until it is
+  // over; a task that gives false changed nothing. The controls wait for
+  // the start.
+  let started = false;
+  let working = Promise.resolve();
+  function change(task) {
+    working = working.then(async () => {
+      status.ready = false;
+      status.pending = true;
+      let changed;
+      try {
+        changed = await task();
+      } catch (error) {
+        fail(`The page cannot draw the surface: ${error.message}`);
+        return;
+      }
+      status.ready = true;
+      status.pending = false;
+      // Nothing to draw again when nothing changed: the picture stays.
+      if (changed === false) progress.hidden = true;
+      else requestFrame();
+    });
+    return working;
   }
 
-  // No frame meanwhile, and none counted as done: a frame is pending.
-  normalsControl.addEventListener('change', async () => {
-    if (!status.ready) return;
-    status.normals = normalsControl.value === 'displaced' ? 'displaced' : 'viewer';
-    status.ready = false;
-    status.pending = true;
-    try {
-      if (status.normals === 'displaced') await displacedNormals();
-    } catch (error) {
-      fail(`The page cannot draw the surface: ${error.message}`);
-      return;
-    }
-    status.ready = true;
-    status.pending = false;
-    requestFrame();
+  const TOO_LITTLE_MEMORY = 'this browser gives the page too little memory for the surface';
+
+  // The surface again for other heights or another relief: the normals
+  // shown now, the others when next asked for. False when there is too
+  // little memory, and then the surface drawn stays.
+  async function reevaluate() {
+    await showProgress('Evaluating the surface\u2026');
+    if (!evaluate(status.normals)) return false;
+    evaluated[status.normals === 'displaced' ? 'viewer' : 'displaced'] = false;
+    return true;
+  }
+
+  // The displaced surface's own normals the first time they are asked for,
+  // with a word on the picture meanwhile.
+  normalsControl.addEventListener('change', () => {
+    if (!started) return;
+    change(async () => {
+      status.normals = normalsControl.value === 'displaced' ? 'displaced' : 'viewer';
+      if (evaluated[status.normals]) return;
+      await showProgress(status.normals === 'displaced' ? 'Computing the displaced surface\u2019s own normals\u2026'
+        : 'Evaluating the surface\u2026');
+      if (!evaluate(status.normals)) throw new Error(TOO_LITTLE_MEMORY);
+    });
   });
 
   // What dispdome-render --light takes: three numbers, finite in single
@@ -820,14 +795,16 @@
     requestFrame();
   });
 
-  // For tests and scripts: the evaluated positions, x y z per sample in
-  // sample order, as base64 of little-endian floats.
+  // For tests and scripts: the positions the module evaluates for the
+  // heights and relief drawn, x y z per sample in sample order, as base64 of
+  // little-endian floats.
   status.positions = () => {
-    const values = new Float32Array(SAMPLE_COUNT * 3);
-    gl.bindBuffer(gl.ARRAY_BUFFER, buffers.positions);
-    gl.getBufferSubData(gl.ARRAY_BUFFER, 0, values);
-    gl.bindBuffer(gl.ARRAY_BUFFER, null);
-    const bytes = new Uint8Array(values.buffer);
+    const at = M._surfaceVertices(images.heights.handle, status.relief, 0);
+    const vertices = new DataView(M.HEAPU8.buffer, at, SAMPLE_COUNT * vertexLayout.bytes);
+    const bytes = new Uint8Array(SAMPLE_COUNT * 12);
+    for (let k = 0; k < SAMPLE_COUNT; ++k)
+      for (let c = 0; c < 12; ++c) bytes[12 * k + c] = vertices.getUint8(k * vertexLayout.bytes + vertexLayout.position + c);
+    M._surfaceVerticesFree();
     let binary = '';
     for (let k = 0; k < bytes.length; k += 0x8000) binary += String.fromCharCode(...bytes.subarray(k, k + 0x8000));
     return btoa(binary);
@@ -837,7 +814,6 @@
   // stays finite in single precision. Anything else is refused with a note,
   // and the relief stays as it was.
   const reliefControl = document.getElementById('relief');
-  let heightValues = null;
 
   function readRelief() {
     const value = reliefControl.value.trim() === '' ? NaN : f(Number(reliefControl.value));
@@ -848,11 +824,154 @@
     return valid;
   }
   reliefControl.addEventListener('change', () => {
-    if (!readRelief() || !status.ready) return;
-    evaluateSurface(heightValues);
-    if (vertexArrays.displaced) evaluateDisplacedNormals();
-    requestFrame();
+    const before = status.relief;
+    if (!readRelief() || !started) return;
+    change(async () => {
+      if (await reevaluate()) return;
+      status.relief = before;
+      throw new Error(TOO_LITTLE_MEMORY);
+    });
   });
+
+  // ---- The user's own images, dropped or picked ----
+
+  const refusal = document.getElementById('refusal');
+  const KINDS = { color: 'colour image', heights: 'height image' };
+  const otherKind = (kind) => (kind === 'color' ? 'heights' : 'color');
+
+  // What a file's name says it is: 'color' or 'heights', or null.
+  function kindByName(name) {
+    const [color, heights] = [/colou?r/i.test(name), /displace|height/i.test(name)];
+    return color === heights ? null : color ? 'color' : 'heights';
+  }
+
+  // A question on the page with a button for each answer and one to drop
+  // the files: the answer's index, or -1.
+  function ask(question, answers) {
+    const box = document.getElementById('ask');
+    document.getElementById('question').textContent = question;
+    box.querySelectorAll('button').forEach((button) => button.remove());
+    return new Promise((resolve) => {
+      [...answers, 'Neither: drop them'].forEach((answer, k) => {
+        const button = document.createElement('button');
+        button.type = 'button';
+        button.textContent = answer;
+        button.addEventListener('click', () => {
+          box.hidden = true;
+          resolve(k < answers.length ? k : -1);
+        });
+        box.append(button);
+      });
+      box.hidden = false;
+      box.querySelector('button').focus();
+    });
+  }
+
+  // Files given to the page, each with the image it is: the one kind a
+  // target takes, else by their names, else as the user answers.
+  async function assign(files, kind) {
+    if (files.length === 1 && kind) return [[files[0], kind]];
+    if (files.length === 0 || files.length > 2) {
+      refusal.textContent = status.refusal = 'Give the page one image or two: a colour image and a height image.';
+      return [];
+    }
+    const kinds = files.map((file) => kindByName(file.name));
+    if (files.length === 1 && !kinds[0]) {
+      const answer = await ask(`Is ${files[0].name} the colour image or the height image?`, ['The colour image', 'The height image']);
+      return answer < 0 ? [] : [[files[0], answer === 0 ? 'color' : 'heights']];
+    }
+    if (files.length === 2) {
+      if (kinds[0] && !kinds[1]) kinds[1] = otherKind(kinds[0]);
+      if (kinds[1] && !kinds[0]) kinds[0] = otherKind(kinds[1]);
+      if (kinds[0] === kinds[1]) {
+        const answer = await ask('Which is the height image?', files.map((file) => file.name));
+        if (answer < 0) return [];
+        kinds.splice(0, 2, ...files.map((_, k) => (k === answer ? 'heights' : 'color')));
+      }
+    }
+    return files.map((file, k) => [file, kinds[k]]);
+  }
+
+  // Shows the names of the images drawn on their targets.
+  function showNames() {
+    for (const kind of Object.keys(KINDS)) {
+      status[`${kind}Name`] = images[kind] ? images[kind].name : '';
+      document.getElementById(`${kind}-name`).textContent = images[kind] ? images[kind].name : '(none)';
+    }
+  }
+
+  // Reads the files assigned and draws with each one the desktop reads; a
+  // refused one gets the desktop's line, and what it would have replaced
+  // stays. True when something changed.
+  async function takeImages(assigned) {
+    const lines = [];
+    let changed = false;
+    for (const [file, kind] of assigned) {
+      await showProgress(`Reading ${file.name}\u2026`);
+      let bytes;
+      try {
+        bytes = new Uint8Array(await file.arrayBuffer());
+      } catch (error) {
+        lines.push(`${file.name}: cannot be read (${error.message})`);
+        continue;
+      }
+      const image = readImage(file.name, bytes, kind);
+      if (image.refusal) {
+        lines.push(image.refusal);
+      } else if (kind === 'color') {
+        makeColorTexture(image);
+        freeImage(image);
+        images.color = { ...image, handle: 0 };
+        changed = true;
+      } else {
+        const before = images.heights;
+        images.heights = image;
+        if (await reevaluate()) {
+          freeImage(before);
+          changed = true;
+        } else {
+          images.heights = before;
+          freeImage(image);
+          lines.push(`${file.name}: ${TOO_LITTLE_MEMORY} with these heights`);
+        }
+      }
+    }
+    refusal.textContent = status.refusal = lines.join('\n');
+    showNames();
+    return changed;
+  }
+
+  function give(files, kind) {
+    if (!started) return;
+    change(async () => {
+      const assigned = await assign([...files], kind);
+      return assigned.length > 0 && takeImages(assigned);
+    });
+  }
+
+  for (const input of document.querySelectorAll('input[type=file]'))
+    input.addEventListener('change', () => {
+      give([...input.files], input.closest('.target').dataset.kind);
+      input.value = '';
+    });
+  // Files dropped on a target, or on the picture; anywhere else the
+  // browser would open them instead of the page.
+  for (const place of [stage, ...document.querySelectorAll('.target')]) {
+    place.addEventListener('dragover', (event) => {
+      event.preventDefault();
+      event.dataTransfer.dropEffect = 'copy';
+      place.classList.add('dropping');
+    });
+    place.addEventListener('dragleave', () => place.classList.remove('dropping'));
+    place.addEventListener('drop', (event) => {
+      event.preventDefault();
+      event.stopPropagation();
+      place.classList.remove('dropping');
+      give(event.dataTransfer.files, place.dataset.kind || null);
+    });
+  }
+  window.addEventListener('dragover', (event) => event.preventDefault());
+  window.addEventListener('drop', (event) => event.preventDefault());
 
   // ---- Start ----
 
@@ -869,12 +988,22 @@
     });
   }
 
+  // One of the page's own images read, or why not.
+  function embedded(image, kind) {
+    const what = kind === 'color' ? 'colour image' : 'heights';
+    if (!image || typeof image.name !== 'string' || typeof image.bytes !== 'string' || !/^(png|jpeg)$/.test(image.type))
+      throw new Error(`its data lacks its ${what}`);
+    // Read by its kind, whatever its name says.
+    const read = readImage(image.name, decodeBase64(image.bytes), kind, `${what}.${image.type}`);
+    if (read.refusal) throw new Error(`its ${what} cannot be read: ${read.refusal}`);
+    return read;
+  }
+
   async function start() {
     const data = JSON.parse(document.getElementById('surface-data').textContent);
     viewer = readDefinitions(data);
     GRID_SAMPLES = viewer.GRID_STEPS + 1;
     SAMPLE_COUNT = GRID_SAMPLES * GRID_SAMPLES;
-    HEIGHT_SAMPLES = viewer.DISPLACE_GRID_MAX + 1;
     status.cameraOffset = viewer.START_OFFSET.slice();
     status.cameraAngles = viewer.START_ANGLES.slice();
     layout();
@@ -895,26 +1024,33 @@
       return;
     }
     timer = gl.getExtension('EXT_disjoint_timer_query_webgl2');
-    // A picture this browser cannot decode leaves the surface untextured.
-    const picture = data.color ? await decodePicture(data).catch(() => false) : null;
-    status.pictureTurn = data.colorOrientation;
-    heightValues = await texelValues(data);
+    moduleBinary = await inflate(String(data.module)).catch(() => {
+      throw new Error('its WebAssembly module is cut short');
+    });
+    await startModule();
+    images.heights = embedded(data.heights, 'heights');
     reliefControl.value = String(data.relief);
     readRelief();
     await showProgress('Evaluating the surface\u2026');
-    vertexArrays.empty = gl.createVertexArray();
-    evaluateSurface(heightValues);
-    vertexArrays.viewer = drawingVertexArray(buffers.viewerNormals);
+    status.normals = normalsControl.value === 'displaced' ? 'displaced' : 'viewer';
+    if (!evaluate(status.normals)) throw new Error(TOO_LITTLE_MEMORY);
     [buffers.fullIndices, fullIndexCount] = stripIndices(1);
     [buffers.coarseIndices, coarseIndexCount] = stripIndices(COARSE_STEP);
-    colorTexture = makeColorTexture(picture, data.colorName);
+    if (data.color) {
+      images.color = embedded(data.color, 'color');
+      makeColorTexture(images.color);
+      freeImage(images.color);
+      images.color.handle = 0;
+    } else {
+      makeColorTexture(null);
+    }
+    showNames();
     programs.draw = makeProgram('draw-vertex', 'draw-fragment');
-    status.normals = normalsControl.value === 'displaced' ? 'displaced' : 'viewer';
-    if (status.normals === 'displaced') await displacedNormals();
     resetLight();
     for (const element of document.querySelectorAll('[data-value]'))
       element.textContent = String(viewer[element.dataset.value]);
     await showProgress('Drawing\u2026');
+    started = true;
     status.ready = true;
     layout();
   }
