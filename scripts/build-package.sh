@@ -7,7 +7,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
-require_packages $BUILD_PACKAGES $PACKAGE_PACKAGES
+require_packages $BUILD_PACKAGES $PACKAGE_PACKAGES $WEB_MODULE_PACKAGES
 
 build_for_package build-package -DVIEWER_TESTS=OFF >&2
 package_in build-package

@@ -26,6 +26,9 @@ TEST_PACKAGES="libgtest-dev assimp-utils xdotool chromium firefox-esr"
 # The Debian package: its man pages (help2man), dpkg-shlibdeps (which CPack
 # finds ELF files with file), and the package check's lintian and man.
 PACKAGE_PACKAGES="help2man dpkg-dev file lintian man-db"
+# The web page's WebAssembly module: emscripten, and dpkg-dev for the
+# Debian sources of the libraries it is built with (build-wasm-libs.sh).
+WEB_MODULE_PACKAGES="emscripten dpkg-dev"
 # GNU time measures the tools' peak memory in scripts/bench-normals.sh.
 BENCH_PACKAGES="libbenchmark-dev time"
 # The sanitizer build uses g++; the fuzz target needs clang and its libFuzzer.
@@ -51,14 +54,15 @@ build_in() {
 
 # Configures DIR as the Debian package is built: Debian's hardening flags
 # (dpkg-buildflags), installed under /usr, with its man pages; then builds
-# it. The options given come after, to add to these (the tests):
+# it, the web page's module with it. The options given come after, to add
+# to these (the tests):
 #     build_for_package DIR [CMAKE OPTION...]
 build_for_package() {
     dir=$1
     shift
     hardened() { DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get "$1"; }
     build_in "$dir" "" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DVIEWER_MAN_PAGES=ON \
-        -DVIEWER_BENCH=OFF -DVIEWER_FUZZ=OFF -DVIEWER_SANITIZE=OFF -DVIEWER_WERROR="$WERROR" \
+        -DVIEWER_WEB_MODULE=ON -DVIEWER_BENCH=OFF -DVIEWER_FUZZ=OFF -DVIEWER_SANITIZE=OFF -DVIEWER_WERROR="$WERROR" \
         -DCMAKE_CXX_FLAGS="$(hardened CPPFLAGS) $(hardened CXXFLAGS)" -DCMAKE_EXE_LINKER_FLAGS="$(hardened LDFLAGS)" "$@"
 }
 

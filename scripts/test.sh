@@ -26,7 +26,7 @@ stage_done() {
 }
 
 require_packages $BUILD_PACKAGES $DISPLAY_PACKAGES $TEST_PACKAGES $SANITIZER_PACKAGES $MEMCHECK_PACKAGES \
-    $PACKAGE_PACKAGES
+    $PACKAGE_PACKAGES $WEB_MODULE_PACKAGES
 # Khronos' glTF validator and puppeteer-core run on Node (Debian's only
 # where there is no npm), each at a fixed version, once, in build/.
 command -v npm >/dev/null || require_packages nodejs npm
@@ -66,8 +66,10 @@ stage_done tests
 # Any sanitizer finding aborts the test it is in. Leaks inside the GL driver
 # are suppressed (tests/lsan.supp says which and why); ours are not. -O1
 # with line tables, as AddressSanitizer advises: a third of -O3's build
-# time, and a report still names the line.
+# time, and a report still names the line. The web page's module is the
+# tested build's (emscripten's code is not sanitized).
 build_in build-asan "" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g1" -DVIEWER_TESTS=ON \
+    -DVIEWER_WEB_MODULE="$PWD/build/web" \
     -DVIEWER_BENCH=OFF -DVIEWER_FUZZ=OFF -DVIEWER_SANITIZE=ON -DVIEWER_MAN_PAGES=OFF -DVIEWER_WERROR="$WERROR" \
     -DVIEWER_NODE_FOLDER="$PWD/build"
 export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0" UBSAN_OPTIONS=print_stacktrace=1

@@ -3,7 +3,8 @@
 # system: lintian finds no error; unpacked into a temporary folder, every
 # program is there, answers --version with the package's version and --help
 # with its usage, has a man page that man renders, and runs from PATH (the
-# samples, a still and an export in a temporary folder, the viewer's window
+# samples, a still and an export in a temporary folder, the page of the
+# samples the package holds written again by its export, the viewer's window
 # under Xvfb); and every library ldd says a program loads comes from a
 # package the package brings: one it depends on by name when the program
 # links the library itself, else one those depend on, down the chain.
@@ -70,6 +71,11 @@ dispdome-samples --bogus >/dev/null 2>"$work/errors"
     fail "the samples, a still and an export fail: $(cat "$work/errors")"
 [ "$(identify -format %wx%h still.png 2>/dev/null)" = 700x700 ] || fail "the still is not a 700 x 700 picture"
 [ "$(head -c 3 dome.ply 2>/dev/null)" = ply ] || fail "the export wrote no PLY"
+# The page a user starts from is the sample images' page, as the export
+# writes it.
+dispdome-export dome.html >/dev/null 2>>"$work/errors" &&
+    cmp -s dome.html "$root/usr/share/dispdome/dispdome.html" ||
+    fail "/usr/share/dispdome/dispdome.html is not the samples' page: $(cat "$work/errors")"
 # The viewer (the first program) titles its window by the name it was
 # started as.
 under_xvfb sh -c '

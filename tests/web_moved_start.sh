@@ -4,9 +4,12 @@
 # moved in src/view.h and nowhere else, dispdome-export and dispdome-render
 # built from the copy, and the page's first picture and a dragged one
 # compared with the copy's dispdome-render.
-#     sh web_moved_start.sh SOURCE_DIR SCRATCH_DIR PUPPETEER_FOLDER SAMPLES_BINARY
+# The copy takes the web page's module from MODULE_FOLDER, where the same
+# sources' module is built (the camera is not in it).
+#     sh web_moved_start.sh SOURCE_DIR SCRATCH_DIR PUPPETEER_FOLDER SAMPLES_BINARY MODULE_FOLDER
 set -eu
 source=$(realpath "$1") scratch=$(realpath -m "$2") puppeteer=$(realpath "$3") samples=$(realpath "$4")
+module=$(realpath "$5")
 
 rm -rf "$scratch"
 mkdir -p "$scratch/source"
@@ -22,7 +25,8 @@ move 'constexpr Vector3 START_LIGHT = {0.0f, 0.0f, 10.0f};' 'constexpr Vector3 S
 
 # Only the build's failures are shown. No optimisation: the two programs
 # build in a third of the time, and draw the same pictures.
-if ! { cmake -S "$scratch/source" -B "$scratch/build" -DCMAKE_BUILD_TYPE= -DVIEWER_TESTS=OFF &&
+if ! { cmake -S "$scratch/source" -B "$scratch/build" -DCMAKE_BUILD_TYPE= -DVIEWER_TESTS=OFF \
+    -DVIEWER_WEB_MODULE="$module" &&
     cmake --build "$scratch/build" --target export_surface render_surface -j "${JOBS:-$(nproc)}"; } \
     >"$scratch/build.log" 2>&1; then
     cat "$scratch/build.log" >&2
