@@ -35,8 +35,11 @@
     lastFrame: '',
     pending: false,
     // Milliseconds: the first full frame's end since the page opened, the
-    // last full and coarse frame (drawn and finished).
+    // last full and coarse frame (drawn and finished), the module's last
+    // reading of an image and evaluation of the surface.
     firstFrameAt: NaN,
+    readMs: NaN,
+    evaluateMs: NaN,
     fullFrameMs: NaN,
     coarseFrameMs: NaN,
     // A full frame slower than this draws the coarse grid while dragging.
@@ -169,7 +172,9 @@
       M.HEAPU8.set(bytes, data);
       M.stringToUTF8(readAs, text, size);
     }
+    const started = performance.now();
     const handle = data && text ? M._decode(data, bytes.length, text, kind === 'heights' ? 1 : 0) : 0;
+    status.readMs = performance.now() - started;
     M._free(data);
     M._free(text);
     if (!handle) return { refusal: `${name}: ${bytes.length} bytes are more than this browser gives the page's memory` };
@@ -233,7 +238,9 @@
   // that normals' buffer. False when the browser gives the module too
   // little memory for it.
   function evaluate(normals) {
+    const started = performance.now();
     const at = M._surfaceVertices(images.heights.handle, status.relief, normals === 'displaced' ? 1 : 0);
+    status.evaluateMs = performance.now() - started;
     if (!at) return false;
     buffers[normals] = buffers[normals] || gl.createBuffer();
     gl.bindBuffer(gl.ARRAY_BUFFER, buffers[normals]);
