@@ -183,7 +183,17 @@
       M._decodedFree(handle);
       return { refusal };
     }
-    return { name, bytes, handle, width: M._decodedWidth(handle), height: M._decodedHeight(handle) };
+    return { name, bytes, readAs, handle, width: M._decodedWidth(handle), height: M._decodedHeight(handle) };
+  }
+
+  // A module that stopped (a trap, where memory ran out that the C++ could
+  // not say so of) answers nothing more: a new one, and the heights drawn
+  // read into it again from their bytes (the colour image is a texture
+  // already).
+  async function restartModule() {
+    await startModule();
+    const { name, bytes, readAs } = images.heights;
+    images.heights = readImage(name, bytes, 'heights', readAs);
   }
 
   const freeImage = (image) => image && image.handle && M._decodedFree(image.handle);
@@ -922,7 +932,16 @@
         lines.push(`${file.name}: cannot be read (${error.message})`);
         continue;
       }
-      const image = readImage(file.name, bytes, kind);
+      const kept = { ...images };
+      let image;
+      try {
+        image = readImage(file.name, bytes, kind);
+      } catch (error) {
+        lines.push(`${file.name}: the page's reader stopped on it (${error.message})`);
+        Object.assign(images, kept);
+        await restartModule();
+        continue;
+      }
       if (image.refusal) {
         lines.push(image.refusal);
       } else if (kind === 'color') {
