@@ -8,7 +8,10 @@
 # the dome), once lit with the viewer's normals (docs/screenshot-side-viewer.png)
 # and once with the displaced surface's own (docs/screenshot-side-displaced.png).
 # Last, the web page dispdome-export writes, in headless Chromium
-# (docs/screenshot-web.png; web/screenshot.js says what it shows).
+# (docs/screenshot-web.png; web/screenshot.js says what it shows), and the
+# same page after a user's own images were given to it
+# (docs/screenshot-web-dropped.png): a JPEG photo (ImageMagick's rose) and
+# 16-bit grey PNG heights (a plasma fractal), both made here.
 set -eu
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
@@ -29,10 +32,17 @@ side="--tilt 40 --light -10,2,-8"
     "$render" $side --normals displaced "$out-side-displaced.png" >/dev/null)
 echo "wrote $out.png, $out-tilted.png, $out-side-viewer.png and $out-side-displaced.png"
 
-require_packages chromium
+require_packages chromium imagemagick $WEB_MODULE_PACKAGES
 require_puppeteer build
 build_in build export_surface -DCMAKE_BUILD_TYPE=Release -DVIEWER_TESTS=OFF >/dev/null
 export="$PWD/build/dispdome-export"
 (cd "$work" && "$export" dome.html >/dev/null)
-node web/screenshot.js "$work/dome.html" "$out-web.png" build/puppeteer
-echo "wrote $out-web.png"
+# The photo cropped square, scaled up and brightened; the heights 512 x 512,
+# all the displacement reads, from a fixed seed: the same files each time.
+convert rose: -gravity center -crop 46x46+0+0 +repage -filter Lanczos -resize 1024x1024 \
+    -modulate 135,110 -quality 90 "$work/photo.jpg"
+convert -size 512x512 -seed 3 plasma:fractal -blur 0x6 -colorspace Gray -auto-level -depth 16 \
+    -define png:bit-depth=16 -define png:color-type=0 "$work/heights.png"
+node web/screenshot.js "$work/dome.html" "$out-web.png" build/puppeteer \
+    "$out-web-dropped.png" "$work/photo.jpg" "$work/heights.png"
+echo "wrote $out-web.png and $out-web-dropped.png"
