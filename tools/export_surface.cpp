@@ -64,7 +64,7 @@ const std::string USAGE = std::string(
     "         the light and the relief. Nothing is sent anywhere. Open it\n"
     "         with a double click or by dragging it into a browser window: it\n"
     "         needs no network, no server and no other file, but WebGL2\n"
-    "         (Firefox, Chromium, Chrome, Edge or Safari of 2021 or later);\n"
+    "         (Firefox, Chromium, Chrome, Edge or Safari of 2022 or later);\n"
     "         --normals does not apply to it. A colour image wider or taller\n"
     "         than " + std::to_string(PAGE_TEXTURE_SIDE) + " gets a line: many phones and older laptops take no\n"
     "         larger texture.\n"
