@@ -1,0 +1,248 @@
+#!/bin/sh
+# Builds the libraries the WebAssembly module links (zlib, libpng,
+# libjpeg-turbo, libexif) with emcc from Debian's own source packages, at the
+# versions the desktop links, into OUT/prefix/include and OUT/prefix/lib:
+#     scripts/build-wasm-libs.sh OUT
+# The sources are unpacked in OUT/src, OUT/versions.txt says which were
+# built. Each library is built once: OUT/LIBRARY.built names its version; with
+# all four there the script returns at once, touching nothing. Standard
+# output stays empty (a CMake custom command may run it); progress goes to
+# standard error, a failing step's whole log with it.
+#
+# Their C files are compiled directly, a few to an emcc, on every core: no
+# configure step, whose probes would take longer than the compiling.
+# Run from anywhere as root (packages are installed when something is built).
+set -eu
+[ $# -eq 1 ] || { echo "usage: $0 OUT" >&2; exit 2; }
+mkdir -p "$1"
+OUT=$(cd "$1" && pwd)
+PREFIX=$OUT/prefix
+LIBRARIES="zlib png jpeg exif"
+
+pending=""
+for library in $LIBRARIES; do
+    [ -s "$OUT/$library.built" ] || pending="$pending $library"
+done
+[ -z "$pending" ] && exit 0
+
+# shellcheck source=scripts/lib.sh
+. "$(cd "$(dirname "$0")" && pwd)/lib.sh"
+require_packages emscripten dpkg-dev
+JOBS=${JOBS:-$(nproc)}
+# NodeSource's Node has no acorn of its own; emcc finds Debian's here.
+export NODE_PATH=/usr/share/nodejs
+# Their warnings are not ours to fix: the log stays short.
+CFLAGS_WASM="-O2 -w"
+
+# LIBRARY's Debian packages: the desktop's (binary) and its source.
+packages_of() {
+    case $1 in
+        zlib) binary=zlib1g-dev source=zlib ;;
+        png) binary=libpng-dev source=libpng1.6 ;;
+        jpeg) binary=libjpeg62-turbo-dev source=libjpeg-turbo ;;
+        exif) binary=libexif-dev source=libexif ;;
+    esac
+}
+
+# Debian's source packages need a deb-src line for the archive apt already
+# uses; one of ours is added only when there is none.
+add_sources() {
+    if ! grep -rqs "deb-src" /etc/apt/sources.list /etc/apt/sources.list.d/; then
+        cat >/etc/apt/sources.list.d/dispdome-sources.sources <<'EOF'
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: bookworm bookworm-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+EOF
+    fi
+    [ -n "$(apt-cache showsrc --only-source zlib 2>/dev/null)" ] || apt-get update -qq >&2
+}
+
+# The source version of the desktop's installed package of LIBRARY, if any.
+desktop_version() {
+    packages_of "$1"
+    dpkg-query -W -f='${db:Status-Status} ${source:Version}' "$binary" 2>/dev/null | sed -n 's/^installed //p'
+}
+
+# The source version to build LIBRARY from: the desktop's, or, when the
+# archive no longer has it (a stable update came since), the archive's
+# newest, said on standard error.
+version_of() {
+    wanted=$(desktop_version "$1")
+    packages_of "$1"
+    newest=""
+    for offered in $(apt-cache showsrc --only-source "$source" | sed -n 's/^Version: //p'); do
+        [ "$offered" = "$wanted" ] && { echo "$wanted"; return; }
+        if [ -z "$newest" ] || dpkg --compare-versions "$offered" gt "$newest"; then newest=$offered; fi
+    done
+    [ -n "$newest" ] || { echo "$source: no source package in the archive" >&2; return 1; }
+    echo "$1: building $source $newest, not the desktop's ${wanted:-(not installed)}, gone from the archive" >&2
+    echo "$newest"
+}
+
+# The unpacked folder of LIBRARY's source package at VERSION, under OUT/src.
+folder_of() {
+    packages_of "$1"
+    upstream=${2#*:}
+    echo "$OUT/src/$source-${upstream%-*}"
+}
+
+# Fetches the source packages of the LIBRARY=VERSION given into OUT/src in
+# one go, each unpacked anew.
+fetch() {
+    mkdir -p "$OUT/src"
+    wanted=""
+    for pair in "$@"; do
+        packages_of "${pair%%=*}"
+        rm -rf "$(folder_of "${pair%%=*}" "${pair#*=}")"
+        wanted="$wanted $source=${pair#*=}"
+    done
+    # shellcheck disable=SC2086 # one word a package
+    (cd "$OUT/src" && apt-get source -qq $wanted)
+}
+
+# Compiles the C files named on standard input with the flags given, a few
+# to an emcc and as many at once as there are cores, into OUT/obj/LIBRARY;
+# then archives them as PREFIX/lib/ARCHIVE:
+#     compile LIBRARY ARCHIVE [FLAG...] <FILES
+compile() {
+    objects=$OUT/obj/$1 archive=$PREFIX/lib/$2
+    shift 2
+    rm -rf "$objects" "$archive"
+    mkdir -p "$objects" "$PREFIX/lib"
+    # shellcheck disable=SC2016,SC2086 # the inner shell expands; flags are words
+    xargs -P "$JOBS" -n 4 sh -c 'cd "$0" && exec emcc "$@"' "$objects" $CFLAGS_WASM "$@" -c
+    emar rcs "$archive" "$objects"/*.o
+}
+
+# Debian's zlib has no win32/ folder, which its CMake wants: its files are
+# compiled directly in any case.
+build_zlib() {
+    for file in adler32 compress crc32 deflate gzclose gzlib gzread gzwrite infback inffast inflate inftrees \
+        trees uncompr zutil; do
+        echo "$1/$file.c"
+    done | compile zlib libz.a -DHAVE_UNISTD_H -DHAVE_STDARG_H
+    cp "$1/zlib.h" "$1/zconf.h" "$PREFIX/include/"
+}
+
+# libpng's default settings are its prebuilt pnglibconf.h; no SIMD code.
+build_png() {
+    cp "$1/scripts/pnglibconf.h.prebuilt" "$PREFIX/include/pnglibconf.h"
+    cp "$1/png.h" "$1/pngconf.h" "$PREFIX/include/"
+    for file in png pngerror pngget pngmem pngpread pngread pngrio pngrtran pngrutil pngset pngtrans pngwio \
+        pngwrite pngwtran pngwutil; do
+        echo "$1/$file.c"
+    done | compile png libpng16.a -I"$PREFIX/include" -DPNG_ARM_NEON_OPT=0 -DPNG_MIPS_MSA_OPT=0 \
+        -DPNG_POWERPC_VSX_OPT=0 -DPNG_INTEL_SSE_OPT=0
+}
+
+# What libjpeg-turbo's CMake writes from jconfig.h.in for the libjpeg 6b
+# interface Debian builds: 8-bit samples, arithmetic coding both ways, the
+# memory source and destination, no SIMD. UPSTREAM is its version.
+jconfig_h() {
+    number=$(echo "$1" | awk -F. '{ printf "%d%03d%03d", $1, $2, $3 }')
+    cat <<EOF
+#define JPEG_LIB_VERSION  62
+#define LIBJPEG_TURBO_VERSION  $1
+#define LIBJPEG_TURBO_VERSION_NUMBER  $number
+#define C_ARITH_CODING_SUPPORTED 1
+#define D_ARITH_CODING_SUPPORTED 1
+#define MEM_SRCDST_SUPPORTED 1
+#define BITS_IN_JSAMPLE  8
+EOF
+}
+
+# jconfigint.h, the library's own settings: wasm32's size_t is 4 bytes, as
+# unsigned long, and clang has __builtin_ctzl. No TurboJPEG API, so no
+# thread-local storage is asked for.
+jconfigint_h() {
+    cat <<EOF
+#define BUILD  "$(date -u +%Y%m%d)"
+#undef inline
+#define INLINE  __inline__ __attribute__((always_inline))
+#define THREAD_LOCAL
+#define PACKAGE_NAME  "libjpeg-turbo"
+#define VERSION  "$1"
+#define SIZEOF_SIZE_T  4
+#define HAVE_BUILTIN_CTZL
+#if defined(__has_attribute)
+#if __has_attribute(fallthrough)
+#define FALLTHROUGH  __attribute__((fallthrough));
+#else
+#define FALLTHROUGH
+#endif
+#else
+#define FALLTHROUGH
+#endif
+EOF
+}
+
+# The jpeg-static target of its CMakeLists.txt: JPEG_SOURCES with the
+# arithmetic coder, and jsimd_none.c for the SIMD it is built without.
+build_jpeg() {
+    upstream=$(basename "$1")
+    upstream=${upstream#libjpeg-turbo-}
+    mkdir -p "$OUT/obj/jpeg-config"
+    jconfig_h "$upstream" >"$PREFIX/include/jconfig.h"
+    jconfigint_h "$upstream" >"$OUT/obj/jpeg-config/jconfigint.h"
+    sed 's/@COPYRIGHT_YEAR@/1991-2023/' "$1/jversion.h.in" >"$OUT/obj/jpeg-config/jversion.h"
+    cp "$1/jpeglib.h" "$1/jmorecfg.h" "$1/jerror.h" "$PREFIX/include/"
+    for file in jcapimin jcapistd jccoefct jccolor jcdctmgr jchuff jcicc jcinit jcmainct jcmarker jcmaster \
+        jcomapi jcparam jcphuff jcprepct jcsample jctrans jdapimin jdapistd jdatadst jdatasrc jdcoefct jdcolor \
+        jddctmgr jdhuff jdicc jdinput jdmainct jdmarker jdmaster jdmerge jdphuff jdpostct jdsample jdtrans \
+        jerror jfdctflt jfdctfst jfdctint jidctflt jidctfst jidctint jidctred jquant1 jquant2 jutils jmemmgr \
+        jmemnobs jaricom jcarith jdarith jsimd_none; do
+        echo "$1/$file.c"
+    done | compile jpeg libjpeg.a -I"$PREFIX/include" -I"$OUT/obj/jpeg-config"
+}
+
+# libexif comes without a configure script here: the few settings it asks
+# of config.h.
+build_exif() {
+    mkdir -p "$OUT/obj/exif-config" "$PREFIX/include/libexif"
+    printf '#define GETTEXT_PACKAGE "libexif-12"\n#define LOCALEDIR ""\n' >"$OUT/obj/exif-config/config.h"
+    echo '#include <stdint.h>' >"$PREFIX/include/libexif/_stdint.h"
+    find "$1/libexif" -maxdepth 2 -name '*.c' |
+        compile exif libexif.a -I"$OUT/obj/exif-config" -I"$PREFIX/include" -I"$1"
+    cp "$1"/libexif/*.h "$PREFIX/include/libexif/"
+}
+
+# Milliseconds since the epoch, for the times reported.
+now() { date +%s%3N; }
+seconds_since() { echo "$1" | awk -v now="$(now)" '{ printf "%.1f", (now - $1) / 1000 }'; }
+
+# Runs a step with its output in OUT/log/NAME.log, shown only if it fails:
+#     logged NAME COMMAND...
+logged() {
+    log=$OUT/log/$1.log
+    shift
+    mkdir -p "$OUT/log"
+    trap 'echo "failed; $log says:" >&2; cat "$log" >&2' EXIT
+    "$@" >"$log" 2>&1
+    trap - EXIT
+}
+
+started=$(now)
+add_sources
+pairs=""
+for library in $pending; do
+    pairs="$pairs $library=$(version_of "$library")"
+done
+# shellcheck disable=SC2086 # one word a library
+logged fetch fetch $pairs
+echo "sources of$pending fetched in $(seconds_since "$started") s" >&2
+
+mkdir -p "$PREFIX/include" "$PREFIX/lib"
+for pair in $pairs; do
+    library=${pair%%=*} version=${pair#*=} begun=$(now)
+    logged "$library" "build_$library" "$(folder_of "$library" "$version")"
+    desktop=$(desktop_version "$library")
+    packages_of "$library"
+    echo "$library $source $version${desktop:+ (desktop: $desktop)}" >"$OUT/$library.built"
+    echo "$library $version built in $(seconds_since "$begun") s" >&2
+done
+for library in $LIBRARIES; do
+    cat "$OUT/$library.built"
+done >"$OUT/versions.txt"
+echo "libraries ready in $(seconds_since "$started") s" >&2
