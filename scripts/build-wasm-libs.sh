@@ -10,7 +10,10 @@
 # standard error, a failing step's whole log with it.
 #
 # Their C files are compiled directly, a few to an emcc, on every core: no
-# configure step, whose probes would take longer than the compiling.
+# configure step, whose probes would take longer than the compiling. From
+# empty on 2 shared cores: 11 to 20 s, of which fetching the sources 2 to
+# 3 s, zlib 1 to 2, libpng 2 to 3.5, libjpeg-turbo 4 to 7, libexif 2 to 4
+# (about 17 s of CPU in all); once built, a few milliseconds.
 # Run from anywhere as root (packages are installed when something is built).
 set -eu
 [ $# -eq 1 ] || { echo "usage: $0 OUT" >&2; exit 2; }
