@@ -6,7 +6,7 @@
 #include "surface.h"
 #include "texture_pixels.h"
 #include "view.h"
-#include "web_page_parts.h"
+#include "web_page_markup.h"
 
 #include <nlohmann/json.hpp>
 #include <zlib.h>
@@ -101,7 +101,13 @@ nlohmann::json definitions()
 
 }  // namespace
 
-bool webModuleBuiltIn() { return WEB_MODULE_SIZE > 0; }
+bool webModuleBuiltIn() { return !builtInPageParts().module.empty(); }
+
+std::string deflatedBase64(const unsigned char* bytes, size_t size)
+{
+    const std::vector<unsigned char> out = deflated(bytes, size);
+    return out.empty() ? std::string() : base64(out.data(), out.size());
+}
 
 PagePicture pagePicture(const std::string& file, const PngPicture* png)
 {
@@ -123,9 +129,9 @@ PagePicture pagePicture(const std::string& file, const PngPicture* png)
 bool writeWebPage(const std::string& path, const PagePicture& picture, const std::string& colorName,
                   const Displacement& heights, const std::string& heightsName, size_t& bytes)
 {
+    const WebPageParts& parts = builtInPageParts();
     const std::vector<unsigned char> heightsFile = heightsPng(heights);
-    const std::vector<unsigned char> module = deflated(WEB_MODULE_WASM, WEB_MODULE_SIZE);
-    if (heightsFile.empty() || module.empty()) {
+    if (heightsFile.empty() || parts.module.empty()) {
         report(path, "cannot be written (%s)", heightsFile.empty() ? "libpng cannot encode the heights"
                                                                    : "zlib cannot deflate the module");
         return false;
@@ -137,7 +143,7 @@ bool writeWebPage(const std::string& path, const PagePicture& picture, const std
         {"color", picture.bytes.empty() ? nlohmann::json() : image(colorName, picture.type, picture.bytes)},
         {"heights", image(heightsName, "png", heightsFile)},
         {"relief", heights.scale},
-        {"module", base64(module.data(), module.size())},
+        {"module", parts.module},
         {"definitions", definitions()},
     };
     // File names need not be UTF-8; the page shows such bytes as U+FFFD.
@@ -147,9 +153,32 @@ bool writeWebPage(const std::string& path, const PagePicture& picture, const std
     // (only strings, here the file names, can hold one).
     for (size_t at = json.find('<'); at != std::string::npos; at = json.find('<', at + 6))
         json.replace(at, 1, "\\u003c");
-    std::string page(reinterpret_cast<const char*>(WEB_PAGE_HEAD), sizeof WEB_PAGE_HEAD);
-    page += json;
-    page.append(reinterpret_cast<const char*>(WEB_PAGE_TAIL), sizeof WEB_PAGE_TAIL);
+    // The markup with each "@INCLUDE name@" replaced by that part, and
+    // "@DATA@" by the data.
+    const std::string markup(reinterpret_cast<const char*>(WEB_PAGE_MARKUP), WEB_PAGE_MARKUP_SIZE);
+    const std::string include = "@INCLUDE ", dataMark = "@DATA@";
+    std::string page;
+    size_t at = 0;
+    for (size_t mark; (mark = markup.find('@', at)) != std::string::npos;) {
+        page.append(markup, at, mark - at);
+        const size_t end = markup.find('@', mark + 1);
+        if (markup.compare(mark, dataMark.size(), dataMark) == 0) {
+            page += json;
+            at = mark + dataMark.size();
+        } else if (markup.compare(mark, include.size(), include) == 0 && end != std::string::npos) {
+            const auto part = parts.texts.find(markup.substr(mark + include.size(), end - mark - include.size()));
+            if (part == parts.texts.end()) {
+                report(path, "cannot be written (the page has no part %s)", markup.substr(mark, end - mark + 1).c_str());
+                return false;
+            }
+            page += part->second;
+            at = end + 1;
+        } else {  // not a mark: itself
+            page += '@';
+            at = mark + 1;
+        }
+    }
+    page.append(markup, at, std::string::npos);
     bytes = page.size();
     return writeWholeOutput(path, page.data(), page.size());
 }

@@ -16,9 +16,29 @@
 #include <string>
 #include <vector>
 
-// False when this program was built without the module (no emscripten):
-// then no page can be written.
+#include <map>
+
+// What the page is made of besides its markup (web/page.html): its parts
+// by name (the style, the shaders, the scripts, the module's script), as
+// "@INCLUDE name@" in the markup names them, and the module's WebAssembly,
+// deflated, in base64.
+struct WebPageParts {
+    std::map<std::string, std::string> texts;
+    std::string module;
+};
+
+// The parts this program writes pages with: built in (web_page_parts.cpp),
+// or, in the page's own module, the page's (web/module.cpp). No module
+// when it was built without one (no emscripten).
+const WebPageParts& builtInPageParts();
+
+// False when this program was built without the module: then no page can
+// be written.
 bool webModuleBuiltIn();
+
+// size bytes in zlib's format at its best compression, in base64, as the
+// page carries its module; empty when zlib fails.
+std::string deflatedBase64(const unsigned char* bytes, size_t size);
 
 // The colour image as the page carries it: an image file's bytes of type
 // "png" or "jpeg", which the page reads as the desktop does. No bytes: no
