@@ -4,6 +4,8 @@
 // image as a PNG picture.
 //     dispdome-export [options] OUTPUT.ply|.obj|.glb
 // Needs no window and no GL: it links the surface arithmetic alone.
+#include "export_surface.h"
+
 #include "command_line.h"
 #include "image_options.h"
 #include "mesh_writers.h"
@@ -287,7 +289,7 @@ int exportWith(int argc, char** argv)
 
 }  // namespace
 
-int main(int argc, char** argv)
+int exportMain(int argc, char** argv)
 {
     // Out of memory anywhere: one line, and nothing left half-written.
     try {

@@ -7,11 +7,27 @@
 #include <unistd.h>    // Required for: write(), read(), lseek(), close(), unlink()
 
 #include <cerrno>
+#include <cmath>
+#include <cstdlib>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <initializer_list>
+
+#ifdef __EMSCRIPTEN__
+namespace {
+// The web page's module writes into a folder of its own, where no file is
+// there to trade places with: it renames, as on a file system that cannot
+// trade.
+constexpr unsigned RENAME_EXCHANGE = 2;
+int renameat2(int, const char*, int, const char*, unsigned)
+{
+    errno = ENOSYS;
+    return -1;
+}
+}  // namespace
+#endif
 
 // The temporaries being written, for the signal handler and
 // removeTemporaries; a slot is in use while its flag is set. No export
@@ -61,6 +77,9 @@ void forget(const OutputFile& out)
         temporaryExists[slot] = 0;
 }
 
+// Bytes written by all outputs so far.
+size_t writtenInAll = 0;
+
 void flush(OutputFile& out)
 {
     const char* at = out.buffer.data();
@@ -75,11 +94,16 @@ void flush(OutputFile& out)
         }
         at += written;
         left -= size_t(written);
+        writtenInAll += size_t(written);
+        if (outputWritten)
+            outputWritten(writtenInAll);
     }
     out.used = 0;
 }
 
 }  // namespace
+
+void (*outputWritten)(size_t total) = nullptr;
 
 bool openOutput(OutputFile& out, const std::string& path)
 {
@@ -246,4 +270,84 @@ bool writeWholeOutput(const std::string& path, const void* data, size_t size)
         return false;
     putBytes(out, data, size);
     return closeOutput(out) && commitOutput(out);
+}
+
+namespace {
+
+// The significant digits of value (> 0) at the given number of places that
+// read back as it, and its decimal exponent: those printf rounds to (ties to
+// even), or, where value's interval is lopsided (at a power of two), the
+// nearer neighbour that reads back where they do not. False when none does.
+bool placesReadBack(float value, int places, char* digits, int& exponent)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.*e", places - 1, double(value));
+    const char* mark = std::strchr(text, 'e');
+    exponent = std::atoi(mark + 1);
+    long long rounded = text[0] - '0';
+    for (const char* at = text + 2; at < mark; ++at)
+        rounded = rounded * 10 + (*at - '0');
+    double nearest = INFINITY;
+    for (const long long candidate : {rounded, rounded - 1, rounded + 1}) {
+        char again[32];
+        std::snprintf(again, sizeof again, "%llde%d", candidate, exponent - places + 1);
+        const double distance = std::fabs(std::strtod(again, nullptr) - double(value));
+        if (std::strtof(again, nullptr) != value || std::snprintf(nullptr, 0, "%lld", candidate) != places ||
+            distance >= nearest)
+            continue;
+        nearest = distance;
+        std::snprintf(digits, 16, "%lld", candidate);
+        if (candidate == rounded)
+            break;
+    }
+    return nearest < INFINITY;
+}
+
+}  // namespace
+
+char* shortestFloat(char* first, char* last, float value)
+{
+    const float size = std::fabs(value);
+    const char* sign = std::signbit(value) ? "-" : "";
+    if (!std::isfinite(value) || size == 0.0f)
+        return first + std::snprintf(first, size_t(last - first), "%s%s", sign,
+                                     std::isnan(value) ? "nan" : std::isinf(value) ? "inf" : "0");
+    // The fewest places that read back: nine always do, and one more than
+    // any that do do too.
+    char digits[16], tried[16];
+    int exponent = 0, power = 0, low = 1, high = 9;
+    placesReadBack(size, high, digits, exponent);
+    while (low < high) {
+        const int middle = (low + high) / 2;
+        if (placesReadBack(size, middle, tried, power)) {
+            high = middle;
+            std::memcpy(digits, tried, sizeof digits);
+            exponent = power;
+        } else {
+            low = middle + 1;
+        }
+    }
+    size_t count = std::strlen(digits);
+    while (count > 1 && digits[count - 1] == '0')
+        digits[--count] = '\0';
+    // Fixed (a whole number in all its digits, as it is) or with an exponent
+    // of two digits or more, whichever is shorter; fixed when both are as
+    // long.
+    std::string scientific(1, digits[0]), fixed;
+    if (count > 1)
+        scientific += "." + std::string(digits + 1);
+    char ending[16];
+    std::snprintf(ending, sizeof ending, "e%c%02d", exponent < 0 ? '-' : '+', std::abs(exponent));
+    scientific += ending;
+    if (exponent < 0) {
+        fixed = "0." + std::string(size_t(-exponent - 1), '0') + digits;
+    } else if (count <= size_t(exponent) + 1) {
+        char whole[48];
+        std::snprintf(whole, sizeof whole, "%.0f", double(size));
+        fixed = whole;
+    } else {
+        fixed = std::string(digits, size_t(exponent) + 1) + "." + (digits + exponent + 1);
+    }
+    const std::string& shorter = fixed.size() <= scientific.size() ? fixed : scientific;
+    return first + std::snprintf(first, size_t(last - first), "%s%s", sign, shorter.c_str());
 }

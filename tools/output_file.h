@@ -53,6 +53,13 @@ char* reserve(OutputFile& out, size_t bytes);
 void put(OutputFile& out, const char* text);
 void putBytes(OutputFile& out, const void* data, size_t size);
 
+// value in the fewest digits that read back as it (the nearest such digits
+// when there are several), fixed or with an exponent, whichever is
+// shorter: what std::to_chars writes, for a standard library that has no
+// to_chars of floats (the web page's module's). Returns the end; last must
+// leave room for 16 characters.
+char* shortestFloat(char* first, char* last, float value);
+
 // One record of at most `most` bytes written straight into the output's
 // buffer, for many small records at little cost; what was written counts
 // as written when the writer goes out of scope. Numbers go out
@@ -81,10 +88,13 @@ struct RecordWriter {
         std::memcpy(&bits, &value, sizeof bits);
         u32(bits);
     }
-    template <typename Number>
-    void text(Number value)
+    void text(float value)
     {
+#ifdef __EMSCRIPTEN__
+        at = shortestFloat(at, end, value);
+#else
         at = std::to_chars(at, end, value).ptr;
+#endif
     }
 
     OutputFile& out;
@@ -92,6 +102,11 @@ struct RecordWriter {
     char* at;
     char* const end;
 };
+
+// Told the bytes all outputs have written so far, after each write that
+// adds to them: where a caller shows progress (the web page's module);
+// none by default.
+extern void (*outputWritten)(size_t total);
 
 // One whole file from memory: open, write, close and commit.
 bool writeWholeOutput(const std::string& path, const void* data, size_t size);

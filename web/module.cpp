@@ -1,10 +1,13 @@
-// The web page's way into the desktop's own readers and surface, compiled
-// to WebAssembly (web/CMakeLists.txt): bytes in, bytes out. Nothing is
-// decided here; every answer is the desktop code's.
+// The web page's way into the desktop's own readers, surface and export,
+// compiled to WebAssembly (web/CMakeLists.txt): bytes in, bytes out.
+// Nothing is decided here; every answer is the desktop code's.
 
+#include "export_surface.h"
 #include "image.h"
+#include "output_file.h"
 #include "surface.h"
 #include "texture_pixels.h"
+#include "web_page.h"
 
 #include <emscripten/emscripten.h>
 
@@ -32,6 +35,19 @@ constexpr const char* REFUSAL_FILE = "/refusal";
 // The last surface evaluated, until the page has taken it.
 std::vector<StripVertex> grid;
 
+// The parts the page that holds this module is made of, as it gave them:
+// what the export writes pages with here.
+WebPageParts pageParts;
+
+// The bytes the export has written so far, told to the module's owner
+// (Module.onWritten), where the export's progress is shown.
+EM_JS(void, tellWritten, (double total), {
+    if (Module.onWritten)
+        Module.onWritten(total);
+});
+
+void toldWritten(size_t total) { tellWritten(double(total)); }
+
 std::string lastLine()
 {
     std::fflush(stderr);
@@ -47,7 +63,23 @@ std::string lastLine()
 
 }  // namespace
 
+const WebPageParts& builtInPageParts() { return pageParts; }
+
 extern "C" {
+
+// One of the page's parts, by the name its markup includes it by, and the
+// module as the page carries it (deflated, in base64).
+EMSCRIPTEN_KEEPALIVE void usePagePart(const char* name, const char* text) { pageParts.texts[name] = text; }
+EMSCRIPTEN_KEEPALIVE void usePageModule(const char* base64) { pageParts.module = base64; }
+
+// dispdome-export's run on files in the module's own file system, with the
+// arguments argv as its command line would give them: its exit status,
+// its console lines on the module's standard output and error.
+EMSCRIPTEN_KEEPALIVE int exportFiles(int argc, char** argv)
+{
+    outputWritten = toldWritten;
+    return exportMain(argc, argv);
+}
 
 // Reads size bytes of the file name as the desktop does (the name chooses
 // the decoder). Heights (when heights is not 0) keep their 16-bit red
