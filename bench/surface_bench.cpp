@@ -1,6 +1,7 @@
 // The surface arithmetic alone, no GL: the weight tables and nets, and all
 // 1024 strips into one reused strip buffer by computeStrip, with an 8-bit
-// and with a 16-bit displacement image. And the decoding of the
+// and with a 16-bit displacement image; and the whole grid, each sample once,
+// by surfaceGrid (what the web page's module evaluates), into a fresh array. And the decoding of the
 // 512 x 512 sample colour image from a PNG against its TGA, in memory.
 #include "image.h"
 #include "png_image.h"
@@ -79,6 +80,24 @@ BENCHMARK_TEMPLATE(wholeSurface, computeStrip)->Name("surface/computeStrip")->Un
 BENCHMARK_TEMPLATE(wholeSurface, computeStrip, sixteenBitHeights)
     ->Name("surface/computeStrip16")
     ->Unit(benchmark::kMillisecond);
+
+// The whole grid as the web page's module asks for it: surfaceGrid's
+// 1,050,625 samples, its array allocated each time as the module's is.
+template <Displacement (*heights)() = sampleHeights>
+void wholeGrid(benchmark::State& state)
+{
+    buildSurfaceTables();
+    const Displacement image = heights();
+    for (auto _ : state) {
+        std::vector<StripVertex> grid = surfaceGrid(image);
+        benchmark::DoNotOptimize(grid.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * int64_t(GRID_SAMPLES) * GRID_SAMPLES);  // samples per second
+    state.SetLabel("samples");
+}
+BENCHMARK_TEMPLATE(wholeGrid)->Name("surface/surfaceGrid")->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(wholeGrid, sixteenBitHeights)->Name("surface/surfaceGrid16")->Unit(benchmark::kMillisecond);
 
 // The sample colour image as a whole file in memory, decoded as loadImage
 // decodes it: a TGA (the reader's own), or a PNG (libpng; zlib's default
