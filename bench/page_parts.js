@@ -5,7 +5,8 @@
 // WebAssembly module, the tables and nets an older page carried, ...).
 //     node bench/page_parts.js NAME PAGE.html
 // Prints lines "NAME part:WHAT bytes" (WHAT: data.KEY, script.ID,
-// script.N for one without an id, style, rest), which add up to the file;
+// script.loader for emscripten's loader of the module, script.page for the
+// page's own JavaScript, style, rest), which add up to the file;
 // "NAME detail:definitions.KEY bytes" for each of the data's definitions
 // larger than a number or a vector (tables, nets), which are inside
 // data.definitions; and, for a module deflated inside the data, "NAME
@@ -22,7 +23,6 @@ const part = (what, bytes) => {
   rest -= bytes;
 };
 
-let unnamed = 0;
 for (const match of page.matchAll(/<(script|style)([^>]*)>([\s\S]*?)<\/\1>/g)) {
   const [, tag, attributes, text] = match;
   const id = (attributes.match(/id="([^"]*)"/) || [])[1];
@@ -44,7 +44,7 @@ for (const match of page.matchAll(/<(script|style)([^>]*)>([\s\S]*?)<\/\1>/g)) {
     }
     if (typeof data.module === 'string') print('moduleWasm', zlib.inflateSync(Buffer.from(data.module, 'base64')).length);
   } else {
-    part(`script.${id || ++unnamed}`, text.length);
+    part(`script.${id || (text.includes('createDispdomeModule =') ? 'loader' : 'page')}`, text.length);
   }
 }
 // The HTML around them: the controls, the words.
