@@ -37,7 +37,8 @@
 //   the full frame that shows both, waited for by a one-pixel read;
 //   pickReadColor, pickReadHeights, pickEvaluate: the module's reading of
 //   each file and its evaluation of the surface for the new heights in that
-//   time (status.readMs and status.evaluateMs as each was set);
+//   time (status.readMs and status.evaluateMs as each was set); pickFrames:
+//   the full frames drawn in that time, the last one included;
 // - evaluate: the module's evaluation of the surface (status.evaluateMs)
 //   after the relief control changes (1.5 and 1 in turn, its change event),
 //   median of FRAMES evaluations, each frame drawn before the next.
@@ -180,7 +181,7 @@ async function pick(tab, [color, heights]) {
     const after = (key) => window.dispdomeLog[key].filter(([at]) => at > since).map(([, value]) => value);
     const [reads, evaluations, frames] = [after('readMs'), after('evaluateMs'), window.dispdomeLog.fullFrames.filter(([at]) => at > since)];
     if (reads.length !== 2 || evaluations.length !== 1 || !frames.length) throw new Error('the pick read or evaluated other than once a file');
-    return { pickFrame: frames[frames.length - 1][0] - since, pickReadColor: reads[0], pickReadHeights: reads[1], pickEvaluate: evaluations[0] };
+    return { pickFrame: frames[frames.length - 1][0] - since, pickFrames: frames.length, pickReadColor: reads[0], pickReadHeights: reads[1], pickEvaluate: evaluations[0] };
   });
 }
 
