@@ -157,7 +157,8 @@ awk -v builds="$builds" -v runs="$runs" -v frames="$frames" '
         printf "| of which the module reads the JPEG (readMs) | %.0f |\n", value[p "pickReadColor"]
         printf "| of which the module reads the 16-bit PNG (readMs) | %.0f |\n", value[p "pickReadHeights"]
         printf "| of which the module evaluates the surface (evaluateMs) | %.0f |\n", value[p "pickEvaluate"]
-        printf "| the rest: the files taken, the texture, the progress words, the frame | %.0f |\n", rest
+        printf "| the rest: the files taken, the texture, the progress words, the frames | %.0f |\n", rest
+        printf "| full frames drawn meanwhile, the last included | %s |\n", has(p "pickFrames") ? value[p "pickFrames"] : "-"
         printf "| exported by dispdome-export into a page: opening to the first full frame | %.0f |\n", value["after-both firstFrame"]
     }
     # The module against the same C++ run natively: its memory reused, as
