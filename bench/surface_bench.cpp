@@ -1,6 +1,7 @@
 // The surface arithmetic alone, no GL: the weight tables and nets, and all
 // 1024 strips into one reused strip buffer by computeStrip, with an 8-bit
-// and with a 16-bit displacement image. And the decoding of the
+// and with a 16-bit displacement image; and the whole grid, each sample once,
+// by surfaceGrid (what the web page's module evaluates), into a fresh array. And the decoding of the
 // 512 x 512 sample colour image from a PNG against its TGA, in memory.
 #include "image.h"
 #include "png_image.h"
@@ -9,6 +10,7 @@
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>   // Required for: open()
+#include <malloc.h>  // Required for: mallopt()
 #include <unistd.h>  // Required for: dup(), dup2(), close()
 
 #include <cstdint>
@@ -78,6 +80,38 @@ void wholeSurface(benchmark::State& state)
 BENCHMARK_TEMPLATE(wholeSurface, computeStrip)->Name("surface/computeStrip")->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(wholeSurface, computeStrip, sixteenBitHeights)
     ->Name("surface/computeStrip16")
+    ->Unit(benchmark::kMillisecond);
+
+// The whole grid as the web page's module asks for it: surfaceGrid's
+// 1,050,625 samples, its 33.6 MB array allocated each time as the module's
+// is. Fresh, glibc maps the array anew each time (it is over malloc's mmap
+// threshold), and the kernel gives it zeroed pages, one fault each; reused,
+// malloc keeps the memory, as the module's WebAssembly memory keeps what it
+// has grown to once the first grid is evaluated.
+template <Displacement (*heights)(), bool reuse>
+void wholeGrid(benchmark::State& state)
+{
+    buildSurfaceTables();
+    const Displacement image = heights();
+    if (reuse) {
+        mallopt(M_MMAP_THRESHOLD, 1 << 30);
+        mallopt(M_TRIM_THRESHOLD, 1 << 30);
+    }
+    for (auto _ : state) {
+        std::vector<StripVertex> grid = surfaceGrid(image);
+        benchmark::DoNotOptimize(grid.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * int64_t(GRID_SAMPLES) * GRID_SAMPLES);  // samples per second
+    state.SetLabel("samples");
+}
+// Fresh first: the reused ones change malloc's thresholds for the rest of
+// the process.
+BENCHMARK_TEMPLATE(wholeGrid, sampleHeights, false)->Name("surface/surfaceGrid")->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(wholeGrid, sixteenBitHeights, false)->Name("surface/surfaceGrid16")->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(wholeGrid, sampleHeights, true)->Name("surface/surfaceGrid/reused")->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(wholeGrid, sixteenBitHeights, true)
+    ->Name("surface/surfaceGrid16/reused")
     ->Unit(benchmark::kMillisecond);
 
 // The sample colour image as a whole file in memory, decoded as loadImage

@@ -3,8 +3,11 @@
 // software WebGL2, SwiftShader), each run in a fresh browser, the cases taking
 // turns run by run so that load from elsewhere falls on all of them alike.
 //     node bench/web_timing.js RUNS FRAMES PUPPETEER_FOLDER CASE...
-// A CASE is NAME,KIND,RATIO,PAGE.html: KIND "open" times the opening only,
-// "frames" also the frames; RATIO is the device pixel ratio. Prints one line
+// A CASE is NAME,KIND,RATIO,PAGE.html[,FILE...] (no commas in the paths):
+// KIND "open" times the opening only, "frames" also the frames, "pick" also
+// the picking of two files, the colour image and the heights (FILE FILE),
+// and "evaluate" also the surface's evaluation for other reliefs; RATIO is
+// the device pixel ratio. Prints one line
 // "NAME figure value" per figure, the median of the runs (milliseconds unless
 // the name says otherwise):
 // - firstPaint, firstText: the browser's first paint and first contentful
@@ -27,14 +30,25 @@
 // - fullTimer, coarseTimer: with a progress line and the timer query, the
 //   full and coarse frame as the page times them itself, by the timer query
 //   (no read); medians of FRAMES frames;
-// - timerQuery: 1 when the browser offers EXT_disjoint_timer_query_webgl2.
+// - timerQuery: 1 when the browser offers EXT_disjoint_timer_query_webgl2;
+// - pickFrame: from the pick of the two files through the page's file
+//   inputs (#color-file, then #heights-file at once, as puppeteer's
+//   uploadFile gives them; the first input's change event) to the end of
+//   the full frame that shows both, waited for by a one-pixel read;
+//   pickReadColor, pickReadHeights, pickEvaluate: the module's reading of
+//   each file and its evaluation of the surface for the new heights in that
+//   time (status.readMs and status.evaluateMs as each was set); pickFrames:
+//   the full frames drawn in that time, the last one included;
+// - evaluate: the module's evaluation of the surface (status.evaluateMs)
+//   after the relief control changes (1.5 and 1 in turn, its change event),
+//   median of FRAMES evaluations, each frame drawn before the next.
 const path = require('node:path');
 
 const [runs, frames] = [Number(process.argv[2]), Number(process.argv[3])];
 const folder = path.resolve(process.argv[4]);
 const cases = process.argv.slice(5).map((text) => {
-  const [name, kind, ratio, ...page] = text.split(',');
-  return { name, kind, ratio: Number(ratio), page: path.resolve(page.join(',')) };
+  const [name, kind, ratio, page, ...files] = text.split(',');
+  return { name, kind, ratio: Number(ratio), page: path.resolve(page), files: files.map((file) => path.resolve(file)) };
 });
 const { launchChromium, settled, pressAtCentre } = require('../web/chromium.js');
 
@@ -143,6 +157,51 @@ async function frameFigures(tab, withTimer) {
   return result;
 }
 
+// The two files picked, colour and heights, and the full frame that shows
+// them; the module's readings and evaluation meanwhile.
+async function pick(tab, [color, heights]) {
+  await tab.evaluate(() => {
+    window.dispdomePicked = NaN;
+    const picked = (event) => {
+      if (event.target.type === 'file' && Number.isNaN(window.dispdomePicked)) window.dispdomePicked = performance.now();
+    };
+    window.addEventListener('change', picked, { capture: true });
+  });
+  await (await tab.$('#color-file')).uploadFile(color);
+  await (await tab.$('#heights-file')).uploadFile(heights);
+  const shown = (names) => {
+    const status = window.dispdome;
+    return status.failed || (status.ready && !status.pending && status.colorName === names[0] && status.heightsName === names[1]);
+  };
+  await tab.waitForFunction(shown, { polling: 5, timeout: LONG }, [path.basename(color), path.basename(heights)]);
+  return tab.evaluate(() => {
+    const status = window.dispdome;
+    if (status.failed || status.refusal) throw new Error(status.failed || status.refusal);
+    const since = window.dispdomePicked;
+    const after = (key) => window.dispdomeLog[key].filter(([at]) => at > since).map(([, value]) => value);
+    const [reads, evaluations, frames] = [after('readMs'), after('evaluateMs'), window.dispdomeLog.fullFrames.filter(([at]) => at > since)];
+    if (reads.length !== 2 || evaluations.length !== 1 || !frames.length) throw new Error('the pick read or evaluated other than once a file');
+    return { pickFrame: frames[frames.length - 1][0] - since, pickFrames: frames.length, pickReadColor: reads[0], pickReadHeights: reads[1], pickEvaluate: evaluations[0] };
+  });
+}
+
+// The surface evaluated FRAMES times for another relief, each frame drawn.
+async function evaluations(tab) {
+  const times = [];
+  for (let k = 0; k < frames; ++k) {
+    const count = await tab.evaluate(() => window.dispdomeLog.evaluateMs.length);
+    await tab.evaluate((value) => {
+      const relief = document.getElementById('relief');
+      relief.value = value;
+      relief.dispatchEvent(new Event('change'));
+    }, k % 2 ? '1' : '1.5');
+    const done = (n) => window.dispdomeLog.evaluateMs.length > n && window.dispdome.ready && !window.dispdome.pending;
+    await tab.waitForFunction(done, { polling: 5, timeout: LONG }, count);
+    times.push(await tab.evaluate(() => window.dispdome.evaluateMs));
+  }
+  return { evaluate: median(times) };
+}
+
 async function measure(one) {
   const browser = await launchChromium(folder);
   try {
@@ -157,6 +216,21 @@ async function measure(one) {
         set: (value) => {
           status = value;
           status.timeEveryFrame = true;
+          // Every reading, evaluation and full frame as it comes: when, and
+          // the value the page set.
+          const log = { readMs: [], evaluateMs: [], fullFrames: [] };
+          window.dispdomeLog = log;
+          for (const key of Object.keys(log)) {
+            let kept = value[key];
+            Object.defineProperty(value, key, {
+              enumerable: true,
+              get: () => kept,
+              set: (next) => {
+                kept = next;
+                log[key].push([performance.now(), next]);
+              },
+            });
+          }
         },
       });
     });
@@ -164,6 +238,8 @@ async function measure(one) {
     const result = await opening(tab);
     if (result.failed) throw new Error(`${one.name}: ${result.failed}`);
     delete result.failed;
+    if (one.kind === 'pick') return { ...result, ...(await pick(tab, one.files)) };
+    if (one.kind === 'evaluate') return { ...result, ...(await evaluations(tab)) };
     if (one.kind !== 'frames') return result;
     return { ...result, ...(await frameFigures(tab, result.progressLine && result.timerQuery)) };
   } finally {

@@ -4,17 +4,26 @@
 # change; its folder must also hold dispdome-samples and dispdome-render, and
 # bench/viewer_timing), the page that build writes beside this one's:
 # - the page's size for the sample images, for a 4096 x 4096 photo JPEG as
-#   the colour image (ImageMagick's noise, blurred: about 5.4 MB) and for a
-#   16-bit 512 x 512 height image;
+#   the colour image (ImageMagick's noise, blurred: about 5.4 MB), for a
+#   16-bit 512 x 512 height image, and for the photo with a 16-bit 4096 x
+#   4096 height image; what the sample page carries, part by part
+#   (bench/page_parts.js: its data's entries, the module, the shaders);
 # - in headless Chromium (its software WebGL2; bench/web_timing.js, which
-#   says what each figure is): opening the sample page and the photo's to
-#   the first text and to the first full frame; the full and the coarse
-#   frame as the page times them and as a run of frames takes them, at a
-#   device pixel ratio of 1 and 2;
+#   says what each figure is): opening the sample page, the photo's and the
+#   photo-and-heights page to the first text and to the first full frame;
+#   the full and the coarse frame as the page times them and as a run of
+#   frames takes them, at a device pixel ratio of 1 and 2; in this build's
+#   sample page, the same photo and 4096 x 4096 heights picked through its
+#   file inputs, to the full frame that shows them, and the module's
+#   evaluation of the surface when the relief changes;
+# - the same evaluation in C++ (bench/surface_bench, surface/surfaceGrid:
+#   the call the module makes), natively, one core;
 # - in a real 700 x 700 window (Xvfb when there is no X display), the
 #   viewer's first and steady frame (bench/viewer_timing), each build's own.
 # The builds take turns run by run. Prints Markdown tables of medians.
 #     sh scripts/bench-web.sh [runs] [frames] [BEFORE_EXPORT]   (default 3 runs, 3 frames)
+# VIEWER_WASM_LIBS in the environment names the module's libraries built
+# once elsewhere (scripts/build-wasm-libs.sh), else they are built here.
 set -eu
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
@@ -22,10 +31,11 @@ cd "$(dirname "$0")/.."
 runs=${1:-3}
 frames=${2:-3}
 before=${3:+$(cd "$(dirname "$3")" && pwd)}
-require_packages $BUILD_PACKAGES $BENCH_PACKAGES chromium imagemagick
+require_packages $BUILD_PACKAGES $BENCH_PACKAGES $WEB_MODULE_PACKAGES chromium imagemagick
 [ -n "${DISPLAY:-}" ] || require_packages $DISPLAY_PACKAGES
-build_in build-bench "viewer_timing render_surface export_surface make_samples" -DCMAKE_BUILD_TYPE=Release \
-    -DVIEWER_TESTS=OFF -DVIEWER_BENCH=ON >/dev/null
+build_in build-bench "viewer_timing render_surface export_surface make_samples surface_bench" \
+    -DCMAKE_BUILD_TYPE=Release -DVIEWER_TESTS=OFF -DVIEWER_BENCH=ON -DVIEWER_WEB_MODULE=ON \
+    ${VIEWER_WASM_LIBS:+-DVIEWER_WASM_LIBS="$VIEWER_WASM_LIBS"} >/dev/null
 require_puppeteer build-bench
 
 builds="after"
@@ -37,29 +47,44 @@ trap 'rm -rf "$work"' EXIT
 echo "making the images and pages" >&2
 convert -seed 1 -size 4096x4096 xc: +noise Random -blur 0x2 -quality 92 "$work/photo.jpg"
 convert -size 512x512 -depth 16 gradient: -swirl 200 "$work/heights.png"
+convert -size 4096x4096 -depth 16 gradient: -swirl 200 "$work/heights16.png"
 figures="$work/figures"
 echo "photo bytes $(stat -c %s "$work/photo.jpg")" >"$figures"
+echo "heights16 bytes $(stat -c %s "$work/heights16.png")" >>"$figures"
 for build in $builds; do
     bin=$(folder "$build")
     mkdir "$work/$build"
     (cd "$work/$build" && "$bin/dispdome-samples" texture && "$bin/dispdome-export" sample.html &&
         "$bin/dispdome-export" --color ../photo.jpg photo.html &&
-        "$bin/dispdome-export" --displacement ../heights.png heights.html) >/dev/null 2>&1
-    for page in sample photo heights; do
+        "$bin/dispdome-export" --displacement ../heights.png heights.html &&
+        "$bin/dispdome-export" --color ../photo.jpg --displacement ../heights16.png both.html) >/dev/null 2>&1
+    for page in sample photo heights both; do
         echo "$build-$page bytes $(stat -c %s "$work/$build/$page.html")" >>"$figures"
     done
+    node bench/page_parts.js "$build-sample" "$work/$build/sample.html" >>"$figures"
 done
 
 cases=""
-for what in "sample,frames,1" "photo,open,1" "sample2,frames,2"; do
+for what in "sample,frames,1" "photo,open,1" "both,open,1" "sample2,frames,2"; do
     for build in $builds; do
         page=${what%%,*}
         cases="$cases $build-$what,$work/$build/${page%2}.html"
     done
 done
+# Only this build's page takes files and reads them with the module.
+cases="$cases after-pick,pick,1,$work/after/sample.html,$work/photo.jpg,$work/heights16.png"
+cases="$cases after-evaluate,evaluate,1,$work/after/sample.html"
 echo "web_timing: $runs runs of $frames frames" >&2
 # shellcheck disable=SC2086 # one word a case
 node bench/web_timing.js "$runs" "$frames" build-bench/puppeteer $cases >>"$figures"
+
+# The module's call natively, here and now: medians of wall and CPU time
+# over at least five repetitions.
+echo "surface_bench: surface/surfaceGrid" >&2
+build-bench/bench/surface_bench --benchmark_filter='^surface/surfaceGrid' \
+    --benchmark_repetitions="$((runs > 5 ? runs : 5))" --benchmark_format=csv 2>/dev/null |
+    awk -F, '$1 ~ /_median"$/ { name = $1; gsub(/"|_median/, "", name); sub(/surface\//, "", name)
+                                 print "native-" name " real " $3; print "native-" name " cpu " $4 }' >>"$figures"
 
 echo "viewer_timing: $runs runs of $frames frames" >&2
 display=""
@@ -101,6 +126,52 @@ awk -v builds="$builds" -v runs="$runs" -v frames="$frames" '
         if (two) printf "| %s | %.2f x | %.2f x | |\n", title, value["before-" page] / value["before-" viewer], value["after-" page] / value["after-" viewer]
         else printf "| %s | %.2f x |\n", title, value["after-" page] / value["after-" viewer]
     }
+    # The sample page in parts, in bytes of the file, for each build; the
+    # entries of the data definitions listed below their part.
+    function parts(   key, w, n, k, j, name, t, gone) {
+        n = 0
+        for (key in value)
+            if (split(key, w, " ") == 2 && w[1] ~ /-sample$/ && w[2] ~ /^(part|detail):|^moduleWasm$/ && !(w[2] in seen)) {
+                seen[w[2]] = 1; name[++n] = w[2]
+            }
+        for (k = 2; k <= n; ++k)
+            for (j = k; j > 1 && name[j - 1] > name[j]; --j) { t = name[j]; name[j] = name[j - 1]; name[j - 1] = t }
+        printf "\n| the sample page, part by part (bytes) | %s\n|---|%s\n", two ? "before | after |" : "this build |", two ? "---|---|" : "---|"
+        gone = 0
+        for (k = 1; k <= n; ++k) {
+            if (two) printf "| %s | %s | %s |\n", name[k], part("before", name[k]), part("after", name[k])
+            else printf "| %s | %s |\n", name[k], part("after", name[k])
+            if (two && has("before-sample " name[k]) && !has("after-sample " name[k]) && name[k] !~ /^part:data.definitions$/)
+                gone += value["before-sample " name[k]]
+        }
+        if (two) printf "| carried before, not now (the rows with a - after) | %d | |\n", gone
+    }
+    function part(build, name) { return has(build "-sample " name) ? sprintf("%d", value[build "-sample " name]) : "-" }
+    # The photo and the 4096 x 4096 heights picked into the sample page,
+    # beside the same files exported into a page and opened.
+    function picked(   p, rest) {
+        p = "after-pick "
+        rest = value[p "pickFrame"] - value[p "pickReadColor"] - value[p "pickReadHeights"] - value[p "pickEvaluate"]
+        print "\n| the photo and 16-bit 4096 x 4096 heights (ms) | this build |\n|---|---|"
+        printf "| picked into the sample page: the pick to the full frame that shows them | %.0f |\n", value[p "pickFrame"]
+        printf "| of which the module reads the JPEG (readMs) | %.0f |\n", value[p "pickReadColor"]
+        printf "| of which the module reads the 16-bit PNG (readMs) | %.0f |\n", value[p "pickReadHeights"]
+        printf "| of which the module evaluates the surface (evaluateMs) | %.0f |\n", value[p "pickEvaluate"]
+        printf "| the rest: the files taken, the texture, the progress words, the frames | %.0f |\n", rest
+        printf "| full frames drawn meanwhile, the last included | %s |\n", has(p "pickFrames") ? value[p "pickFrames"] : "-"
+        printf "| exported by dispdome-export into a page: opening to the first full frame | %.0f |\n", value["after-both firstFrame"]
+    }
+    # The module against the same C++ run natively: its memory reused, as
+    # the module reuses its own, and fresh each time.
+    function evaluation(   m, n) {
+        print "\n| the grid evaluated (surfaceGrid), wall (CPU) | the module in the page | native, memory reused | module / native | native, fresh memory |\n|---|---|---|---|---|"
+        m = value["after-evaluate evaluate"]; n = "native-surfaceGrid"
+        printf "| sample heights (8-bit), the relief changed | %.1f ms | %.1f ms (%.1f ms) | %.2f x | %.1f ms (%.1f ms) |\n", m,
+            value[n "/reused real"], value[n "/reused cpu"], m / value[n "/reused real"], value[n " real"], value[n " cpu"]
+        m = value["after-pick pickEvaluate"]; n = "native-surfaceGrid16"
+        printf "| 16-bit heights (picked 4096 x 4096; native 512 x 512) | %.1f ms | %.1f ms (%.1f ms) | %.2f x | %.1f ms (%.1f ms) |\n", m,
+            value[n "/reused real"], value[n "/reused cpu"], m / value[n "/reused real"], value[n " real"], value[n " cpu"]
+    }
     END {
         two = builds ~ /before/
         head = two ? "| figure | before | after | after / before |\n|---|---|---|---|" : "| figure | this build |\n|---|---|"
@@ -108,11 +179,20 @@ awk -v builds="$builds" -v runs="$runs" -v frames="$frames" '
         row("page, sample images", "sample bytes", "MB")
         row("page, 4096 x 4096 photo JPEG as colour", "photo bytes", "MB")
         row("page, 16-bit 512 x 512 heights", "heights bytes", "MB")
+        row("page, the photo and 16-bit 4096 x 4096 heights", "both bytes", "MB")
+        goal = 1.4 * value["photo bytes"] + 0.6e6
+        printf "\nThis build'"'"'s pages against their goals: the sample page %.2f MB (goal <= 0.60 MB: %s); the photo page %.2f MB (goal <= 1.4 x %.2f + 0.6 = %.2f MB: %s).\n",
+            value["after-sample bytes"] / 1e6, value["after-sample bytes"] <= 0.6e6 ? "met" : "missed",
+            value["after-photo bytes"] / 1e6, value["photo bytes"] / 1e6, goal / 1e6, value["after-photo bytes"] <= goal ? "met" : "missed"
+        parts()
+        picked()
+        evaluation()
         print "\n" head
         row("sample page: opening to the first paint (text)", "sample firstText")
         row("sample page: opening to the first full frame", "sample firstFrame")
         row("photo page: opening to the first paint (text)", "photo firstText")
         row("photo page: opening to the first full frame", "photo firstFrame")
+        row("photo and 4096 x 4096 heights page: opening to the first full frame", "both firstFrame")
         for (r = 1; r <= 2; ++r) {
             page = r == 1 ? "sample" : "sample2"
             at = two ? sprintf(", ratio %d (buffer %d / %d px)", r, value["before-" page " bufferWidth"],
