@@ -41,7 +41,7 @@ constexpr int PAGE_TEXTURE_SIDE = 4096;
 // The usage, with the view's numbers taken from where they are defined.
 const std::string USAGE = std::string(
     "Usage: dispdome-export [--displacement FILE] [--color FILE] [--normals KIND]\n"
-    "                      [--relief K] OUTPUT.ply|.obj|.glb|.html\n"
+    "                      [--relief K] [--light X,Y,Z] OUTPUT.ply|.obj|.glb|.html\n"
     "\n"
     "Writes the displaced surface the viewer draws as a mesh: its 1025 x 1025\n"
     "samples (1,050,625 vertices with position, normal and texture coordinate)\n"
@@ -62,14 +62,16 @@ const std::string USAGE = std::string(
     "         sample images). With them it reads the images, and others the\n"
     "         user drops on it or picks, evaluates the surface as the viewer\n"
     "         does, and draws and turns it as the viewer does in WebGL2; it\n"
-    "         has controls for the images, the normals (the viewer's first),\n"
-    "         the light and the relief. Nothing is sent anywhere. Open it\n"
+    "         has controls for the images, the normals, the light and the\n"
+    "         relief. Nothing is sent anywhere. Open it\n"
     "         with a double click or by dragging it into a browser window: it\n"
     "         needs no network, no server and no other file, but WebGL2\n"
     "         (Firefox, Chromium, Chrome, Edge or Safari of 2022 or later);\n"
-    "         --normals does not apply to it. A colour image wider or taller\n"
-    "         than " + std::to_string(PAGE_TEXTURE_SIDE) + " gets a line: many phones and older laptops take no\n"
-    "         larger texture.\n"
+    "         it starts with the viewer's normals (or --normals), --relief\n"
+    "         and --light, and saves the mesh and the page again for the\n"
+    "         images it shows, with this program's own code. A colour image\n"
+    "         wider or taller than " + std::to_string(PAGE_TEXTURE_SIDE) + " gets a line: many phones and older\n"
+    "         laptops take no larger texture.\n"
     "         The page turns, pans and zooms as the viewer: a left drag turns\n"
     "         it ") + shown(DEGREES_PER_PIXEL) + " degree a pixel, a Ctrl + left drag moves it " +
     shown(PAN_PER_PIXEL) + " units a\n"
@@ -88,6 +90,9 @@ const std::string USAGE = std::string(
     "  --relief K        the relief K times the viewer's (default 1: the height\n"
     "                    image's value divided by " + shown(DISPLACE_DIVISOR) + "); the page starts with K\n"
     "                    and can change it\n"
+    + lightOptionUsage() +
+    "                    for the page, the light it starts with (a mesh has\n"
+    "                    none)\n"
     "  -h, --help        show this text\n"
     "  --version         show the version\n"
     "A value follows its option after a space or an '=' (--color=FILE), and\n"
@@ -115,6 +120,7 @@ struct Options {
     std::string output;
     Format format = Format::Ply;
     float relief = Displacement{}.scale;  // the viewer's own
+    Vector3 light = START_LIGHT;           // the page's, at its start
 };
 
 // Reads the height image into image as the viewer reads it; false (after
@@ -221,6 +227,7 @@ int parseArguments(int argc, char** argv, Options& o)
     std::vector<Option> options = imageOptions(PROGRAM, o.images);
     options.push_back(
         valuedOption(PROGRAM, "relief", "a number", [&o](const char* value) { return toFloat(value, o.relief); }));
+    options.push_back(lightOption(PROGRAM, o.light));
     const int status = readCommandLine(argc, argv, PROGRAM, USAGE.c_str(), options, [&o](const char* argument) {
         if (!o.output.empty())
             return secondName(PROGRAM, "output file", argument, true);
@@ -271,7 +278,9 @@ int exportWith(int argc, char** argv)
         // the PNG made in memory, and the heights it reads as a PNG.
         size_t bytes = 0;
         const std::string heightsFile = named.displacement ? named.displacement : chosenImageFile(DISPLACE_FILE);
-        if (!writeWebPage(o.output, pagePicture(colourFile, png), colourFile, heights, heightsFile, bytes))
+        // The page starts with the viewer's normals unless told otherwise.
+        const PageStart start = {named.normalsNamed ? named.normals : SurfaceNormals::Viewer, o.light};
+        if (!writeWebPage(o.output, pagePicture(colourFile, png), colourFile, heights, heightsFile, start, bytes))
             return STATUS_FAILED;
         if (png && std::max(colour.width, colour.height) > PAGE_TEXTURE_SIDE)
             report(colourFile, "%d x %d is wider or taller than %d, the largest texture many phones and older laptops "

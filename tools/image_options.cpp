@@ -1,5 +1,7 @@
 #include "image_options.h"
 
+#include "view.h"
+
 #include <cstring>
 #include <iterator>
 
@@ -28,6 +30,7 @@ std::vector<Option> imageOptions(const char* program, ImageOptions& chosen)
             for (size_t k = 0; k < std::size(NORMALS_KINDS); ++k)
                 if (std::strcmp(value, NORMALS_KINDS[k]) == 0) {
                     chosen.normals = SurfaceNormals(k);
+                    chosen.normalsNamed = true;
                     return true;
                 }
             return false;
@@ -49,4 +52,21 @@ std::string imageOptionsUsage(SurfaceNormals byDefault)
            "                    surface's own, from its triangles, each weighted by\n"
            "                    its area, at unit length, so the relief shows in the\n"
            "                    shading\n";
+}
+
+Option lightOption(const char* program, Vector3& light)
+{
+    return valuedOption(program, "light", "X,Y,Z in eye coordinates, such as -10,0,0", [&light](const char* value) {
+        return splitPair(value, ',', [&](const char* x, const char* yz) {
+            return toFloat(x, light.x) &&
+                   splitPair(yz, ',', [&](const char* y, const char* z) { return toFloat(y, light.y) && toFloat(z, light.z); });
+        });
+    });
+}
+
+std::string lightOptionUsage()
+{
+    return "  --light X,Y,Z     the light's position in eye coordinates (default\n"
+           "                    " + shown(START_LIGHT.x) + "," + shown(START_LIGHT.y) + "," + shown(START_LIGHT.z) +
+           ", as the viewer's)\n";
 }

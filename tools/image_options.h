@@ -7,6 +7,7 @@
 #include "command_line.h"
 #include "surface.h"
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@ struct ImageOptions {
     const char* color = nullptr;
     const char* displacement = nullptr;
     SurfaceNormals normals;
+    bool normalsNamed = false;  // --normals was given
 };
 
 // --color FILE, --displacement FILE and --normals KIND, taken into chosen,
@@ -26,3 +28,16 @@ std::vector<Option> imageOptions(const char* program, ImageOptions& chosen);
 // Their lines of a usage, the descriptions from its 21st column, and
 // byDefault named as the normals' default.
 std::string imageOptionsUsage(SurfaceNormals byDefault);
+
+// "A<separator>B": two parts each parsed whole.
+template <typename Parse>
+bool splitPair(const char* text, char separator, Parse parse)
+{
+    const char* middle = std::strchr(text, separator);
+    return middle && parse(std::string(text, middle).c_str(), std::string(middle + 1).c_str());
+}
+
+// --light X,Y,Z, the light's position in eye coordinates, into light; and
+// its lines of a usage, the viewer's light named as the default.
+Option lightOption(const char* program, Vector3& light);
+std::string lightOptionUsage();

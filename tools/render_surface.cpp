@@ -69,9 +69,7 @@ const std::string USAGE = std::string(
     "  --size WxH        picture size in pixels (default " + std::to_string(WINDOW_WIDTH) + "x" +
     std::to_string(WINDOW_HEIGHT) + ", the window),\n"
     "                    up to the largest framebuffer GL makes here\n"
-    "  --light X,Y,Z     the light's position in eye coordinates (default\n"
-    "                    " + shown(START_LIGHT.x) + "," + shown(START_LIGHT.y) + "," + shown(START_LIGHT.z) +
-    ", as the viewer's)\n"
+    + lightOptionUsage() +
     "  --relief K        the relief K times the viewer's (default 1: the height\n"
     "                    image's value divided by " + shown(DISPLACE_DIVISOR) + ")\n"
     "  --turntable N     N pictures (1 to " + std::to_string(MOST_FRAMES) + "), each turned 360/N degrees further\n"
@@ -113,14 +111,6 @@ bool toCount(const char* text, long most, int& value)
     return end != text && *end == '\0' && n >= 1 && n <= most;
 }
 
-// "A<separator>B": two parts each parsed whole.
-template <typename Parse>
-bool splitPair(const char* text, char separator, Parse parse)
-{
-    const char* middle = std::strchr(text, separator);
-    return middle && parse(std::string(text, middle).c_str(), std::string(middle + 1).c_str());
-}
-
 // -1 to go on, else the exit status.
 int parseArguments(int argc, char** argv, Options& o)
 {
@@ -142,12 +132,7 @@ int parseArguments(int argc, char** argv, Options& o)
                 return toCount(w, 1L << 30, o.width) && toCount(h, 1L << 30, o.height);
             });
         }),
-        valuedOption(PROGRAM, "light", "X,Y,Z in eye coordinates, such as -10,0,0", [&o](const char* value) {
-            return splitPair(value, ',', [&](const char* x, const char* yz) {
-                return toFloat(x, o.light.x) &&
-                       splitPair(yz, ',', [&](const char* y, const char* z) { return toFloat(y, o.light.y) && toFloat(z, o.light.z); });
-            });
-        }),
+        lightOption(PROGRAM, o.light),
         valuedOption(PROGRAM, "relief", "a number", number(o.relief)),
         valuedOption(PROGRAM, "turntable", "a number of frames from 1 to 360",
                [&o](const char* value) { return toCount(value, MOST_FRAMES, o.frames); }),

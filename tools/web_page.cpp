@@ -127,7 +127,8 @@ PagePicture pagePicture(const std::string& file, const PngPicture* png)
 }
 
 bool writeWebPage(const std::string& path, const PagePicture& picture, const std::string& colorName,
-                  const Displacement& heights, const std::string& heightsName, size_t& bytes)
+                  const Displacement& heights, const std::string& heightsName, const PageStart& start,
+                  size_t& bytes)
 {
     const WebPageParts& parts = builtInPageParts();
     const std::vector<unsigned char> heightsFile = heightsPng(heights);
@@ -143,6 +144,8 @@ bool writeWebPage(const std::string& path, const PagePicture& picture, const std
         {"color", picture.bytes.empty() ? nlohmann::json() : image(colorName, picture.type, picture.bytes)},
         {"heights", image(heightsName, "png", heightsFile)},
         {"relief", heights.scale},
+        {"normals", start.normals == SurfaceNormals::Displaced ? "displaced" : "viewer"},
+        {"light", vector(start.light)},
         {"module", parts.module},
         {"definitions", definitions()},
     };

@@ -53,11 +53,19 @@ struct PagePicture {
 // anything else as png encoded. None when png is null.
 PagePicture pagePicture(const std::string& file, const PngPicture* png);
 
+// How the page starts: its normals and its light (in eye coordinates).
+struct PageStart {
+    SurfaceNormals normals;
+    Vector3 light;
+};
+
 // Writes path, which appears only once complete, and sets bytes to its size:
 // colorName and heightsName are the files the images came from, which the
 // page names in its lines. The heights are the texels the surface reads of
 // heights (displacementAvailable()), at 16 bits when it has them, as a grey
-// PNG; the page's relief is heights' scale. False after one line on
+// PNG; the page's relief is heights' scale, and it starts as start says.
+// False after one line on
 // standard error.
 bool writeWebPage(const std::string& path, const PagePicture& picture, const std::string& colorName,
-                  const Displacement& heights, const std::string& heightsName, size_t& bytes);
+                  const Displacement& heights, const std::string& heightsName, const PageStart& start,
+                  size_t& bytes);

@@ -4,12 +4,14 @@
 
 #include "export_surface.h"
 #include "image.h"
+#include "mesh_writers.h"
 #include "output_file.h"
 #include "surface.h"
 #include "texture_pixels.h"
 #include "web_page.h"
 
 #include <emscripten/emscripten.h>
+#include <sys/stat.h>
 
 #include <cstddef>
 #include <cstdio>
@@ -72,11 +74,29 @@ extern "C" {
 EMSCRIPTEN_KEEPALIVE void usePagePart(const char* name, const char* text) { pageParts.texts[name] = text; }
 EMSCRIPTEN_KEEPALIVE void usePageModule(const char* base64) { pageParts.module = base64; }
 
+// About how many bytes dispdome-export writes for a mesh of format ("glb",
+// "obj" or "ply"), with a colour picture of width x height (0 x 0: none):
+// the mesh's own (an OBJ's lines take about 95 bytes a vertex and 63 a
+// triangle), and the picture's PNG at half its pixels' RGB bytes, as a
+// photo's often is.
+EMSCRIPTEN_KEEPALIVE double meshEstimate(const char* format, int width, int height)
+{
+    const double vertices = VERTEX_COUNT, triangles = TRIANGLE_COUNT, picture = 1.5 * width * height;
+    const std::string kind = format;
+    if (kind == "obj")
+        return 95 * vertices + 63 * triangles + picture;
+    const double mesh = vertices * sizeof(StripVertex) + triangles * (kind == "ply" ? 13 : 12);
+    return mesh + picture;
+}
+
 // dispdome-export's run on files in the module's own file system, with the
 // arguments argv as its command line would give them: its exit status,
 // its console lines on the module's standard output and error.
 EMSCRIPTEN_KEEPALIVE int exportFiles(int argc, char** argv)
 {
+    // Emscripten's file system starts with a mask that leaves a new file
+    // no permissions at all; a desktop's usual one.
+    umask(022);
     outputWritten = toldWritten;
     return exportMain(argc, argv);
 }

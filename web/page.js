@@ -56,6 +56,9 @@
     colorName: '',
     heightsName: '',
     refusal: '',
+    // The files the last save downloaded, or its one line.
+    saved: [],
+    saveLine: '',
   };
   window.dispdome = status;
 
@@ -735,11 +738,11 @@
   }
   for (const input of lightInputs) input.addEventListener('input', readLight);
   // The viewer's light, in the fields too.
-  function resetLight() {
-    lightInputs.forEach((input, k) => (input.value = String(viewer.START_LIGHT[k])));
+  function resetLight(light = viewer.START_LIGHT) {
+    lightInputs.forEach((input, k) => (input.value = String(light[k])));
     readLight();
   }
-  document.getElementById('light-reset').addEventListener('click', resetLight);
+  document.getElementById('light-reset').addEventListener('click', () => resetLight());
   document.getElementById('reset').addEventListener('click', () => status.ready && resetView());
 
   // The viewer's window, the browser window's inside less the page's
@@ -802,13 +805,7 @@
   document.getElementById('save').addEventListener('click', () => {
     if (!status.ready) return;
     drawFrame(false);
-    canvas.toBlob((blob) => {
-      const link = document.createElement('a');
-      link.href = URL.createObjectURL(blob);
-      link.download = 'dome.png';
-      link.click();
-      setTimeout(() => URL.revokeObjectURL(link.href), 60000);
-    }, 'image/png');
+    canvas.toBlob((blob) => download('dome.png', blob), 'image/png');
     requestFrame();
   });
 
@@ -964,6 +961,7 @@
     }
     refusal.textContent = status.refusal = lines.join('\n');
     showNames();
+    showSaveSizes();
     return changed;
   }
 
@@ -998,6 +996,131 @@
   }
   window.addEventListener('dragover', (event) => event.preventDefault());
   window.addEventListener('drop', (event) => event.preventDefault());
+
+  // ---- Saving the mesh and the page, written by the export's own C++ ----
+
+  // What the user saves, as a download of a blob: the page's own bytes.
+  function download(name, bytes) {
+    const link = document.createElement('a');
+    link.href = URL.createObjectURL(bytes instanceof Blob ? bytes : new Blob([bytes]));
+    link.download = name;
+    link.click();
+    setTimeout(() => URL.revokeObjectURL(link.href), 60000);
+  }
+
+  const meshFormat = document.getElementById('mesh-format');
+  const saveButtons = { mesh: document.getElementById('save-mesh'), page: document.getElementById('save-page') };
+  const saveProgress = document.getElementById('save-progress');
+  const saveNote = document.getElementById('save-note');
+  // The page's module as its data carries it, and the save under way.
+  let moduleText = '';
+  let saving = null;
+
+  // The page's parts, each as its element holds it whole.
+  function pageParts() {
+    const parts = {};
+    for (const element of document.querySelectorAll('[data-part]')) parts[element.dataset.part] = element.textContent;
+    return parts;
+  }
+
+  const inMegabytes = (bytes) => (bytes < 1e6 ? `${(bytes / 1e6).toFixed(2)} MB` : `${Math.round(bytes / 1e6)} MB`);
+
+  // About how many bytes a save writes: a mesh as the module reckons it; a
+  // page as its parts and module, and the images as they travel (each at
+  // most as its PNG would be, the heights' of the texels read).
+  function saveEstimate(format) {
+    const { width = 0, height = 0, bytes = [] } = images.color || {};
+    if (format !== 'html') {
+      const text = M._malloc(8);
+      M.stringToUTF8(format, text, 8);
+      const estimate = M._meshEstimate(text, width, height);
+      M._free(text);
+      return estimate;
+    }
+    const parts = Object.values(pageParts()).reduce((sum, part) => sum + part.length, 0);
+    const heights = Math.min(images.heights.bytes.length, 0.75 * (viewer.GRID_STEPS / 2) ** 2);
+    return parts + moduleText.length + (4 / 3) * (Math.min(bytes.length, 1.5 * width * height) + heights);
+  }
+
+  // The sizes on the buttons, before the click.
+  function showSaveSizes() {
+    saveButtons.mesh.textContent = `Save the mesh (.${meshFormat.value}, about ${inMegabytes(saveEstimate(meshFormat.value))})`;
+    saveButtons.page.textContent = `Save this page (about ${inMegabytes(saveEstimate('html'))})`;
+  }
+  meshFormat.addEventListener('change', () => started && showSaveSizes());
+
+  // Ends the save under way: its files downloaded when it wrote them all,
+  // else its one line; nothing when it was cancelled.
+  function saved(result) {
+    const { worker, url, name } = saving;
+    worker.terminate();
+    URL.revokeObjectURL(url);
+    saving = null;
+    saveProgress.hidden = true;
+    Object.values(saveButtons).forEach((button) => (button.disabled = false));
+    // The export's lines name its output in the module's own folder.
+    const lines = result.lines.map((line) => line.replace(/^out\//, ''));
+    if (result.status === 0 && result.files.length > 0) {
+      for (const file of result.files) download(file.name, file.bytes);
+      status.saved = result.files.map((file) => file.name);
+      saveNote.textContent = lines.join('\n');
+    } else if (result.cancelled) {
+      saveNote.textContent = `${name} was not saved: cancelled.`;
+    } else if (result.stopped) {
+      saveNote.textContent = `${name} was not saved: ${TOO_LITTLE_MEMORY} (${result.stopped}).`;
+    } else {
+      saveNote.textContent = lines[lines.length - 1] || `${name} was not saved.`;
+    }
+    status.saveLine = saveNote.textContent;
+  }
+
+  // Writes the mesh (kind 'mesh', in the chosen format) or the page, with
+  // the images, relief, normals and light shown, as dispdome-export writes
+  // them, in a worker; then downloads what it wrote.
+  function save(kind) {
+    if (saving || !started) return;
+    const format = kind === 'page' ? 'html' : meshFormat.value;
+    const name = `dome.${format}`;
+    const files = [];
+    const args = [];
+    if (images.color) {
+      files.push({ name: images.color.name, bytes: images.color.bytes });
+      args.push(`--color=${images.color.name}`);
+    }
+    // The heights beside the colour image, unless it has their name.
+    const heights = images.color && images.color.name === images.heights.name ? `heights/${images.heights.name}` : images.heights.name;
+    files.push({ name: heights, bytes: images.heights.bytes });
+    args.push(`--displacement=${heights}`, `--relief=${status.relief}`, `--normals=${status.normals}`);
+    if (format === 'html') args.push(`--light=${status.lightPosition.join(',')}`);
+    args.push(`out/${name}`);
+    const parts = pageParts();
+    const url = URL.createObjectURL(new Blob([parts['dispdome-module.js'], '\n', parts['worker.js']], { type: 'text/javascript' }));
+    const estimate = saveEstimate(format);
+    saving = { worker: new Worker(url), url, name };
+    Object.values(saveButtons).forEach((button) => (button.disabled = true));
+    const bar = document.getElementById('save-bar');
+    const what = document.getElementById('save-what');
+    bar.value = 0;
+    what.textContent = `Writing ${name}\u2026`;
+    saveProgress.hidden = false;
+    saveNote.textContent = status.saveLine = '';
+    status.saved = [];
+    saving.worker.onmessage = ({ data }) => {
+      if (data.written === undefined) return saved(data);
+      bar.value = Math.min(data.written / estimate, 1);
+      what.textContent = `Writing ${name}: ${inMegabytes(data.written)} of about ${inMegabytes(estimate)}`;
+      return undefined;
+    };
+    saving.worker.onerror = (event) => {
+      event.preventDefault();
+      saved({ status: -1, lines: [], stopped: event.message || 'the worker stopped', files: [] });
+    };
+    saving.worker.postMessage({ wasm: moduleBinary, parts, module: moduleText, files, args });
+  }
+
+  saveButtons.mesh.addEventListener('click', () => save('mesh'));
+  saveButtons.page.addEventListener('click', () => save('page'));
+  document.getElementById('save-cancel').addEventListener('click', () => saving && saved({ cancelled: true, lines: [] }));
 
   // ---- Start ----
 
@@ -1050,7 +1173,8 @@
       return;
     }
     timer = gl.getExtension('EXT_disjoint_timer_query_webgl2');
-    moduleBinary = await inflate(String(data.module)).catch(() => {
+    moduleText = String(data.module);
+    moduleBinary = await inflate(moduleText).catch(() => {
       throw new Error('its WebAssembly module is cut short');
     });
     await startModule();
@@ -1058,6 +1182,7 @@
     reliefControl.value = String(data.relief);
     readRelief();
     await showProgress('Evaluating the surface\u2026');
+    if (data.normals === 'displaced') normalsControl.value = 'displaced';
     status.normals = normalsControl.value === 'displaced' ? 'displaced' : 'viewer';
     if (!evaluate(status.normals)) throw new Error(TOO_LITTLE_MEMORY);
     [buffers.fullIndices, fullIndexCount] = stripIndices(1);
@@ -1072,10 +1197,11 @@
     }
     showNames();
     programs.draw = makeProgram('draw-vertex', 'draw-fragment');
-    resetLight();
+    resetLight(isNumbers(data.light, [3]) ? data.light : viewer.START_LIGHT);
     for (const element of document.querySelectorAll('[data-value]'))
       element.textContent = String(viewer[element.dataset.value]);
     await showProgress('Drawing\u2026');
+    showSaveSizes();
     started = true;
     status.ready = true;
     layout();
