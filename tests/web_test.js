@@ -328,6 +328,11 @@ if (MODE === '') {
     assert.ok(dome.errors.splice(0).every((error) => /Content Security Policy/.test(error)));
     await expectPicture(dome, 'first');
     await expectPositions(dome, 'dome.ply');
+    // Saved, the samples' mesh and page are dispdome-export's.
+    expectExported(await save(dome, '#save-mesh', 'glb'),
+      ['--color', 'texture/color.png', '--displacement', 'texture/displace.tga', '--normals', 'viewer']);
+    await save(dome, '#save-page');
+    assert.ok(fs.readFileSync(file('saved/dome.html')).equals(fs.readFileSync(file('dome.html'))), 'the page saved again');
   });
 
   test('mouse drags turn, pan and zoom as the viewer\'s; the saved picture is the full frame, also during a drag', async () => {
@@ -606,6 +611,79 @@ if (MODE === '') {
     await expectTaken('picked', 'rle.tga', 'heights16.png');
     // Heights that need all 16 bits (see above), so a cut to 8 shows.
     await expectPositions(dome, 'relief16.ply');
+  });
+
+  // ---- Saving, by the export's own C++ in the page's module ----
+
+  // Saves with a button (and a mesh format) into work/saved, emptied first;
+  // gives the names the page downloaded, once all are there.
+  async function save(page, button, format = null) {
+    fs.rmSync(file('saved'), { recursive: true, force: true });
+    const session = await browser.target().createCDPSession();
+    await session.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: file('saved') });
+    if (format) await page.select('#mesh-format', format);
+    await page.click(button);
+    await page.waitForFunction(() => window.dispdome.saved.length || window.dispdome.saveLine, { polling: 50 });
+    const { saved, saveLine } = await page.evaluate(() => window.dispdome);
+    assert.equal(saveLine, '');
+    for (const name of saved) while (!fs.existsSync(file(`saved/${name}`))) await pause(50);
+    return saved;
+  }
+
+  // The files the page saved are dispdome-export's with options, to the byte.
+  function expectExported(names, options) {
+    run(EXPORT, [...options, names.find((name) => name !== 'dome.png')]);
+    for (const name of names) assert.ok(fs.readFileSync(file(`saved/${name}`)).equals(fs.readFileSync(file(name))), name);
+  }
+
+  test('the page saves the mesh and itself as dispdome-export writes them for its images, relief and normals', async () => {
+    await dome.select('#normals', 'displaced');
+    const options = ['--color', 'rle.tga', '--displacement', 'heights16.png', '--relief', '3', '--normals', 'displaced'];
+    expectExported(await save(dome, '#save-mesh', 'glb'), options);
+    const report = JSON.parse(execFileSync('node', [path.join(__dirname, 'validate_gltf.js'),
+      path.join(PUPPETEER, '..', 'gltf-validator'), file('saved/dome.glb')]));
+    assert.equal(report.issues.numErrors, 0);
+    expectExported(await save(dome, '#save-mesh', 'ply'), options);
+    expectExported(await save(dome, '#save-page'), [...options, '--light', '0,0,10']);
+    fs.renameSync(file('saved/dome.html'), file('saved.html'));
+    // A save cancelled downloads nothing.
+    fs.rmSync(file('saved'), { recursive: true, force: true });
+    await dome.click('#save-mesh');
+    await dome.click('#save-cancel');
+    await pause(3000);
+    assert.match(await dome.$eval('#save-note', (note) => note.textContent), /not saved: cancelled/);
+    assert.ok(!fs.existsSync(file('saved')));
+  });
+
+  test('a saved page draws dispdome-render\'s picture, asks for nothing, and saves itself again the same', async () => {
+    await withPage('saved.html', {}, async (page) => {
+      render('saved', ['--color', 'rle.tga', '--displacement', 'heights16.png', '--relief', '3', '--normals', 'displaced']);
+      await expectPicture(page, 'saved');
+      assert.deepEqual(page.outside, []);
+      await save(page, '#save-page');
+      assert.ok(fs.readFileSync(file('saved/dome.html')).equals(fs.readFileSync(file('saved.html'))));
+    });
+    await dome.select('#normals', 'viewer');
+  });
+
+  test('a save that runs out of memory saves nothing, says so in one line, and the picture stays', async () => {
+    // A browser that gives the export's worker no more memory than it starts with.
+    const noMemory = () => {
+      const Whole = window.Blob;
+      window.Blob = function Blob(parts, options) {
+        const stop = 'WebAssembly.Memory.prototype.grow = () => { throw new RangeError("no memory here"); };\n';
+        return new Whole(options && options.type === 'text/javascript' ? [stop, ...parts] : parts, options);
+      };
+    };
+    await withPage('dome.html', { prepare: noMemory }, async (page) => {
+      const frames = (await settled(page)).fullFrames;
+      fs.rmSync(file('saved'), { recursive: true, force: true });
+      await page.click('#save-mesh');
+      await page.waitForFunction(() => window.dispdome.saveLine, { polling: 50 });
+      const state = await page.evaluate(() => window.dispdome);
+      assert.match(state.saveLine, /^dome\.glb was not saved: this browser gives the page too little memory for the surface \([^\n]*\)\.$/);
+      assert.deepEqual([state.saved, state.fullFrames, fs.existsSync(file('saved'))], [[], frames, false]);
+    });
   });
 
   test('a file the desktop refuses gets its line, hostile names as text, and the picture stays', async () => {
