@@ -7,12 +7,15 @@
 // ImageMagick) give every vertex the viewer's texel, the glTF's matte and
 // repeated; and every refusal or failure says why and leaves the folder as
 // it was.
+#include "output_file.h"
 #include "support.h"
 #include "texture_pixels.h"
 
 #include <nlohmann/json.hpp>
 
+#include <charconv>
 #include <iterator>
+#include <random>
 
 namespace {
 
@@ -240,6 +243,25 @@ TEST(Export, PicturesGiveEveryVertexTheViewersTexel)
     EXPECT_TRUE(kd[0] == 1 && kd[1] == 1 && kd[2] == 1 && mtl.find("map_Kd") == std::string::npos) << mtl;
     EXPECT_EQ(readFile("dome.ply").find("TextureFile"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists("dome.png"));
+}
+
+// The web page's module writes an OBJ's floats with shortestFloat, having
+// no to_chars of floats: the same text as the desktop's, against
+// libstdc++'s to_chars, for every float with random bits and a run of
+// neighbours across a power of two (where a float's interval is lopsided).
+TEST(Export, TheModulesFloatsAreToCharsOwn)
+{
+    std::mt19937 bits(7);
+    size_t differ = 0;
+    for (int k = 0; k < 400000; ++k) {
+        const std::uint32_t word = k < 200000 ? bits() : 0x3f800000u - 100000u + std::uint32_t(k - 200000);
+        float value;
+        std::memcpy(&value, &word, sizeof value);
+        char theirs[64], ours[64];
+        const std::string expected(theirs, std::to_chars(theirs, theirs + 64, value).ptr);
+        differ += expected != std::string(ours, shortestFloat(ours, ours + 64, value));
+    }
+    EXPECT_EQ(differ, 0u);
 }
 
 TEST(Export, FailuresSayWhyAndLeaveTheFolderAsItWas)
