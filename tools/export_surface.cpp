@@ -58,7 +58,7 @@ const std::string USAGE = std::string(
     "  .html  one web page that shows the relief in a browser: it holds the\n"
     "         colour image (a JPEG as it is, anything else as PNG), the\n"
     "         heights as a PNG, and this program's image readers and surface\n"
-    "         compiled to WebAssembly (not a mesh; about 0.55 MB for the\n"
+    "         compiled to WebAssembly (not a mesh; about 0.6 MB for the\n"
     "         sample images). With them it reads the images, and others the\n"
     "         user drops on it or picks, evaluates the surface as the viewer\n"
     "         does, and draws and turns it as the viewer does in WebGL2; it\n"
