@@ -124,7 +124,12 @@ async function open(name, { prepare = null, viewport = null, until = 'drawn', fr
   page.on('pageerror', (error) => page.errors.push(error.message));
   page.broken = new Promise((resolve) => page.once('pageerror', resolve));
   for (const script of [prepare || []].flat()) await page.evaluateOnNewDocument(script);
-  await page.goto(url, { waitUntil: until === 'text' ? 'domcontentloaded' : 'load' });
+  // A page that does not open is closed, so that the next check's tab is
+  // the one in front, which the browser draws.
+  await page.goto(url, { waitUntil: until === 'text' ? 'domcontentloaded' : 'load' }).catch(async (error) => {
+    await page.close();
+    throw error;
+  });
   if (until === 'drawn') await settled(page);
   if (until === 'ready') await page.waitForFunction(() => window.dispdome.ready || window.dispdome.failed, { polling: 20 });
   return page;
