@@ -53,7 +53,9 @@
 //   fresh one each run, looked for every 2 ms; saveWritten: from the click
 //   to the page's status.saved set, when the worker has written them all
 //   and the page hands them to the browser as blob: downloads; saveBytes:
-//   the bytes of the files downloaded;
+//   the bytes of the files downloaded; saveFailed: the runs whose save
+//   failed (each told on standard error, its save figures left out of the
+//   medians);
 // - run: a PROGRAM's whole run, from its start to its end (its files then
 //   written and closed).
 const { spawn } = require('node:child_process');
@@ -303,8 +305,15 @@ async function measure(one) {
     if (one.kind === 'evaluate') return { ...result, ...(await evaluations(tab)) };
     if (one.kind === 'save') {
       const downloads = fs.mkdtempSync(path.join(os.tmpdir(), 'web-timing-save-'));
+      // A save that fails is told and counted (saveFailed), and the
+      // other cases go on.
+      let crashed = '';
+      tab.on('error', (error) => (crashed = ` (the tab crashed: ${error.message})`));
       try {
-        return { ...result, ...(await save(browser, tab, one.format, downloads)) };
+        return { ...result, ...(await save(browser, tab, one.format, downloads)), saveFailed: 0 };
+      } catch (error) {
+        console.error(`web_timing: ${one.name}: ${error.message}${crashed}`);
+        return { ...result, saveFailed: 1 };
       } finally {
         fs.rmSync(downloads, { recursive: true, force: true });
       }
@@ -325,8 +334,11 @@ async function measure(one) {
       console.error(`web_timing: ${one.name}, run ${run + 1} of ${Math.min(runs, one.runsOf)} done`);
     }
   for (const [k, one] of cases.entries())
-    for (const key of Object.keys(results[k][0]))
-      console.log(`${one.name} ${key} ${median(results[k].map((r) => r[key])).toFixed(1)}`);
+    for (const key of new Set(results[k].flatMap((r) => Object.keys(r)))) {
+      const values = results[k].filter((r) => key in r).map((r) => r[key]);
+      const figure = key === 'saveFailed' ? values.reduce((sum, value) => sum + value, 0) : median(values);
+      console.log(`${one.name} ${key} ${figure.toFixed(1)}`);
+    }
 })().catch((error) => {
   console.error(`web_timing: ${error.message}`);
   process.exit(1);

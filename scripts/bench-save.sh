@@ -99,6 +99,7 @@ awk -v runs="$runs" -v obj_runs="$obj_runs" '
             for (f = 1; f <= 4; ++f) {
                 key = page "-" formats[f]
                 ratio = has("page-" key " save") && value["desktop-" key " run"] > 0 ? sprintf("%.1f x", value["page-" key " save"] / value["desktop-" key " run"]) : ""
+                if (value["page-" key " saveFailed"] > 0) ratio = ratio sprintf(" (the page failed %d runs)", value["page-" key " saveFailed"])
                 printf "| %s | %s | %s | %s | %s | %s |\n", names[formats[f]], ms("page-" key " save"), ms("page-" key " saveWritten"),
                     ms("desktop-" key " run"), ratio, bytes("page-" key " saveBytes")
             }
