@@ -6,8 +6,13 @@
 // A CASE is NAME,KIND,RATIO,PAGE.html[,FILE...] (no commas in the paths):
 // KIND "open" times the opening only, "frames" also the frames, "pick" also
 // the picking of two files, the colour image and the heights (FILE FILE),
-// and "evaluate" also the surface's evaluation for other reliefs; RATIO is
-// the device pixel ratio. Prints one line
+// "evaluate" also the surface's evaluation for other reliefs, and "save"
+// also a save, of the mesh in format FILE (glb, obj, ply) or of the page
+// (html); RATIO is the device pixel ratio. A CASE NAME,run,0,PROGRAM[,ARG...]
+// instead runs PROGRAM with the ARGs in a fresh folder of its own and times
+// it whole (the figure "run"), so that a desktop tool takes turns with the
+// pages. A NAME ending in @N is run in the first N runs only (a slow case).
+// Prints one line
 // "NAME figure value" per figure, the median of the runs (milliseconds unless
 // the name says otherwise):
 // - firstPaint, firstText: the browser's first paint and first contentful
@@ -41,14 +46,32 @@
 //   the full frames drawn in that time, the last one included;
 // - evaluate: the module's evaluation of the surface (status.evaluateMs)
 //   after the relief control changes (1.5 and 1 in turn, its change event),
-//   median of FRAMES evaluations, each frame drawn before the next.
+//   median of FRAMES evaluations, each frame drawn before the next;
+// - save: from the click on #save-mesh (the format chosen in #mesh-format
+//   first) or #save-page to the last of the files the page downloads
+//   complete: each there under its final name in the download folder, a
+//   fresh one each run, looked for every 2 ms; saveWritten: from the click
+//   to the page's status.saved set, when the worker has written them all
+//   and the page hands them to the browser as blob: downloads; saveBytes:
+//   the bytes of the files downloaded; saveFailed: the runs whose save
+//   failed (each told on standard error, its save figures left out of the
+//   medians);
+// - run: a PROGRAM's whole run, from its start to its end (its files then
+//   written and closed).
+const { spawn } = require('node:child_process');
+const fs = require('node:fs');
+const os = require('node:os');
 const path = require('node:path');
 
 const [runs, frames] = [Number(process.argv[2]), Number(process.argv[3])];
 const folder = path.resolve(process.argv[4]);
 const cases = process.argv.slice(5).map((text) => {
-  const [name, kind, ratio, page, ...files] = text.split(',');
-  return { name, kind, ratio: Number(ratio), page: path.resolve(page), files: files.map((file) => path.resolve(file)) };
+  const [named, kind, ratio, page, ...files] = text.split(',');
+  const [name, most] = named.split('@');
+  const runsOf = most === undefined ? Infinity : Number(most);
+  if (kind === 'run') return { name, runsOf, kind, program: path.resolve(page), args: files };
+  if (kind === 'save') return { name, runsOf, kind, ratio: Number(ratio), page: path.resolve(page), format: files[0] };
+  return { name, runsOf, kind, ratio: Number(ratio), page: path.resolve(page), files: files.map((file) => path.resolve(file)) };
 });
 const { launchChromium, settled, pressAtCentre } = require('../web/chromium.js');
 
@@ -202,7 +225,47 @@ async function evaluations(tab) {
   return { evaluate: median(times) };
 }
 
+// The save of FORMAT clicked, and its files waited for in FOLDER.
+async function save(browser, tab, format, folder) {
+  const session = await browser.target().createCDPSession();
+  await session.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: folder });
+  if (format !== 'html') await tab.select('#mesh-format', format);
+  const button = await tab.$(format === 'html' ? '#save-page' : '#save-mesh');
+  // The click as the page sees it: its event, before the page's own listener.
+  await tab.evaluate((element) => {
+    element.addEventListener('click', () => (window.dispdomeClicked = performance.now()), { capture: true, once: true });
+  }, button);
+  await button.click();
+  const start = await tab.evaluate(() => window.dispdomeClicked);
+  await tab.waitForFunction(() => window.dispdome.saved.length || window.dispdome.saveLine, { polling: 2, timeout: LONG });
+  const { saved, saveLine, now } = await state(tab);
+  if (saveLine) throw new Error(`the save of .${format}: ${saveLine}`);
+  const written = now;
+  const there = () => saved.every((name) => fs.existsSync(path.join(folder, name)));
+  while (!there()) await new Promise((resolve) => setTimeout(resolve, 2));
+  const done = await tab.evaluate(() => performance.now());
+  const saveBytes = saved.reduce((sum, name) => sum + fs.statSync(path.join(folder, name)).size, 0);
+  return { save: done - start, saveWritten: written - start, saveBytes };
+}
+
+// PROGRAM run whole in a fresh folder.
+async function runWhole(one) {
+  const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'web-timing-run-'));
+  try {
+    const start = performance.now();
+    await new Promise((resolve, reject) => {
+      const child = spawn(one.program, one.args, { cwd: folder, stdio: 'ignore' });
+      child.on('error', reject);
+      child.on('exit', (code) => (code === 0 ? resolve() : reject(new Error(`${one.name}: ${one.program} ended with ${code}`))));
+    });
+    return { run: performance.now() - start };
+  } finally {
+    fs.rmSync(folder, { recursive: true, force: true });
+  }
+}
+
 async function measure(one) {
+  if (one.kind === 'run') return runWhole(one);
   const browser = await launchChromium(folder);
   try {
     const tab = await browser.newPage();
@@ -240,6 +303,21 @@ async function measure(one) {
     delete result.failed;
     if (one.kind === 'pick') return { ...result, ...(await pick(tab, one.files)) };
     if (one.kind === 'evaluate') return { ...result, ...(await evaluations(tab)) };
+    if (one.kind === 'save') {
+      const downloads = fs.mkdtempSync(path.join(os.tmpdir(), 'web-timing-save-'));
+      // A save that fails is told and counted (saveFailed), and the
+      // other cases go on.
+      let crashed = '';
+      tab.on('error', (error) => (crashed = ` (the tab crashed: ${error.message})`));
+      try {
+        return { ...result, ...(await save(browser, tab, one.format, downloads)), saveFailed: 0 };
+      } catch (error) {
+        console.error(`web_timing: ${one.name}: ${error.message}${crashed}`);
+        return { ...result, saveFailed: 1 };
+      } finally {
+        fs.rmSync(downloads, { recursive: true, force: true });
+      }
+    }
     if (one.kind !== 'frames') return result;
     return { ...result, ...(await frameFigures(tab, result.progressLine && result.timerQuery)) };
   } finally {
@@ -251,12 +329,16 @@ async function measure(one) {
   const results = cases.map(() => []);
   for (let run = 0; run < runs; ++run)
     for (const [k, one] of cases.entries()) {
+      if (run >= one.runsOf) continue;
       results[k].push(await measure(one));
-      console.error(`web_timing: ${one.name}, run ${run + 1} of ${runs} done`);
+      console.error(`web_timing: ${one.name}, run ${run + 1} of ${Math.min(runs, one.runsOf)} done`);
     }
   for (const [k, one] of cases.entries())
-    for (const key of Object.keys(results[k][0]))
-      console.log(`${one.name} ${key} ${median(results[k].map((r) => r[key])).toFixed(1)}`);
+    for (const key of new Set(results[k].flatMap((r) => Object.keys(r)))) {
+      const values = results[k].filter((r) => key in r).map((r) => r[key]);
+      const figure = key === 'saveFailed' ? values.reduce((sum, value) => sum + value, 0) : median(values);
+      console.log(`${one.name} ${key} ${figure.toFixed(1)}`);
+    }
 })().catch((error) => {
   console.error(`web_timing: ${error.message}`);
   process.exit(1);
