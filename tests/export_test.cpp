@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include <charconv>
+#include <cmath>
 #include <iterator>
 #include <random>
 
@@ -247,8 +248,9 @@ TEST(Export, PicturesGiveEveryVertexTheViewersTexel)
 
 // The web page's module writes an OBJ's floats with shortestFloat, having
 // no to_chars of floats: the same text as the desktop's, against
-// libstdc++'s to_chars, for every float with random bits and a run of
-// neighbours across a power of two (where a float's interval is lopsided).
+// libstdc++'s to_chars, for floats with random bits, a run of neighbours
+// across a power of two (where a float's interval is lopsided), and those
+// nearest each power of ten.
 TEST(Export, TheModulesFloatsAreToCharsOwn)
 {
     std::mt19937 bits(7);
@@ -260,6 +262,17 @@ TEST(Export, TheModulesFloatsAreToCharsOwn)
         char theirs[64], ours[64];
         const std::string expected(theirs, std::to_chars(theirs, theirs + 64, value).ptr);
         differ += expected != std::string(ours, shortestFloat(ours, ours + 64, value));
+    }
+    // And the floats nearest each power of ten, where a rounding carries.
+    for (int k = -38; k <= 38; ++k) {
+        float value = std::pow(10.0f, float(k));
+        for (int j = 0; j < 40; ++j)
+            value = std::nextafter(value, 0.0f);
+        for (int j = 0; j < 80; ++j, value = std::nextafter(value, INFINITY)) {
+            char theirs[64], ours[64];
+            differ += std::string(theirs, std::to_chars(theirs, theirs + 64, value).ptr) !=
+                      std::string(ours, shortestFloat(ours, ours + 64, value));
+        }
     }
     EXPECT_EQ(differ, 0u);
 }

@@ -303,6 +303,69 @@ bool placesReadBack(float value, int places, char* digits, int& exponent)
     return nearest < INFINITY;
 }
 
+// The powers of ten a double holds exactly.
+constexpr double TEN[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                          1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// x * 10^power rounded once, for |power| <= 22 (x exact in a double).
+double timesTen(double x, int power) { return power >= 0 ? x * TEN[power] : x / TEN[-power]; }
+
+// Whether digits * 10^power reads back as value, as strtof would say: a
+// double rounded once misleads the float's rounding only where it lands
+// exactly halfway between two floats, and there strtof is asked.
+bool readsBack(long long digits, int power, float value)
+{
+    const double product = timesTen(double(digits), power);
+    const float nearest = float(product);
+    const float other = std::nextafterf(nearest, double(nearest) < product ? INFINITY : 0.0f);
+    if (double(nearest) == product || product != (double(nearest) + double(other)) / 2)
+        return nearest == value;
+    char text[32];
+    std::snprintf(text, sizeof text, "%llde%d", digits, power);
+    return std::strtof(text, nullptr) == value;
+}
+
+// placesReadBack in doubles, for value (> 0) of decimal exponent decimal
+// within +-13, so that every power of ten met is exact: the rounded digits
+// are the scaled value's nearest integer (a carry to one more place taken
+// as the next exponent's), unless it lies so near a half that one rounding
+// could have moved it; then unsure is set, and the exact way decides.
+bool placesReadBackFast(float value, int places, int decimal, char* digits, int& exponent, bool& unsure)
+{
+    const int power = decimal - places + 1;
+    const double scaled = timesTen(double(value), -power);
+    const double whole = std::floor(scaled);
+    unsure = std::fabs(scaled - whole - 0.5) < 1e-6;
+    if (unsure)
+        return false;
+    const long long rounded = (long long)whole + (scaled - whole > 0.5), low = (long long)TEN[places - 1];
+    double nearest = INFINITY;
+    for (const long long candidate : {rounded, rounded - 1, rounded + 1}) {
+        const double distance = std::fabs(timesTen(double(candidate), power) - double(value));
+        if (candidate < low || candidate > low * 10 || distance >= nearest || !readsBack(candidate, power, value))
+            continue;
+        nearest = distance;
+        const bool carried = candidate == low * 10;
+        std::snprintf(digits, 16, "%lld", carried ? low : candidate);
+        exponent = decimal + carried;
+        if (candidate == rounded)
+            break;
+    }
+    return nearest < INFINITY;
+}
+
+// value's decimal exponent, 10^exponent <= value < 10^(exponent + 1), for
+// value within [1e-13, 1e13).
+int decimalExponent(float value)
+{
+    int exponent = int(std::floor(std::log10(double(value))));
+    if (exponent >= -22 && double(value) < timesTen(1.0, exponent))
+        --exponent;
+    if (exponent + 1 <= 22 && double(value) >= timesTen(1.0, exponent + 1))
+        ++exponent;
+    return exponent;
+}
+
 }  // namespace
 
 char* shortestFloat(char* first, char* last, float value)
@@ -313,13 +376,22 @@ char* shortestFloat(char* first, char* last, float value)
         return first + std::snprintf(first, size_t(last - first), "%s%s", sign,
                                      std::isnan(value) ? "nan" : std::isinf(value) ? "inf" : "0");
     // The fewest places that read back: nine always do, and one more than
-    // any that do do too.
-    char digits[16], tried[16];
+    // any that do do too. In doubles where the value's powers of ten are
+    // exact and the rounding is sure (nearly always, for a mesh), else
+    // through printf and strtof, exactly but many times slower.
+    const bool inDoubles = size >= 1e-13f && size < 1e13f;
+    const int decimal = inDoubles ? decimalExponent(size) : 0;
+    const auto atPlaces = [&](int places, char* out, int& power) {
+        bool unsure = true;
+        const bool reads = inDoubles && placesReadBackFast(size, places, decimal, out, power, unsure);
+        return unsure ? placesReadBack(size, places, out, power) : reads;
+    };
+    char digits[16] = "", tried[16];
     int exponent = 0, power = 0, low = 1, high = 9;
-    placesReadBack(size, high, digits, exponent);
+    atPlaces(high, digits, exponent);
     while (low < high) {
         const int middle = (low + high) / 2;
-        if (placesReadBack(size, middle, tried, power)) {
+        if (atPlaces(middle, tried, power)) {
             high = middle;
             std::memcpy(digits, tried, sizeof digits);
             exponent = power;
@@ -343,7 +415,10 @@ char* shortestFloat(char* first, char* last, float value)
         fixed = "0." + std::string(size_t(-exponent - 1), '0') + digits;
     } else if (count <= size_t(exponent) + 1) {
         char whole[48];
-        std::snprintf(whole, sizeof whole, "%.0f", double(size));
+        if (size < 1e18f)
+            std::snprintf(whole, sizeof whole, "%llu", (unsigned long long)size);
+        else
+            std::snprintf(whole, sizeof whole, "%.0f", double(size));
         fixed = whole;
     } else {
         fixed = std::string(digits, size_t(exponent) + 1) + "." + (digits + exponent + 1);
