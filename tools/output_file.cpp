@@ -274,35 +274,6 @@ bool writeWholeOutput(const std::string& path, const void* data, size_t size)
 
 namespace {
 
-// The significant digits of value (> 0) at the given number of places that
-// read back as it, and its decimal exponent: those printf rounds to (ties to
-// even), or, where value's interval is lopsided (at a power of two), the
-// nearer neighbour that reads back where they do not. False when none does.
-bool placesReadBack(float value, int places, char* digits, int& exponent)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%.*e", places - 1, double(value));
-    const char* mark = std::strchr(text, 'e');
-    exponent = std::atoi(mark + 1);
-    long long rounded = text[0] - '0';
-    for (const char* at = text + 2; at < mark; ++at)
-        rounded = rounded * 10 + (*at - '0');
-    double nearest = INFINITY;
-    for (const long long candidate : {rounded, rounded - 1, rounded + 1}) {
-        char again[32];
-        std::snprintf(again, sizeof again, "%llde%d", candidate, exponent - places + 1);
-        const double distance = std::fabs(std::strtod(again, nullptr) - double(value));
-        if (std::strtof(again, nullptr) != value || std::snprintf(nullptr, 0, "%lld", candidate) != places ||
-            distance >= nearest)
-            continue;
-        nearest = distance;
-        std::snprintf(digits, 16, "%lld", candidate);
-        if (candidate == rounded)
-            break;
-    }
-    return nearest < INFINITY;
-}
-
 // The powers of ten a double holds exactly.
 constexpr double TEN[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                           1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
@@ -310,48 +281,77 @@ constexpr double TEN[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  
 // x * 10^power rounded once, for |power| <= 22 (x exact in a double).
 double timesTen(double x, int power) { return power >= 0 ? x * TEN[power] : x / TEN[-power]; }
 
-// Whether digits * 10^power reads back as value, as strtof would say: a
+// Whether digits * 10^power reads back as value, as strtof would say, and
+// how far it is from it: in doubles where the power of ten is exact (a
 // double rounded once misleads the float's rounding only where it lands
-// exactly halfway between two floats, and there strtof is asked.
-bool readsBack(long long digits, int power, float value)
+// exactly halfway between two floats), else, and there, read as text.
+bool readsBack(long long digits, int power, float value, double& distance)
 {
-    const double product = timesTen(double(digits), power);
-    const float nearest = float(product);
-    const float other = std::nextafterf(nearest, double(nearest) < product ? INFINITY : 0.0f);
-    if (double(nearest) == product || product != (double(nearest) + double(other)) / 2)
-        return nearest == value;
+    if (power >= -22 && power <= 22) {
+        const double product = timesTen(double(digits), power);
+        const float nearest = float(product);
+        const float other = std::nextafterf(nearest, double(nearest) < product ? INFINITY : 0.0f);
+        distance = std::fabs(product - double(value));
+        if (double(nearest) == product || product != (double(nearest) + double(other)) / 2)
+            return nearest == value;
+    }
     char text[32];
     std::snprintf(text, sizeof text, "%llde%d", digits, power);
+    distance = std::fabs(std::strtod(text, nullptr) - double(value));
     return std::strtof(text, nullptr) == value;
+}
+
+// Of rounded, value's digits at places places rounded to nearest (ties to
+// even) at 10^power, and its neighbours (one of which may read back where
+// it does not, where value's interval is lopsided, at a power of two), the
+// nearest that reads back as value: its digits, and the decimal exponent of
+// its first (a carry to one more place taken as the next exponent's).
+// False when none does.
+bool nearestReadingBack(float value, long long rounded, int places, int power, char* digits, int& exponent)
+{
+    const long long low = (long long)TEN[places - 1];
+    double nearest = INFINITY, distance = 0;
+    for (const long long candidate : {rounded, rounded - 1, rounded + 1}) {
+        if (candidate < low || candidate > low * 10 || !readsBack(candidate, power, value, distance) ||
+            distance >= nearest)
+            continue;
+        nearest = distance;
+        const bool carried = candidate == low * 10;
+        std::snprintf(digits, 16, "%lld", carried ? low : candidate);
+        exponent = power + places - 1 + carried;
+        if (candidate == rounded)
+            break;
+    }
+    return nearest < INFINITY;
+}
+
+// Value's (> 0) significant digits at places places that read back as it,
+// and their decimal exponent, rounded as printf rounds: exact, and slow
+// (printf's long double is soft-float in the web page's module).
+bool placesReadBack(float value, int places, char* digits, int& exponent)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.*e", places - 1, double(value));
+    const char* mark = std::strchr(text, 'e');
+    long long rounded = text[0] - '0';
+    for (const char* at = text + 2; at < mark; ++at)
+        rounded = rounded * 10 + (*at - '0');
+    return nearestReadingBack(value, rounded, places, std::atoi(mark + 1) - places + 1, digits, exponent);
 }
 
 // placesReadBack in doubles, for value (> 0) of decimal exponent decimal
 // within +-13, so that every power of ten met is exact: the rounded digits
-// are the scaled value's nearest integer (a carry to one more place taken
-// as the next exponent's), unless it lies so near a half that one rounding
-// could have moved it; then unsure is set, and the exact way decides.
+// are the scaled value's nearest integer, unless it lies so near a half
+// that one rounding could have moved it; then unsure is set, and
+// placesReadBack decides.
 bool placesReadBackFast(float value, int places, int decimal, char* digits, int& exponent, bool& unsure)
 {
     const int power = decimal - places + 1;
     const double scaled = timesTen(double(value), -power);
     const double whole = std::floor(scaled);
     unsure = std::fabs(scaled - whole - 0.5) < 1e-6;
-    if (unsure)
-        return false;
-    const long long rounded = (long long)whole + (scaled - whole > 0.5), low = (long long)TEN[places - 1];
-    double nearest = INFINITY;
-    for (const long long candidate : {rounded, rounded - 1, rounded + 1}) {
-        const double distance = std::fabs(timesTen(double(candidate), power) - double(value));
-        if (candidate < low || candidate > low * 10 || distance >= nearest || !readsBack(candidate, power, value))
-            continue;
-        nearest = distance;
-        const bool carried = candidate == low * 10;
-        std::snprintf(digits, 16, "%lld", carried ? low : candidate);
-        exponent = decimal + carried;
-        if (candidate == rounded)
-            break;
-    }
-    return nearest < INFINITY;
+    return !unsure &&
+           nearestReadingBack(value, (long long)whole + (scaled - whole > 0.5), places, power, digits, exponent);
 }
 
 // value's decimal exponent, 10^exponent <= value < 10^(exponent + 1), for

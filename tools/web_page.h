@@ -13,10 +13,9 @@
 #include "surface.h"
 
 #include <cstddef>
+#include <map>
 #include <string>
 #include <vector>
-
-#include <map>
 
 // What the page is made of besides its markup (web/page.html): its parts
 // by name (the style, the shaders, the scripts, the module's script), as

@@ -1015,6 +1015,8 @@
   // The page's module as its data carries it, and the save under way.
   let moduleText = '';
   let saving = null;
+  // The page's parts and module, counted once.
+  let partsLength = 0;
 
   // The page's parts, each as its element holds it whole.
   function pageParts() {
@@ -1037,9 +1039,9 @@
       M._free(text);
       return estimate;
     }
-    const parts = Object.values(pageParts()).reduce((sum, part) => sum + part.length, 0);
+    partsLength = partsLength || Object.values(pageParts()).reduce((sum, part) => sum + part.length, moduleText.length);
     const heights = Math.min(images.heights.bytes.length, 0.75 * (viewer.GRID_STEPS / 2) ** 2);
-    return parts + moduleText.length + (4 / 3) * (Math.min(bytes.length, 1.5 * width * height) + heights);
+    return partsLength + (4 / 3) * (Math.min(bytes.length, 1.5 * width * height) + heights);
   }
 
   // The sizes on the buttons, before the click.
