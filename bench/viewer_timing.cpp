@@ -135,7 +135,7 @@ std::vector<StripVertex> prebuiltSurface()
     for (int k = 0; k + 1 < SETUP_STEP_COUNT; ++k)
         SETUP_STEPS[k].run();
     std::vector<StripVertex> vertices(SURFACE_VERTICES);
-    const Displacement heights = viewerDisplacement();
+    const SurfaceHeights heights = surfaceHeights(viewerDisplacement());
     for (int e = 0; e < GRID_STEPS; ++e)
         computeStrip(heights, e, &vertices[size_t(e) * STRIP_VERTICES]);
     return vertices;

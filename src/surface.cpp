@@ -1,6 +1,8 @@
 #include "surface.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 float cubicBasis[4][GRID_SAMPLES];
 float quadraticBasis[3][GRID_SAMPLES];
@@ -29,8 +31,8 @@ Vector3 edgeNormal(Vector3 a, Vector3 b)
     return (1.0f / dot(h, a)) * h;
 }
 
-// Where a texture coordinate falls among the sampled texels along one axis:
-// the texel index below it, the one above (clamped at the last), and the
+// Where a texture coordinate falls among count texels along one axis: the
+// texel index below it, the one above (clamped at the last), and the
 // fraction between them. Row and column lookups share it.
 struct TexelSpan {
     int low;
@@ -38,51 +40,134 @@ struct TexelSpan {
     float fraction;
 };
 
-TexelSpan texelSpan(float coordinate)
+TexelSpan texelSpan(float coordinate, int count)
 {
-    // coordinate is a multiple of 1/1024 and 511 needs nine bits: exact.
-    const float scaled = coordinate * static_cast<float>(DISPLACE_GRID_MAX);
+    // coordinate is a multiple of 1/1024 and count - 1 at most 1024: the
+    // product is exact.
+    const int last = count - 1;
+    const float scaled = coordinate * static_cast<float>(last);
     const int low = static_cast<int>(scaled);
-    return {low, low < DISPLACE_GRID_MAX ? low + 1 : low, scaled - static_cast<float>(low)};
+    return {low, low < last ? low + 1 : low, scaled - static_cast<float>(low)};
 }
 
-// Texel value 0..1 of pixel (row, column): its red byte / 255, or its 16-bit
-// red / 65535 when the image has 16 bits per channel.
-float texel(const Displacement& image, int row, int column)
+float bilinear(const SurfaceHeights& heights, const TexelSpan& row, const TexelSpan& column)
 {
-    const size_t at = size_t(row) * size_t(image.width) + size_t(column);
-    if (image.red16)
-        return static_cast<float>(image.red16[at]) / 65535.0f;
-    return static_cast<float>(image.pixels[4 * at]) / 255.0f;
-}
-
-float bilinear(const Displacement& image, const TexelSpan& row, const TexelSpan& column)
-{
-    auto T = [&image](int r, int c) { return texel(image, r, c); };
+    auto T = [&heights](int r, int c) {
+        return static_cast<float>(heights.texels[size_t(r) * size_t(heights.width) + size_t(c)]) / 65535.0f;
+    };
     const float fx = column.fraction, fy = row.fraction;
     return (1.0f - fy) * (T(row.low, column.high) * fx + T(row.low, column.low) * (1.0f - fx)) +
            fy * (T(row.high, column.high) * fx + T(row.high, column.low) * (1.0f - fx));
 }
 
+// One axis of the reduction, n source texels onto m = min(n, GRID_SAMPLES)
+// reduced ones. In units of 1 / (n m) texel, source texel c covers
+// [c m, (c + 1) m) and reduced texel j covers [j n, (j + 1) n): a source
+// texel falls into one reduced texel, or is cut between two (m <= n). Walked
+// in order, it gives each source texel's share of the two.
+class AxisWalk {
+public:
+    explicit AxisWalk(int n) : n_(unsigned(n)), m_(unsigned(std::min(n, GRID_SAMPLES))) {}
+
+    unsigned reduced() const { return unsigned(m_); }
+
+    // The next source texel: the reduced texel it starts in, its share
+    // there, and what is left for the one after (0 when uncut).
+    struct Share {
+        unsigned to, here, next;
+    };
+    Share next()
+    {
+        const std::uint64_t start = position_, end = start + m_;
+        position_ = end;
+        Share share{to_, unsigned(m_), 0};
+        if (end > boundary_) {
+            share.here = unsigned(boundary_ - start);
+            share.next = unsigned(end - boundary_);
+        }
+        if (end >= boundary_) {
+            ++to_;
+            boundary_ += n_;
+        }
+        return share;
+    }
+
+private:
+    std::uint64_t n_, m_;
+    std::uint64_t position_ = 0;
+    unsigned to_ = 0;
+    std::uint64_t boundary_ = n_;
+};
+
 }  // namespace
 
 bool displacementAvailable(const Displacement& image)
 {
-    return image.pixels != nullptr && image.width > DISPLACE_GRID_MAX && image.height > DISPLACE_GRID_MAX;
+    return image.pixels != nullptr && image.width > 0 && image.height > 0;
 }
 
 std::string missingRelief(const Displacement& image)
 {
     if (!image.pixels)
         return "not loaded";
-    const std::string needed = std::to_string(DISPLACE_GRID_MAX + 1);
-    return std::to_string(image.width) + " x " + std::to_string(image.height) + " is smaller than " + needed +
-           " x " + needed;
+    return std::to_string(image.width) + " x " + std::to_string(image.height) + " holds no heights";
 }
 
-float sampleDisplacement(const Displacement& image, float u, float v)
+SurfaceHeights surfaceHeights(const Displacement& image)
 {
-    return bilinear(image, texelSpan(v), texelSpan(u));
+    SurfaceHeights heights;
+    heights.scale = image.scale;
+    if (!displacementAvailable(image))
+        return heights;
+    AxisWalk rows(image.height);
+    const unsigned width = AxisWalk(image.width).reduced();
+    heights.width = int(width);
+    heights.height = int(rows.reduced());
+    heights.texels.resize(size_t(width) * rows.reduced());
+
+    // Exact sums in 16-bit units: a reduced texel's weights add up to
+    // image.width x image.height, at most MOST_PIXELS (2^28), so a sum stays
+    // below 2^44. Rows are reduced one at a time into the two reduced rows a
+    // source row can fall into: a few kilobytes beside the result, whatever
+    // the image's size.
+    const std::uint64_t total = std::uint64_t(image.width) * std::uint64_t(image.height);
+    std::vector<std::uint64_t> line(width + 1), low(width + 1), high(width + 1);
+    unsigned row = 0;
+    auto emit = [&](const std::vector<std::uint64_t>& sums) {
+        unsigned short* out = &heights.texels[size_t(row) * width];
+        for (unsigned j = 0; j < width; ++j)
+            out[j] = static_cast<unsigned short>((sums[j] + total / 2) / total);
+    };
+    for (int r = 0; r < image.height; ++r) {
+        const AxisWalk::Share down = rows.next();
+        if (down.to != row) {  // the reduced row before is complete
+            emit(low);
+            row = down.to;
+            low.swap(high);
+            std::fill(high.begin(), high.end(), 0);
+        }
+        std::fill(line.begin(), line.end(), 0);
+        AxisWalk columns(image.width);
+        const size_t first = size_t(r) * size_t(image.width);
+        for (int c = 0; c < image.width; ++c) {
+            const std::uint64_t value =
+                image.red16 ? image.red16[first + c] : image.pixels[4 * (first + c)] * std::uint64_t(257);
+            const AxisWalk::Share across = columns.next();
+            line[across.to] += across.here * value;
+            line[across.to + 1] += across.next * value;
+        }
+        for (unsigned j = 0; j < width; ++j) {
+            low[j] += down.here * line[j];
+            high[j] += down.next * line[j];
+        }
+    }
+    emit(low);
+    return heights;
+}
+
+float sampleDisplacement(const SurfaceHeights& heights, float u, float v)
+{
+    return bilinear(heights, texelSpan(v, heights.height), texelSpan(u, heights.width));
 }
 
 void buildBasisTables()
@@ -190,9 +275,9 @@ Vector3 patchNormal(int e, int i)
     return rowCurveNormal(row, i);
 }
 
-void computeStrip(const Displacement& image, int e, StripVertex* out)
+void computeStrip(const SurfaceHeights& heights, int e, StripVertex* out)
 {
-    const bool relief = displacementAvailable(image);
+    const bool relief = !heights.texels.empty();
     for (int side = 0; side < 2; ++side) {  // vertex A on row e, B on row e + 1
         const int row = e + side;
         Vector3 points[4], normals[3];
@@ -204,7 +289,7 @@ void computeStrip(const Displacement& image, int e, StripVertex* out)
             const Vector3 n = rowCurveNormal(normals, i);
             Vector3 p = rowCurvePoint(points, i);
             if (relief)
-                p = p + (sampleDisplacement(image, s, t) / DISPLACE_DIVISOR * image.scale) * n;
+                p = p + (sampleDisplacement(heights, s, t) / DISPLACE_DIVISOR * heights.scale) * n;
             out[2 * i + side] = {s, t, n.x, n.y, n.z, p.x, p.y, p.z};
         }
     }
@@ -215,10 +300,11 @@ std::vector<StripVertex> surfaceGrid(const Displacement& image)
     // Strip e's A vertices are row e, and the last strip's B vertices the
     // last row. Neighbouring strips compute their shared row identically, so
     // taking it from either gives the same values.
+    const SurfaceHeights heights = surfaceHeights(image);
     std::vector<StripVertex> grid(size_t(GRID_SAMPLES) * GRID_SAMPLES);
     std::vector<StripVertex> strip(STRIP_VERTICES);
     for (int e = 0; e < GRID_STEPS; ++e) {
-        computeStrip(image, e, strip.data());
+        computeStrip(heights, e, strip.data());
         for (int i = 0; i < GRID_SAMPLES; ++i) {
             grid[size_t(e) * GRID_SAMPLES + i] = strip[2 * i];
             if (e == GRID_STEPS - 1)

@@ -25,19 +25,30 @@ extern Vector3 controlNet[4][4];
 // Biquadratic net of normals, [row][column]; unit vectors at the corners only.
 extern Vector3 normalNet[3][3];
 
-// The displacement image is sampled on texel rows and columns
-// 0..DISPLACE_GRID_MAX; a vertex moves along its normal by the value read
-// (0..1) divided by DISPLACE_DIVISOR.
-constexpr int DISPLACE_GRID_MAX = 511;
+// A vertex moves along its normal by the height read (0..1) divided by
+// DISPLACE_DIVISOR.
 constexpr float DISPLACE_DIVISOR = 7.0f;
 
-// A displacement image as the surface reads it, not owned: rows of width
-// RGBA pixels (row 0 at v = 0), the red channel at 16 bits or null, and the
-// relief scale (1: the viewer's own seventh). The displacement is multiplied
-// by the scale after the division; the tools' --relief sets it.
+// A displacement image as it was read, not owned: rows of width RGBA pixels
+// (row 0 at v = 0), the red channel at 16 bits or null, and the relief
+// scale (1: the viewer's own seventh). The displacement is multiplied by the
+// scale after the division; the tools' --relief sets it.
 struct Displacement {
     const unsigned char* pixels = nullptr;
     const unsigned short* red16 = nullptr;
+    int width = 0;
+    int height = 0;
+    float scale = 1.0f;
+};
+
+// The heights as the surface samples them: the whole image, reduced by
+// averaging along any side longer than the grid has samples, so that no
+// side has more than GRID_SAMPLES texels and detail finer than the grid
+// averages out instead of aliasing. Each texel is a height of value / 65535
+// (an 8-bit red r is held as r * 257, the same r / 255), row 0 at v = 0.
+// No texels: no relief.
+struct SurfaceHeights {
+    std::vector<unsigned short> texels;
     int width = 0;
     int height = 0;
     float scale = 1.0f;
@@ -75,25 +86,34 @@ Vector3 rowCurveNormal(const Vector3 row[3], int i);
 Vector3 patchPoint(int e, int i);
 Vector3 patchNormal(int e, int i);
 
-// True when image has pixels and covers the sampled texels (at least
-// 512 x 512); otherwise the surface is drawn without relief.
+// True when image has pixels to read heights from; otherwise the surface
+// is drawn without relief.
 bool displacementAvailable(const Displacement& image);
-// Why it does not: "not loaded", or "<W> x <H> is smaller than 512 x 512".
+// Why it has none: "not loaded", or "<W> x <H> holds no heights".
 std::string missingRelief(const Displacement& image);
 
-// Bilinear height at texture coordinate (u, v), 0..1, from the red channel
-// of image (its 16 bits when it has them); row 0 of the image lies at v = 0.
-// The scale does not enter. Needs displacementAvailable(image).
-float sampleDisplacement(const Displacement& image, float u, float v);
+// image read whole as the surface samples it (its red channel, at 16 bits
+// when it has them): a side of n texels longer than GRID_SAMPLES becomes
+// GRID_SAMPLES texels, texel j the mean of the source over its footprint,
+// [j n / GRID_SAMPLES, (j + 1) n / GRID_SAMPLES) in texels, the texels cut
+// by its ends weighed by the part inside; shorter sides stay as they are.
+// The means are exact, rounded once to 16 bits. None when
+// !displacementAvailable(image).
+SurfaceHeights surfaceHeights(const Displacement& image);
+
+// Bilinear height at texture coordinate (u, v), 0..1, of heights that has
+// texels: column u (width - 1), row v (height - 1), so the texels span the
+// dome whole, as the colour image does. The scale does not enter.
+float sampleDisplacement(const SurfaceHeights& heights, float u, float v);
 
 // Fills the STRIP_VERTICES vertices of strip e (0..GRID_STEPS-1) in the order
 // they are issued: for each column, vertex A on row e, then B on row e + 1.
-// Positions are displaced by image, at its scale, when
-// displacementAvailable(image).
-void computeStrip(const Displacement& image, int e, StripVertex* out);
+// Positions are displaced by heights, at its scale, when it has texels.
+void computeStrip(const SurfaceHeights& heights, int e, StripVertex* out);
 
-// Every grid sample once, as computeStrip gives it: row sample e (along z)
-// and column sample i (along x) at index e * GRID_SAMPLES + i.
+// Every grid sample once, as computeStrip gives it for surfaceHeights(image):
+// row sample e (along z) and column sample i (along x) at index
+// e * GRID_SAMPLES + i.
 std::vector<StripVertex> surfaceGrid(const Displacement& image);
 
 // The grid indices of triangle k (0..TRIANGLES_PER_STRIP-1) of strip e, in

@@ -48,9 +48,10 @@ void buildSurfaceList(const Displacement& image, SurfaceNormals normals, const c
             glEnd();
         }
     } else {
+        const SurfaceHeights heights = surfaceHeights(image);
         std::vector<StripVertex> strip(STRIP_VERTICES);
         for (int e = 0; e < GRID_STEPS; ++e) {
-            computeStrip(image, e, strip.data());
+            computeStrip(heights, e, strip.data());
             glBegin(GL_TRIANGLE_STRIP);
             for (const StripVertex& v : strip)
                 issue(v);

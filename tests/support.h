@@ -200,21 +200,24 @@ inline Ply readPly(const std::string& bytes)
 
 // The vertex of row sample e and column sample i: the patch point moved
 // along the patch normal by a seventh of the bilinear height at (s, t), as
-// written here. The point and normal are patchPoint's and patchNormal's,
-// the very sums the strips make (surface_test holds them to de Casteljau's
-// construction): what this checks is the rest, the rows, the texture
-// coordinates and the relief.
+// written here, on a height image of width x height texels (512 x 512
+// unless said) spread over the whole dome. The point and normal are
+// patchPoint's and patchNormal's, the very sums the strips make
+// (surface_test holds them to de Casteljau's construction): what this
+// checks is the rest, the rows, the texture coordinates and the relief.
 // T(row, column) is the texel value 0..1; without it, no relief. relief
 // scales the seventh.
-inline StripVertex expectedVertex(int e, int i, const std::function<float(int, int)>& T, float relief = 1)
+inline StripVertex expectedVertex(int e, int i, const std::function<float(int, int)>& T, float relief = 1,
+                                  int width = 512, int height = 512)
 {
     const Vector3 p = patchPoint(e, i), n = patchNormal(e, i);
     const float s = i / 1024.0f, t = 1.0f - e / 1024.0f;
     if (!T)
         return {s, t, n.x, n.y, n.z, p.x, p.y, p.z};
-    const float x = s * 511, y = t * 511;
+    const int lastColumn = width - 1, lastRow = height - 1;
+    const float x = s * float(lastColumn), y = t * float(lastRow);
     const int col = int(x), row = int(y);
-    const int col1 = col < 511 ? col + 1 : col, row1 = row < 511 ? row + 1 : row;
+    const int col1 = col < lastColumn ? col + 1 : col, row1 = row < lastRow ? row + 1 : row;
     const float fx = x - col, fy = y - row;
     const float d = (1 - fy) * (T(row, col1) * fx + T(row, col) * (1 - fx)) +
                     fy * (T(row1, col1) * fx + T(row1, col) * (1 - fx));

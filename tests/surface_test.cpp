@@ -57,7 +57,7 @@ TEST(Surface, PointsAndNormalsAreDeCasteljausOfTheNets)
     expectDeCasteljau(normalNet, patchNormal);
 }
 
-TEST(Surface, PassesKnownPointsAndMovesEveryVertexAlongItsNormal)
+TEST(Surface, PassesKnownPointsAndNormals)
 {
     buildSurfaceTables();
     // The nets themselves, which the construction above takes as they are:
@@ -70,25 +70,142 @@ TEST(Surface, PassesKnownPointsAndMovesEveryVertexAlongItsNormal)
     EXPECT_TRUE(near(patchNormal(0, GRID_STEPS), {0.485071f, 0.727607f, -0.485071f}, 1e-6f));
     EXPECT_TRUE(near(patchNormal(512, 512), {0, 0.951486f, 0}, 1e-6f));
 
-    // 600 pixels wide, wider than the sampled 512: rows are addressed with
-    // the image's own width. Only the red byte counts.
-    std::vector<unsigned char> image(600 * 512 * 4);
+}
+
+// An RGBA image of width x height whose red byte at (row, column) is
+// red(row, column); the other channels hold noise, which must not count.
+template <typename Red>
+std::vector<unsigned char> rgbaImage(int width, int height, Red red)
+{
+    std::vector<unsigned char> image(size_t(width) * height * 4);
     for (size_t n = 0; n < image.size(); ++n)
-        image[n] = static_cast<unsigned char>(n * 2654435761u >> 13);
-    Displacement heights{image.data(), nullptr, 0, 512};
-    const std::function<float(int, int)> T = [&heights](int row, int col) {
-        return heights.pixels[4 * (row * heights.width + col)] / 255.0f;
-    };
+        image[n] = n % 4 ? static_cast<unsigned char>(n * 2654435761u >> 13)
+                         : red(int(n / 4 / size_t(width)), int(n / 4 % size_t(width)));
+    return image;
+}
+
+unsigned char noise(int row, int column) { return static_cast<unsigned char>((row * 7919 + column) * 2654435761u >> 15); }
+
+TEST(Surface, EveryVertexMovesAlongItsNormalByTheWholeImageAtAnySize)
+{
+    buildSurfaceTables();
+    // The image spans the dome whole: column s (W - 1), row t (H - 1), so a
+    // stripe three quarters across lifts the dome at s = 0.75. Images of
+    // the grid's size and below are sampled as they are, the smallest too.
     std::vector<StripVertex> strip(STRIP_VERTICES);
-    for (int width : {600, 511}) {  // 511: too narrow to sample, the plain dome
-        heights.width = width;
+    for (const auto& [width, height] : {std::pair{1024, 512}, {300, 200}, {2, 2}, {1, 1}}) {
+        const bool stripe = width == 1024;
+        const std::vector<unsigned char> image = rgbaImage(width, height, [stripe](int row, int column) {
+            return stripe ? static_cast<unsigned char>(column >= 766 && column <= 769 ? 255 : noise(row, column) % 16)
+                          : noise(row, column);
+        });
+        const Displacement heights{image.data(), nullptr, width, height};
+        const std::function<float(int, int)> T = [&](int row, int col) {
+            return image[4 * (size_t(row) * width + col)] / 255.0f;
+        };
+        const SurfaceHeights sampled = surfaceHeights(heights);
+        int highest = 0;
+        float most = -1;
         for (int e = 0; e < GRID_STEPS; ++e) {
-            computeStrip(heights, e, strip.data());
+            computeStrip(sampled, e, strip.data());
             for (int m = 0; m < STRIP_VERTICES; ++m) {
-                const StripVertex expected = expectedVertex(e + m % 2, m / 2, width > 511 ? T : nullptr);
+                const StripVertex expected = expectedVertex(e + m % 2, m / 2, T, 1, width, height);
                 ASSERT_EQ(std::memcmp(&strip[m], &expected, sizeof expected), 0)
-                    << "image width " << width << ", strip " << e << ", vertex " << m;
+                    << width << " x " << height << ", strip " << e << ", vertex " << m;
+                const float lift = strip[m].y - patchPoint(e + m % 2, m / 2).y;
+                if (e == 512 && lift > most)
+                    std::tie(most, highest) = std::pair{lift, m / 2};
             }
         }
+        if (stripe) {
+            EXPECT_NEAR(highest, 0.75 * GRID_STEPS, 2);
+        }
     }
+
+    // No image, or one with no texels: the plain dome, and the reason.
+    const unsigned char pixel[4] = {255, 255, 255, 255};
+    const Displacement none, empty{pixel, nullptr, 0, 512};
+    EXPECT_EQ(missingRelief(none), "not loaded");
+    EXPECT_EQ(missingRelief(empty), "0 x 512 holds no heights");
+    for (const Displacement& image : {none, empty}) {
+        const std::vector<StripVertex> grid = surfaceGrid(image);
+        for (int n : {0, 512 * GRID_SAMPLES + 512, GRID_SAMPLES * GRID_SAMPLES - 1}) {
+            const StripVertex expected = expectedVertex(n / GRID_SAMPLES, n % GRID_SAMPLES, nullptr);
+            EXPECT_EQ(std::memcmp(&grid[n], &expected, sizeof expected), 0) << n;
+        }
+    }
+}
+
+// The mean over each reduced texel's footprint, [j n / m, (j + 1) n / m) in
+// texels, of a line of n texels, each constant over its own unit: its
+// integral taken piece by piece, in double precision.
+std::vector<double> boxFiltered(const std::vector<double>& line, size_t m)
+{
+    const size_t n = line.size();
+    std::vector<double> means(m);
+    for (size_t j = 0; j < m; ++j) {
+        const double from = double(j) * n / m, to = double(j + 1) * n / m;
+        double integral = 0;
+        for (size_t k = size_t(from); k < n && double(k) < to; ++k)
+            integral += line[k] * (std::min(to, k + 1.0) - std::max(from, double(k)));
+        means[j] = integral / (to - from);
+    }
+    return means;
+}
+
+TEST(Surface, LargerImagesAreAveragedOverEachFootprintAtSixteenBits)
+{
+    // A side longer than the grid's 1025 samples becomes 1025 texels, each
+    // the mean of its footprint: against the footprints' integrals taken
+    // here, rows then columns, to the 16-bit rounding of the mean. Noise
+    // leaves no mistaken weight hidden; 16-bit heights keep their 16 bits.
+    const std::tuple<int, int, bool> sizes[] = {{3000, 1100, true}, {1026, 1025, false}, {700, 4100, false}};
+    for (const auto& [width, height, wide] : sizes) {
+        const std::vector<unsigned char> image = rgbaImage(width, height, noise);
+        std::vector<unsigned short> red16(size_t(width) * height);
+        std::vector<std::vector<double>> rows(height);
+        for (int r = 0; r < height; ++r)
+            for (int c = 0; c < width; ++c) {
+                const size_t n = size_t(r) * width + c;
+                red16[n] = static_cast<unsigned short>(noise(c, r) << 8 | noise(r, c));
+                rows[r].push_back(wide ? red16[n] : image[4 * n] * 257.0);
+            }
+        const SurfaceHeights got = surfaceHeights({image.data(), wide ? red16.data() : nullptr, width, height, 2.5f});
+        const size_t across = std::min(width, GRID_SAMPLES), down = std::min(height, GRID_SAMPLES);
+        ASSERT_EQ(got.width * 10000 + got.height, int(across * 10000 + down));
+        EXPECT_EQ(got.scale, 2.5f);
+        std::vector<std::vector<double>> columns(across);
+        for (const std::vector<double>& row : rows) {
+            const std::vector<double> means = boxFiltered(row, across);
+            for (size_t c = 0; c < across; ++c)
+                columns[c].push_back(means[c]);
+        }
+        double worst = 0;
+        for (size_t c = 0; c < across; ++c) {
+            const std::vector<double> means = boxFiltered(columns[c], down);
+            for (size_t r = 0; r < down; ++r)
+                worst = std::max(worst, std::fabs(got.texels[r * across + c] - means[r]));
+        }
+        EXPECT_LE(worst, 0.5 + 1e-6) << width << " x " << height;
+    }
+
+    // Detail finer than the grid averages out: a checkerboard of single
+    // texels, 4096 a side, lifts every vertex by half of what white does,
+    // not in a pattern.
+    constexpr int side = 4096;
+    const std::vector<unsigned char> board = rgbaImage(side, side, [](int row, int column) {
+        return static_cast<unsigned char>((row + column) % 2 * 255);
+    });
+    const unsigned char white[4] = {255, 0, 0, 0};
+    buildSurfaceTables();
+    const std::vector<StripVertex> lifted = surfaceGrid({board.data(), nullptr, side, side});
+    const std::vector<StripVertex> whole = surfaceGrid({white, nullptr, 1, 1});
+    double worst = 0;
+    for (int e = 0; e < GRID_SAMPLES; ++e)
+        for (int i = 0; i < GRID_SAMPLES; ++i) {
+            const size_t n = size_t(e) * GRID_SAMPLES + i;
+            const float base = patchPoint(e, i).y;
+            worst = std::max(worst, std::fabs((lifted[n].y - base) / (whole[n].y - base) - 0.5));
+        }
+    EXPECT_LT(worst, 0.005);
 }

@@ -40,10 +40,13 @@ std::vector<Option> imageOptions(const char* program, ImageOptions& chosen)
 
 std::string imageOptionsUsage(SurfaceNormals byDefault)
 {
-    const std::string side = std::to_string(DISPLACE_GRID_MAX + 1);
+    const std::string samples = std::to_string(GRID_SAMPLES);
     return "  --color FILE      colour image (default: texture/color.tga, else .png,\n"
            "                    else .jpg)\n"
-           "  --displacement FILE  height image (its red channel), at least " + side + " x " + side + "\n"
+           "  --displacement FILE  height image (its red channel, at 16 bits where it\n"
+           "                    has them) of any size, read whole and laid on the dome\n"
+           "                    as the colour image is; a side longer than the grid's\n"
+           "                    " + samples + " samples is first averaged down to " + samples + " texels\n"
            "                    (default: texture/displace.tga, else .png, else .jpg)\n"
            "  --normals KIND    the surface's normals (default: " + NORMALS_KINDS[int(byDefault)] + "):\n"
            "                    viewer: the viewer's lighting normals, those of its\n"

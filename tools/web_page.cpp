@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <cstdint>
@@ -35,28 +36,31 @@ std::string base64(const unsigned char* data, size_t size)
     return text;
 }
 
-// The texels the displacement reads (rows and columns 0..DISPLACE_GRID_MAX)
-// as a grey PNG, at 16 bits when the image has them, else of its red bytes;
-// its rows written last first, so that the reader, which turns a PNG bottom
-// row first, gives them back in the surface's order. Empty when libpng
-// fails.
-std::vector<unsigned char> heightsPng(const Displacement& heights)
+// The heights as the surface samples them (surfaceHeights(): the whole
+// image, reduced where it is larger than the grid) as a grey PNG: at 8 bits
+// when every texel is an 8-bit red widened (r * 257), else at 16. Its rows
+// are written last first, so that the reader, which turns a PNG bottom row
+// first, gives them back in the surface's order. Empty when libpng fails.
+std::vector<unsigned char> heightsPng(const Displacement& image)
 {
-    constexpr int side = DISPLACE_GRID_MAX + 1;
-    const size_t width = heights.red16 ? 2 : 1;
-    std::vector<unsigned char> rows(size_t(side) * side * width);
+    const SurfaceHeights heights = surfaceHeights(image);
+    const bool wide = std::any_of(heights.texels.begin(), heights.texels.end(),
+                                  [](unsigned short v) { return v % 257 != 0; });
+    const size_t width = size_t(heights.width), bytes = wide ? 2 : 1;
+    std::vector<unsigned char> rows(width * size_t(heights.height) * bytes);
     unsigned char* at = rows.data();
-    for (int row = side - 1; row >= 0; --row)
-        for (int column = 0; column < side; ++column) {
-            const size_t texel = size_t(row) * size_t(heights.width) + size_t(column);
-            if (heights.red16) {
-                *at++ = static_cast<unsigned char>(heights.red16[texel] >> 8);
-                *at++ = static_cast<unsigned char>(heights.red16[texel] & 0xffu);
+    for (int row = heights.height - 1; row >= 0; --row)
+        for (size_t column = 0; column < width; ++column) {
+            const unsigned short v = heights.texels[size_t(row) * width + column];
+            if (wide) {
+                *at++ = static_cast<unsigned char>(v >> 8);
+                *at++ = static_cast<unsigned char>(v & 0xffu);
             } else {
-                *at++ = heights.pixels[4 * texel];
+                *at++ = static_cast<unsigned char>(v / 257);
             }
         }
-    PngPicture picture{rows.data(), ptrdiff_t(side * width), side, side, false, 9, true, heights.red16 ? 16 : 8};
+    PngPicture picture{rows.data(), ptrdiff_t(width * bytes), heights.width, heights.height, false, 9, true,
+                       wide ? 16 : 8};
     return encodePng(picture);
 }
 

@@ -60,11 +60,10 @@ struct PageStart {
 
 // Writes path, which appears only once complete, and sets bytes to its size:
 // colorName and heightsName are the files the images came from, which the
-// page names in its lines. The heights are the texels the surface reads of
-// heights (displacementAvailable()), at 16 bits when it has them, as a grey
-// PNG; the page's relief is heights' scale, and it starts as start says.
-// False after one line on
-// standard error.
+// page names in its lines. The heights go as the surface samples them
+// (surfaceHeights(), which needs displacementAvailable()), as a grey PNG at
+// 16 bits where 8 would lose any; the page's relief is heights' scale, and
+// it starts as start says. False after one line on standard error.
 bool writeWebPage(const std::string& path, const PagePicture& picture, const std::string& colorName,
                   const Displacement& heights, const std::string& heightsName, const PageStart& start,
                   size_t& bytes);
