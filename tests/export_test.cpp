@@ -173,6 +173,71 @@ TEST(Export, WithTheViewersNormalsEveryVertexIsTheDefinitionsOn16BitHeights)
     EXPECT_LT(worst, 1e-6);
 }
 
+// The SHA-256 of a PLY's positions (x y z of every vertex, as stored).
+std::string positionsHash(const Ply& ply)
+{
+    std::string positions;
+    for (const std::array<float, 8>& vertex : ply.vertices)
+        positions.append(reinterpret_cast<const char*>(vertex.data()), 12);
+    writeFile("positions", Bytes(positions.begin(), positions.end()));
+    return runCommand("sha256sum < positions").out.substr(0, 64);
+}
+
+TEST(Export, HeightsAreReadWholeInLineWithTheColourAndA512SquareAsItAlwaysWas)
+{
+    // A 512 x 512 image gives the positions it gave when only the first 512
+    // rows and columns were read, bit for bit: the hashes of those, kept from
+    // then, of the sample heights and of 16-bit heights that need all 16 bits.
+    enterTemporaryFolder(true);
+    buildSurfaceTables();
+    ASSERT_EQ(runCommand("convert -size 512x512 radial-gradient:white-black -swirl 90 -colorspace gray -depth 16 "
+                         "heights16.png && " + EXPORT + "--normals viewer samples.ply && " + EXPORT +
+                         "--normals viewer --displacement heights16.png deep.ply").status, 0);
+    EXPECT_EQ(positionsHash(readPly(readFile("samples.ply"))),
+              "8c2d92658d3bf440810def6d189afdf002c765f786c515f6b7c90d0073d286b8");
+    EXPECT_EQ(positionsHash(readPly(readFile("deep.ply"))),
+              "fe8ccabb7642dd342a87b816b8ba7d5738bc6992757c7cd06b2cfed3b2b59874");
+
+    // A 2048 x 2048 height map with one peak off centre, 70% across and 30%
+    // down the drawing (ImageMagick's, top row first): the most displaced
+    // vertex lies where the colour image, laid whole, has that point, at
+    // s = 1433 / 2047 and t = 1 - 614 / 2047 (row samples run against t),
+    // within two grid steps. Reading only a corner, turning the axes or the
+    // rows misses it by hundreds.
+    ASSERT_EQ(runCommand("convert -size 2048x2048 xc:black \\( -size 801x801 radial-gradient:white-black \\) "
+                         "-geometry +1033+214 -composite -colorspace gray -depth 16 peak.png && " + EXPORT +
+                         "--normals viewer --displacement peak.png peak.ply").status, 0);
+    const Ply peak = readPly(readFile("peak.ply"));
+    size_t highest = 0;
+    double most = 0;
+    for (size_t n = 0; n < peak.vertices.size(); ++n) {
+        const int e = int(n / GRID_SAMPLES), i = int(n % GRID_SAMPLES);
+        const Vector3 p = patchPoint(e, i), normal = patchNormal(e, i);
+        const std::array<float, 8>& v = peak.vertices[n];
+        const double height = std::hypot(v[0] - p.x, v[1] - p.y, v[2] - p.z) /
+                              std::hypot(normal.x, normal.y, normal.z);
+        if (height > most)
+            std::tie(most, highest) = std::pair{height, n};
+    }
+    EXPECT_NEAR(double(highest % GRID_SAMPLES), 1433.0 / 2047 * GRID_STEPS, 2);
+    EXPECT_NEAR(double(highest / GRID_SAMPLES), 614.0 / 2047 * GRID_STEPS, 2);
+
+    // A page carries the heights as the surface samples them: a 4096 x 4096
+    // map's page holds 1025 x 1025 texels, and is no larger than a page of
+    // the same map drawn at 1025 x 1025.
+    for (const char* side : {"4096", "1025"})
+        ASSERT_EQ(runCommand(std::string("convert -size ") + side + "x" + side + " gradient: -swirl 200 -depth 16 map" +
+                             side + ".png && " + EXPORT + "--displacement map" + side + ".png map" + side + ".html")
+                      .status, 0);
+    const std::string page = readFile("map4096.html"), mark = "\"heights\":{\"bytes\":\"";
+    const size_t from = page.find(mark) + mark.size();
+    ASSERT_NE(from, mark.size() - 1);
+    writeFile("carried.b64", Bytes(page.begin() + from, page.begin() + page.find('"', from)));
+    EXPECT_EQ(runCommand("base64 -d carried.b64 > carried.png && identify -format '%wx%h' carried.png").out,
+              "1025x1025");
+    EXPECT_LE(page.size(), readFile("map1025.html").size() * 1.02);
+}
+
 TEST(Export, PicturesGiveEveryVertexTheViewersTexel)
 {
     // The sample colour image, stored bottom row first, and the same picture
@@ -279,16 +344,15 @@ TEST(Export, TheModulesFloatsAreToCharsOwn)
 
 TEST(Export, FailuresSayWhyAndLeaveTheFolderAsItWas)
 {
-    // An image too small to sample, and an existing output that a failed
-    // export must not touch.
+    // Heights with no texel, and an existing output that a failed export
+    // must not touch.
     enterTemporaryFolder(true);
     std::filesystem::create_directory("folder.obj");
-    writeFile("small.tga", tgaHeader(2, 256, 256, 24) + Bytes(256 * 256 * 3, 200));
+    writeFile("flat.tga", tgaHeader(2, 256, 0, 24));
     writeFile("old.ply", {'o', 'l', 'd'});
     writeFile("dome.png", {'o', 'l', 'd'});
     EXPECT_EQ(refusalsUnlike({
-        {EXPORT + "--displacement small.tga a.obj", 1,
-         "small.tga: 256 x 256 is smaller than 512 x 512; there is no relief to export\n"},
+        {EXPORT + "--displacement flat.tga a.obj", 1, "flat.tga: 256 x 0 holds no heights; there is no relief to export\n"},
         {EXPORT + "folder.obj", 1, "folder.obj: is a directory\n"},
         // A write that fails partway, past a file-size limit far below the file's size.
         {"ulimit -f 1000; " + EXPORT + "old.ply", 1, "old.ply: cannot be written (File too large)\n"},
