@@ -1,8 +1,10 @@
 // The surface arithmetic alone, no GL: the weight tables and nets, and all
 // 1024 strips into one reused strip buffer by computeStrip, with an 8-bit
 // and with a 16-bit displacement image; and the whole grid, each sample once,
-// by surfaceGrid (what the web page's module evaluates), into a fresh array. And the decoding of the
-// 512 x 512 sample colour image from a PNG against its TGA, in memory.
+// by surfaceGrid (what the web page's module evaluates), into a fresh array. The decoding of the
+// 512 x 512 sample colour image from a PNG against its TGA, in memory. And
+// an 8192 x 8192 16-bit height map averaged down to the grid, its time and
+// the heap it takes beyond the image.
 #include "image.h"
 #include "png_image.h"
 #include "sample_images.h"
@@ -13,7 +15,11 @@
 #include <malloc.h>  // Required for: mallopt()
 #include <unistd.h>  // Required for: dup(), dup2(), close()
 
+#include <atomic>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <new>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -141,6 +147,63 @@ void decodeSample(benchmark::State& state)
 BENCHMARK_TEMPLATE(decodeSample, false)->Name("decode/tga")->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(decodeSample, true)->Name("decode/png")->Unit(benchmark::kMillisecond);
 
+// The heap in use and its high-water mark, counted by this program's own
+// operator new and delete (below): what a call takes beyond what was held.
+std::atomic<size_t> heapInUse{0}, heapPeak{0};
+
+// A height map larger than the grid, 8192 x 8192 at 16 bits, as the PNG
+// reader leaves it (RGBA and the 16-bit red, 384 MiB in all), averaged down
+// to the grid's 1025 x 1025 texels by surfaceHeights. The values do not
+// change the work: every texel is read once, whatever it holds.
+void reduceLargeHeights(benchmark::State& state)
+{
+    constexpr size_t side = 8192, texels = side * side;
+    const std::unique_ptr<unsigned char[]> rgba(new unsigned char[texels * 4]);
+    const std::unique_ptr<unsigned short[]> red16(new unsigned short[texels]);
+    for (size_t n = 0; n < texels; ++n) {
+        red16[n] = static_cast<unsigned short>(n * 2654435761u >> 16);
+        std::memcpy(&rgba[4 * n], &red16[n], 2);  // touched, as read
+        rgba[4 * n + 2] = rgba[4 * n + 3] = 255;
+    }
+    const Displacement image{rgba.get(), red16.get(), int(side), int(side)};
+    size_t extra = 0;
+    for (auto _ : state) {
+        const size_t before = heapInUse;
+        heapPeak = before;
+        SurfaceHeights heights = surfaceHeights(image);
+        benchmark::DoNotOptimize(heights.texels.data());
+        extra = std::max(extra, heapPeak - before);
+    }
+    state.counters["image_MB"] = double(texels * 6) / 1e6;
+    state.counters["peak_beyond_MB"] = double(extra) / 1e6;
+}
+BENCHMARK(reduceLargeHeights)->Name("reduce/8192x8192x16")->Unit(benchmark::kMillisecond);
+
 }  // namespace
+
+// Counted allocation: the size goes before the block.
+void* operator new(size_t size)
+{
+    void* block = std::malloc(size + 16);
+    if (!block)
+        throw std::bad_alloc();
+    *static_cast<size_t*>(block) = size;
+    const size_t now = heapInUse += size;
+    for (size_t peak = heapPeak; now > peak && !heapPeak.compare_exchange_weak(peak, now);)
+        ;
+    return static_cast<char*>(block) + 16;
+}
+void* operator new[](size_t size) { return operator new(size); }
+void operator delete(void* block) noexcept
+{
+    if (!block)
+        return;
+    char* start = static_cast<char*>(block) - 16;
+    heapInUse -= *reinterpret_cast<size_t*>(start);
+    std::free(start);
+}
+void operator delete[](void* block) noexcept { operator delete(block); }
+void operator delete(void* block, size_t) noexcept { operator delete(block); }
+void operator delete[](void* block, size_t) noexcept { operator delete(block); }
 
 BENCHMARK_MAIN();

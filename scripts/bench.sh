@@ -39,6 +39,7 @@ echo "$micro" | awk -F, '
     $1 == "decode/tga_median" { tga = $4 }
     $1 == "decode/png_median" { png = $4 }
     $1 == "tablesAndNets_median" { tables = $4 }
+    $1 == "reduce/8192x8192x16_median" { reduce = $3; image = $11; beyond = $12 }
     END {
         printf "| surface evaluation, 2,099,200 vertices, one core | %.0f M vertices/s (%.1f ms) | | | |\n",
             fastRate / 1e6, fastTime
@@ -47,6 +48,8 @@ echo "$micro" | awk -F, '
         printf "| decoding the 512 x 512 sample colour image, in memory | PNG %.2f ms | TGA %.2f ms | %.2f x | <= 3 x |\n",
             png, tga, png / tga
         printf "| tables and nets, no GL | %.1f us | | | |\n", tables
+        printf "| an 8192 x 8192 16-bit height map averaged down to the grid | %.0f ms, %.1f MB of heap | the image, %.0f MB | | <= 500 ms, <= 10 MB |\n",
+            reduce, beyond, image
     }'
 echo "$timing"
 echo
