@@ -121,19 +121,6 @@ TEST(Surface, EveryVertexMovesAlongItsNormalByTheWholeImageAtAnySize)
             EXPECT_NEAR(highest, 0.75 * GRID_STEPS, 2);
         }
     }
-
-    // No image, or one with no texels: the plain dome, and the reason.
-    const unsigned char pixel[4] = {255, 255, 255, 255};
-    const Displacement none, empty{pixel, nullptr, 0, 512};
-    EXPECT_EQ(missingRelief(none), "not loaded");
-    EXPECT_EQ(missingRelief(empty), "0 x 512 holds no heights");
-    for (const Displacement& image : {none, empty}) {
-        const std::vector<StripVertex> grid = surfaceGrid(image);
-        for (int n : {0, 512 * GRID_SAMPLES + 512, GRID_SAMPLES * GRID_SAMPLES - 1}) {
-            const StripVertex expected = expectedVertex(n / GRID_SAMPLES, n % GRID_SAMPLES, nullptr);
-            EXPECT_EQ(std::memcmp(&grid[n], &expected, sizeof expected), 0) << n;
-        }
-    }
 }
 
 // The mean over each reduced texel's footprint, [j n / m, (j + 1) n / m) in
