@@ -13,7 +13,7 @@
 // firefox-esr and puppeteer-core (into the build folder, no browser).
 const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
-const { execFileSync, spawnSync } = require('node:child_process');
+const { execFile, execFileSync, spawnSync } = require('node:child_process');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
@@ -138,11 +138,7 @@ async function open(name, { prepare = null, viewport = null, until = 'drawn', fr
 // Runs check on a page of its own, closed afterwards whatever happens.
 async function withPage(name, options, check) {
   const page = await open(name, options);
-  try {
-    await check(page);
-  } finally {
-    await page.close();
-  }
+  await check(page).finally(() => page.close());
 }
 
 // Until no frame is pending and the last one was full (or the page failed).
@@ -175,10 +171,8 @@ function expectSame(shown, name) {
   for (let p = 0; p < a.length; p += 3) close += Math.max(apart(p), apart(p + 1), apart(p + 2)) <= 2;
   const share = close / (a.length / 3);
   console.log(`# ${name}: ${(100 * share).toFixed(3)}% of the pixels within 2 levels`);
-  if (share < 0.998) {
-    failed = true;
-    fs.writeFileSync(file(`page-${name}.png`), shown);
-  }
+  failed ||= share < 0.998;
+  if (share < 0.998) fs.writeFileSync(file(`page-${name}.png`), shown);
   assert.ok(share >= 0.998, `${name}: ${(100 * share).toFixed(3)}% of the pixels within 2 levels of ${name}.png`);
 }
 
@@ -201,11 +195,8 @@ async function expectPositions(page, ply) {
   const shown = new Float32Array(bytes.buffer, bytes.byteOffset, bytes.length / 4);
   const expected = plyPositions(ply);
   assert.equal(shown.length, expected.length);
-  let differ = 0, worst = 0;
-  for (let k = 0; k < shown.length; ++k) {
-    differ += shown[k] !== expected[k];
-    worst = Math.max(worst, Math.abs(shown[k] - expected[k]));
-  }
+  const differ = expected.filter((value, k) => shown[k] !== value).length;
+  const worst = expected.reduce((most, value, k) => Math.max(most, Math.abs(shown[k] - value)), 0);
   assert.ok(differ === 0, `${differ} coordinates differ from ${ply}'s, by up to ${worst}`);
 }
 
@@ -268,17 +259,14 @@ const ZOOM = [0, 40];
 // The three drags from camera, the camera checked after each; during the
 // first before its release, then afterTurn.
 async function dragAround(page, camera, { during = null, afterTurn = async () => {} } = {}) {
-  await drag(page, ...TURN, { during });
-  const turned = dragged(camera, 'turn', ...TURN);
-  await expectCamera(page, turned, 'after a left drag');
-  await afterTurn(turned);
-  await drag(page, ...PAN, { keys: ['Control'] });
-  const panned = dragged(turned, 'pan', ...PAN);
-  await expectCamera(page, panned, 'after a Ctrl drag');
-  await drag(page, ...ZOOM, { button: 'right' });
-  const zoomed = dragged(panned, 'zoom', ...ZOOM);
-  await expectCamera(page, zoomed, 'after a right drag');
-  return zoomed;
+  for (const [mode, move, how, what] of [['turn', TURN, { during }, 'left'], ['pan', PAN, { keys: ['Control'] }, 'Ctrl'],
+    ['zoom', ZOOM, { button: 'right' }, 'right']]) {
+    await drag(page, ...move, how);
+    camera = dragged(camera, mode, ...move);
+    await expectCamera(page, camera, `after a ${what} drag`);
+    if (mode === 'turn') await afterTurn(camera);
+  }
+  return camera;
 }
 
 if (MODE === 'moved') {
@@ -383,30 +371,17 @@ if (MODE === '') {
     const [x, y] = await centre(dome);
     await dome.mouse.click(x, y);
     assert.equal(await dome.evaluate(() => document.activeElement.id), 'view');
-    const press = async (key, times) => {
-      for (let k = 0; k < times; ++k) await dome.keyboard.press(key);
-    };
+    // A press each: a step of the drag it stands for (a pan with Shift held).
     let camera = start();
-    const expect = async (mode, dx, dy, what) => {
-      for (let k = 0; k < Math.abs(dx + dy) / step; ++k) camera = dragged(camera, mode, Math.sign(dx) * step, Math.sign(dy) * step);
-      await expectCamera(dome, camera, what);
-    };
-    // A press each: a step of the drag it stands for.
-    await press('ArrowDown', 1);
-    await expect('turn', 0, step, 'after ArrowDown');
-    await press('ArrowRight', 1);
-    await expect('turn', step, 0, 'after ArrowRight');
-    await dome.keyboard.down('Shift');
-    await press('ArrowRight', 1);
-    await expect('pan', step, 0, 'after Shift + ArrowRight');
-    await press('ArrowUp', 1);
-    await expect('pan', 0, -step, 'after Shift + ArrowUp');
-    await dome.keyboard.up('Shift');
-    await press('-', 2);
-    await expect('zoom', 0, 2 * step, 'after -');
-    await press('+', 1);
-    await expect('zoom', 0, -step, 'after +');
-    await press('Home', 1);
+    for (const [key, mode, dx, dy] of [['ArrowDown', 'turn', 0, 1], ['ArrowRight', 'turn', 1, 0], ['ArrowRight', 'pan', 1, 0],
+      ['ArrowUp', 'pan', 0, -1], ['-', 'zoom', 0, 1], ['-', 'zoom', 0, 1], ['+', 'zoom', 0, -1]]) {
+      if (mode === 'pan') await dome.keyboard.down('Shift');
+      await dome.keyboard.press(key);
+      if (mode === 'pan') await dome.keyboard.up('Shift');
+      camera = dragged(camera, mode, dx * step, dy * step);
+      await expectCamera(dome, camera, `after ${mode === 'pan' ? 'Shift + ' : ''}${key}`);
+    }
+    await dome.keyboard.press('Home');
     await expectCamera(dome, start(), 'after Home');
     await dome.mouse.wheel({ deltaY: 100 });
     await expectCamera(dome, dragged(start(), 'zoom', 0, step), 'after a notch of the wheel');
@@ -496,18 +471,25 @@ if (MODE === '') {
   });
 
 
-  test('the heights and relief the export wrote in are evaluated as its PLY: 16-bit at a relief of 3', async () => {
-    // Heights that need all 16 bits (a cut to 8 loses more than 1e-5),
-    // wider and taller than the 512 x 512 texels read.
-    execFileSync('convert', ['-size', '600x530', 'radial-gradient:white-black', '-depth', '16',
-      '-define', 'png:bit-depth=16', '-define', 'png:color-type=0', file('heights16.png')]);
-    const values = execFileSync('convert', [file('heights16.png'), '-depth', '16', 'gray:-'], { maxBuffer: 1 << 24 });
-    const samples = new Uint16Array(values.buffer, values.byteOffset, values.length / 2);
-    assert.ok(samples.some((v) => v % 257 !== 0), 'the heights are not really 16-bit');
+  test('the heights and relief the export wrote in are evaluated as its PLY: 16-bit RGB larger than the grid, at a relief of 3', async () => {
+    // Heights in red that need all 16 bits (a cut to 8 loses more than
+    // 1e-5), in an image larger than the grid both ways, so that the page
+    // carries them averaged down; green and blue hold other heights, so
+    // that a page baked from another channel shows.
+    execFileSync('convert', ['-size', '1500x1300', 'radial-gradient:white-black', '(', '-size', '1500x1300',
+      'gradient:black-white', ')', '(', '-size', '1300x1500', 'gradient:white-black', '-rotate', '90', ')', '-combine',
+      '-depth', '16', '-define', 'png:bit-depth=16', '-define', 'png:color-type=2', file('heights16.png')]);
+    const red = execFileSync('convert', [file('heights16.png'), '-channel', 'R', '-separate', '-depth', '16', 'gray:-'], { maxBuffer: 1 << 24 });
+    assert.ok(new Uint16Array(red.buffer, red.byteOffset, red.length / 2).some((v) => v % 257), 'the heights are not really 16-bit');
     const options = ['--displacement', 'heights16.png', '--relief', '3'];
     run(EXPORT, [...options, 'relief16.html']);
     run(EXPORT, [...options, '--normals', 'viewer', 'relief16.ply']);
     await withPage('relief16.html', { until: 'ready' }, (page) => expectPositions(page, 'relief16.ply'));
+    // And it carries them as the grid samples them, not the image whole,
+    // which the module would average down alike: 1025 x 1025 at 16 bits.
+    const carried = execFileSync('identify', ['-format', '%w x %h, %z-bit', 'png:-'],
+      { input: Buffer.from(pageData('relief16.html').data.heights.bytes, 'base64') });
+    assert.equal(carried.toString(), `${D.GRID_STEPS + 1} x ${D.GRID_STEPS + 1}, 16-bit`);
   });
 
   // A JPEG with an EXIF orientation, put first as cameras put it.
@@ -600,21 +582,39 @@ if (MODE === '') {
     await session.detach();
   }
 
-  // The page once it took colour and heights: their names, no refusal, and
-  // dispdome-render's picture of the same files at the relief kept (3).
-  async function expectTaken(name, colour, heights) {
+  // The page once it took colour and heights (picked with its file inputs
+  // first, or dropped before): their names (waited for: the browser hands
+  // the files over a moment later, and the page may be quiet before), no
+  // refusal, and dispdome-render's picture of the same files at the relief
+  // kept (3), drawn meanwhile, as the other runs beside ([binary, args]).
+  async function expectTaken(name, colour, heights, { picked = false, beside = [] } = {}) {
+    for (const [input, image] of picked ? [['#color-file', colour], ['#heights-file', heights]] : [])
+      await (await dome.$(input)).uploadFile(file(image));
+    const runs = [[RENDER, ['--color', colour, '--displacement', heights, '--relief', '3', `${name}.png`]], ...beside]
+      .map(([binary, args]) => new Promise((resolve) => execFile(binary, args, { cwd: work }, resolve)));
+    const named = (c, h) => window.dispdome.failed || (window.dispdome.colorName === c && window.dispdome.heightsName === h);
+    await dome.waitForFunction(named, { polling: 20, timeout: 120000 }, colour, heights).catch(() => {});
     const state = await settled(dome);
+    for (const error of await Promise.all(runs)) assert.ifError(error);
     assert.deepEqual([state.colorName, state.heightsName, state.refusal], [colour, heights, '']);
-    render(name, ['--color', colour, '--displacement', heights, '--relief', '3']);
     await expectPicture(dome, name);
   }
 
-  test('picked files are read as the desktop reads them: a run-length TGA colour and 16-bit PNG heights kept 16-bit', async () => {
+  test('picked files are read as the desktop reads them: a 2048 x 2048 pair averaged down, its mesh saved; a run-length TGA and 16-bit PNG heights', async () => {
+    // One drawing: an orange disc on navy, and its heights, a white blurred
+    // disc in the same place, off centre (a corner read, or heights laid
+    // otherwise than the colour, shows); 8-bit heights, averaged to 16.
+    execFileSync('convert', ['-size', '2048x2048', 'xc:navy', '-fill', '#ff8c00', '-draw', 'circle 1434,614 1434,1014', '-depth', '8',
+      '-write', file('disc-colour.png'), '+delete', 'xc:black', '(', '-size', '1200x1200', 'radial-gradient:white-black',
+      '-sigmoidal-contrast', '12,33%', ')', '-geometry', '+834+14', '-composite', '-colorspace', 'Gray', file('disc-height.png')]);
+    const options = ['--color', 'disc-colour.png', '--displacement', 'disc-height.png', '--relief', '3', '--normals', 'viewer'];
+    await expectTaken('disc', 'disc-colour.png', 'disc-height.png', { picked: true, beside: [[EXPORT, [...options, 'disc.ply']]] });
+    await expectPositions(dome, 'disc.ply');
+    expectExported(await save(dome, '#save-mesh', 'glb'), options);
     execFileSync('convert', [file('texture/color.png'), '-flop', '-compress', 'RLE', file('rle.tga')]);
-    await (await dome.$('#color-file')).uploadFile(file('rle.tga'));
-    await (await dome.$('#heights-file')).uploadFile(file('heights16.png'));
-    await expectTaken('picked', 'rle.tga', 'heights16.png');
-    // Heights that need all 16 bits (see above), so a cut to 8 shows.
+    await expectTaken('picked', 'rle.tga', 'heights16.png', { picked: true });
+    // Heights that need all 16 bits (see above), so a cut to 8 shows; larger
+    // than the grid, so the module averages them down first.
     await expectPositions(dome, 'relief16.ply');
   });
 
@@ -698,22 +698,22 @@ if (MODE === '') {
     execFileSync('convert', [file('texture/color.png'), `gif:${file('colour.png')}`]);
     // 16000 x 16000 claimed by 18 bytes and a pixel.
     fs.writeFileSync(file('claim.tga'), Buffer.from([0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x80, 0x3e, 0x80, 0x3e, 32, 8, 1, 2, 3, 4]));
-    execFileSync('convert', ['-size', '100x100', 'gradient:', file('small-height.png')]);
     const hostile = '<img src=x onerror="window.hit=1">.jpg';
     fs.writeFileSync(file(hostile), '');
     // (A screenshot may resize the page, and so draw a frame.)
     const shown = await (await dome.$('#view')).screenshot();
     const before = await settled(dome);
-    const files = [['cut-height.png', 'heights'], ['colour.png', 'color'], ['claim.tga', 'heights'],
-      ['small-height.png', 'heights'], [hostile, 'color']];
-    for (const [name, kind] of files) {
+    for (const [name, kind] of [['cut-height.png', 'heights'], ['colour.png', 'color'], ['claim.tga', 'heights'], [hostile, 'color']]) {
       const option = kind === 'color' ? '--color' : '--displacement';
       const expected = spawnSync(RENDER, [option, name, 'refused.png'], { cwd: work, encoding: 'utf8' }).stderr.trim();
       // The last one's name says nothing: dropped on the picture, the page
       // asks which image it is.
       await drop(dome, [name], name === hostile ? '#view' : `#${kind}-target`);
       if (name === hostile) await dome.waitForSelector('#ask:not([hidden])').then(() => dome.click('#ask button'));
-      await settled(dome);
+      // The line waited for, not a quiet moment, which may come before the
+      // drop is taken.
+      const told = (line) => window.dispdome.refusal === line && !window.dispdome.pending;
+      await dome.waitForFunction(told, { polling: 20, timeout: 30000 }, expected).catch(() => {});
       assert.equal(await dome.$eval('#refusal', (element) => element.textContent), expected, name);
     }
     const after = await dome.evaluate(() => ({ ...window.dispdome, hit: window.hit, images: document.querySelectorAll('#images img').length }));

@@ -1028,8 +1028,11 @@
   const inMegabytes = (bytes) => (bytes < 1e6 ? `${(bytes / 1e6).toFixed(2)} MB` : `${Math.round(bytes / 1e6)} MB`);
 
   // About how many bytes a save writes: a mesh as the module reckons it; a
-  // page as its parts and module, and the images as they travel (each at
-  // most as its PNG would be, the heights' of the texels read).
+  // page as its parts and module, and the images as they travel, in base64:
+  // the colour image as its file, or its PNG at half its RGB bytes if less;
+  // the heights as the surface samples them (no side over GRID_SAMPLES
+  // texels), a PNG at half their 16 bits, a byte a texel, or, when they
+  // were not averaged down, their file if less.
   function saveEstimate(format) {
     const { width = 0, height = 0, bytes = [] } = images.color || {};
     if (format !== 'html') {
@@ -1040,7 +1043,10 @@
       return estimate;
     }
     partsLength = partsLength || Object.values(pageParts()).reduce((sum, part) => sum + part.length, moduleText.length);
-    const heights = Math.min(images.heights.bytes.length, 0.75 * (viewer.GRID_STEPS / 2) ** 2);
+    const { width: across, height: down, bytes: file } = images.heights;
+    const texels = Math.min(across, GRID_SAMPLES) * Math.min(down, GRID_SAMPLES);
+    const reduced = across > GRID_SAMPLES || down > GRID_SAMPLES;
+    const heights = reduced ? texels : Math.min(file.length, texels);
     return partsLength + (4 / 3) * (Math.min(bytes.length, 1.5 * width * height) + heights);
   }
 
