@@ -6,9 +6,11 @@
 // A CASE is NAME,KIND,RATIO,PAGE.html[,FILE...] (no commas in the paths):
 // KIND "open" times the opening only, "frames" also the frames, "pick" also
 // the picking of two files, the colour image and the heights (FILE FILE),
-// "evaluate" also the surface's evaluation for other reliefs, and "save"
-// also a save, of the mesh in format FILE (glb, obj, ply) or of the page
-// (html); RATIO is the device pixel ratio. A CASE NAME,run,0,PROGRAM[,ARG...]
+// "evaluate" also the surface's evaluation for other reliefs, "module" also
+// a fresh instance of the page's module reading heights (FILE) and
+// evaluating the surface with them, and "save" also a save, of the mesh in
+// format FILE (glb, obj, ply) or of the page (html); RATIO is the device
+// pixel ratio. A CASE NAME,run,0,PROGRAM[,ARG...]
 // instead runs PROGRAM with the ARGs in a fresh folder of its own and times
 // it whole (the figure "run"), so that a desktop tool takes turns with the
 // pages. A NAME ending in @N is run in the first N runs only (a slow case).
@@ -47,6 +49,17 @@
 // - evaluate: the module's evaluation of the surface (status.evaluateMs)
 //   after the relief control changes (1.5 and 1 in turn, its change event),
 //   median of FRAMES evaluations, each frame drawn before the next;
+// - moduleRead, moduleEvaluate: in a "module" case, a second instance of
+//   the page's own module, started from the page's data beside the page's
+//   (which it leaves alone): its reading of the heights file, as the page
+//   reads a picked one (decode), and its evaluation of the surface with
+//   them (surfaceVertices: the heights averaged down to the grid where
+//   larger, then the grid), median of FRAMES evaluations;
+//   moduleMemoryStart, moduleMemoryRead, moduleMemoryEvaluate: that
+//   module's WebAssembly memory (bytes; it only grows, by steps of up to
+//   96 MiB, emscripten's) once started, after the reading and after the
+//   evaluations; moduleImage: the bytes the read image holds, for 16-bit
+//   heights (RGBA and the 16-bit red, 6 a pixel);
 // - save: from the click on #save-mesh (the format chosen in #mesh-format
 //   first) or #save-page to the last of the files the page downloads
 //   complete: each there under its final name in the download folder, a
@@ -225,6 +238,54 @@ async function evaluations(tab) {
   return { evaluate: median(times) };
 }
 
+// A fresh instance of the page's module reading HEIGHTS and evaluating the
+// surface with them FRAMES times, as the page does with a picked file; its
+// memory as it goes.
+async function moduleFigures(tab, heights) {
+  await tab.evaluate(() => {
+    const input = document.createElement('input');
+    input.type = 'file';
+    input.id = 'timing-file';
+    document.body.append(input);
+  });
+  await (await tab.$('#timing-file')).uploadFile(heights);
+  return tab.evaluate(async (name, times) => {
+    const data = JSON.parse(document.getElementById('surface-data').textContent);
+    const deflated = new Blob([Uint8Array.from(atob(data.module), (c) => c.charCodeAt(0))]);
+    const wasm = await new Response(deflated.stream().pipeThrough(new DecompressionStream('deflate'))).arrayBuffer();
+    const M = await createDispdomeModule({ wasmBinary: wasm, print: () => {}, printErr: () => {} });
+    const memory = () => M.HEAPU8.buffer.byteLength;
+    const result = { moduleMemoryStart: memory() };
+    const bytes = new Uint8Array(await document.getElementById('timing-file').files[0].arrayBuffer());
+    const size = M.lengthBytesUTF8(name) + 1;
+    const [at, text] = [M._malloc(bytes.length + 1), M._malloc(size)];
+    if (!at || !text) throw new Error(`${name}: no memory for the file`);
+    M.HEAPU8.set(bytes, at);
+    M.stringToUTF8(name, text, size);
+    let start = performance.now();
+    const handle = M._decode(at, bytes.length, text, 1);
+    result.moduleRead = performance.now() - start;
+    M._free(at);
+    M._free(text);
+    const refusal = handle ? M.UTF8ToString(M._decodedRefusal(handle)) : 'no memory for the image';
+    if (refusal) throw new Error(refusal);
+    result.moduleImage = 6 * M._decodedWidth(handle) * M._decodedHeight(handle);
+    result.moduleMemoryRead = memory();
+    const evaluations = [];
+    for (let k = 0; k < times; ++k) {
+      start = performance.now();
+      if (!M._surfaceVertices(handle, 1, 0)) throw new Error(`${name}: no memory for the surface`);
+      evaluations.push(performance.now() - start);
+    }
+    result.moduleMemoryEvaluate = memory();
+    evaluations.sort((a, b) => a - b);
+    result.moduleEvaluate = (evaluations[(times - 1) >> 1] + evaluations[times >> 1]) / 2;
+    M._surfaceVerticesFree();
+    M._decodedFree(handle);
+    return result;
+  }, path.basename(heights), frames);
+}
+
 // The save of FORMAT clicked, and its files waited for in FOLDER.
 async function save(browser, tab, format, folder) {
   const session = await browser.target().createCDPSession();
@@ -303,6 +364,7 @@ async function measure(one) {
     delete result.failed;
     if (one.kind === 'pick') return { ...result, ...(await pick(tab, one.files)) };
     if (one.kind === 'evaluate') return { ...result, ...(await evaluations(tab)) };
+    if (one.kind === 'module') return { ...result, ...(await moduleFigures(tab, one.files[0])) };
     if (one.kind === 'save') {
       const downloads = fs.mkdtempSync(path.join(os.tmpdir(), 'web-timing-save-'));
       // A save that fails is told and counted (saveFailed), and the

@@ -6,16 +6,24 @@
 # - the page's size for the sample images, for a 4096 x 4096 photo JPEG as
 #   the colour image (ImageMagick's noise, blurred: about 5.4 MB), for a
 #   16-bit 512 x 512 height image, and for the photo with a 16-bit 4096 x
-#   4096 height image; what the sample page carries, part by part
+#   4096 height image; for one drawing as a colour and height pair (an
+#   orange disc on navy, its heights a blurred disc in the same place) at
+#   512 x 512 and at 2048 x 2048, whose heights the page carries averaged
+#   down to the grid; what the sample page carries, part by part
 #   (bench/page_parts.js: its data's entries, the module, the shaders);
 # - in headless Chromium (its software WebGL2; bench/web_timing.js, which
-#   says what each figure is): opening the sample page, the photo's and the
-#   photo-and-heights page to the first text and to the first full frame;
+#   says what each figure is): opening the sample page, the photo's, the
+#   photo-and-heights page and the two pair pages to the first text and to
+#   the first full frame;
 #   the full and the coarse frame as the page times them and as a run of
 #   frames takes them, at a device pixel ratio of 1 and 2; in this build's
 #   sample page, the same photo and 4096 x 4096 heights picked through its
 #   file inputs, to the full frame that shows them, and the module's
-#   evaluation of the surface when the relief changes;
+#   evaluation of the surface when the relief changes; a fresh instance of
+#   this build's module reading 16-bit heights of 8192 x 8192 (about 55 MB
+#   of PNG) and of 1025 x 1025, the same rings, and evaluating the surface
+#   with them (the larger averaged down to the grid first), with its
+#   WebAssembly memory as it goes;
 # - the same evaluation in C++ (bench/surface_bench, surface/surfaceGrid:
 #   the call the module makes), natively, one core;
 # - in a real 700 x 700 window (Xvfb when there is no X display), the
@@ -48,24 +56,45 @@ echo "making the images and pages" >&2
 convert -seed 1 -size 4096x4096 xc: +noise Random -blur 0x2 -quality 92 "$work/photo.jpg"
 convert -size 512x512 -depth 16 gradient: -swirl 200 "$work/heights.png"
 convert -size 4096x4096 -depth 16 gradient: -swirl 200 "$work/heights16.png"
+# One drawing as a pair, at 2048 x 2048 and at 512 x 512: an orange disc on
+# navy, off centre, and its heights, a white blurred disc in the same place.
+convert -size 2048x2048 xc:navy -fill '#ff8c00' -draw 'circle 1434,614 1434,1014' -depth 8 "$work/pair2048-color.png"
+convert -size 2048x2048 xc:black \( -size 1200x1200 radial-gradient:white-black -sigmoidal-contrast 12,33% \) \
+    -geometry +834+14 -composite -colorspace Gray -depth 8 "$work/pair2048-height.png"
+for kind in color height; do
+    convert "$work/pair2048-$kind.png" -resize 512x512 -depth 8 "$work/pair512-$kind.png"
+done
+# Rings at 16 bits, as a large terrain's heights: 8192 x 8192 and the
+# grid's 1025 x 1025. (Debian's ImageMagick policy leaves its pixel cache
+# room for one 8192 x 8192 image: an operator that makes a second, such as
+# -swirl, does nothing there and says so only in its debug output.)
+convert -size 8192x8192 -depth 16 radial-gradient: -function Sinusoid 6,0,0.5,0.5 "$work/rings8192.png"
+convert -size 1025x1025 -depth 16 radial-gradient: -function Sinusoid 6,0,0.5,0.5 "$work/rings1025.png"
 figures="$work/figures"
 echo "photo bytes $(stat -c %s "$work/photo.jpg")" >"$figures"
 echo "heights16 bytes $(stat -c %s "$work/heights16.png")" >>"$figures"
+for side in 512 2048; do
+    echo "pair$side-files bytes $(($(stat -c %s "$work/pair$side-color.png") + $(stat -c %s "$work/pair$side-height.png")))" >>"$figures"
+done
+echo "rings8192 bytes $(stat -c %s "$work/rings8192.png")" >>"$figures"
 for build in $builds; do
     bin=$(folder "$build")
     mkdir "$work/$build"
     (cd "$work/$build" && "$bin/dispdome-samples" texture && "$bin/dispdome-export" sample.html &&
         "$bin/dispdome-export" --color ../photo.jpg photo.html &&
         "$bin/dispdome-export" --displacement ../heights.png heights.html &&
-        "$bin/dispdome-export" --color ../photo.jpg --displacement ../heights16.png both.html) >/dev/null 2>&1
-    for page in sample photo heights both; do
+        "$bin/dispdome-export" --color ../photo.jpg --displacement ../heights16.png both.html &&
+        for side in 512 2048; do
+            "$bin/dispdome-export" --color "../pair$side-color.png" --displacement "../pair$side-height.png" "pair-${side}px.html"
+        done) >/dev/null 2>&1
+    for page in sample photo heights both pair-512px pair-2048px; do
         echo "$build-$page bytes $(stat -c %s "$work/$build/$page.html")" >>"$figures"
     done
     node bench/page_parts.js "$build-sample" "$work/$build/sample.html" >>"$figures"
 done
 
 cases=""
-for what in "sample,frames,1" "photo,open,1" "both,open,1" "sample2,frames,2"; do
+for what in "sample,frames,1" "photo,open,1" "both,open,1" "pair-512px,open,1" "pair-2048px,open,1" "sample2,frames,2"; do
     for build in $builds; do
         page=${what%%,*}
         cases="$cases $build-$what,$work/$build/${page%2}.html"
@@ -74,6 +103,8 @@ done
 # Only this build's page takes files and reads them with the module.
 cases="$cases after-pick,pick,1,$work/after/sample.html,$work/photo.jpg,$work/heights16.png"
 cases="$cases after-evaluate,evaluate,1,$work/after/sample.html"
+cases="$cases after-rings8192,module,1,$work/after/sample.html,$work/rings8192.png"
+cases="$cases after-rings1025,module,1,$work/after/sample.html,$work/rings1025.png"
 echo "web_timing: $runs runs of $frames frames" >&2
 # shellcheck disable=SC2086 # one word a case
 node bench/web_timing.js "$runs" "$frames" build-bench/puppeteer $cases >>"$figures"
@@ -172,6 +203,23 @@ awk -v builds="$builds" -v runs="$runs" -v frames="$frames" '
         printf "| 16-bit heights (picked 4096 x 4096; native 512 x 512) | %.1f ms | %.1f ms (%.1f ms) | %.2f x | %.1f ms (%.1f ms) |\n", m,
             value[n "/reused real"], value[n "/reused cpu"], m / value[n "/reused real"], value[n " real"], value[n " cpu"]
     }
+    # A fresh instance of this build'"'"'s module with the 8192 x 8192 rings
+    # and with the 1025 x 1025 ones: the reading, the evaluation (with the
+    # reduction for the larger) and the WebAssembly memory.
+    function reduction(   a, b) {
+        a = "after-rings1025 "; b = "after-rings8192 "
+        printf "\n| the module, 16-bit rings as heights (PNG of %.1f MB at 8192 x 8192) | 1025 x 1025 | 8192 x 8192 | difference |\n|---|---|---|---|\n",
+            value["rings8192 bytes"] / 1e6
+        printf "| reading the PNG (decode) | %.0f ms | %.0f ms | |\n", value[a "moduleRead"], value[b "moduleRead"]
+        printf "| evaluating the surface (surfaceVertices), median | %.0f ms | %.0f ms | %.0f ms: the reduction |\n",
+            value[a "moduleEvaluate"], value[b "moduleEvaluate"], value[b "moduleEvaluate"] - value[a "moduleEvaluate"]
+        printf "| the image read (RGBA and 16-bit red) | %.1f MB | %.1f MB | |\n", value[a "moduleImage"] / 1e6, value[b "moduleImage"] / 1e6
+        printf "| WebAssembly memory: started, read, evaluated | %.1f, %.1f, %.1f MB | %.1f, %.1f, %.1f MB | |\n",
+            value[a "moduleMemoryStart"] / 1e6, value[a "moduleMemoryRead"] / 1e6, value[a "moduleMemoryEvaluate"] / 1e6,
+            value[b "moduleMemoryStart"] / 1e6, value[b "moduleMemoryRead"] / 1e6, value[b "moduleMemoryEvaluate"] / 1e6
+        printf "| WebAssembly memory the evaluation added (steps of up to 96 MiB) | %.1f MB | %.1f MB | |\n",
+            (value[a "moduleMemoryEvaluate"] - value[a "moduleMemoryRead"]) / 1e6, (value[b "moduleMemoryEvaluate"] - value[b "moduleMemoryRead"]) / 1e6
+    }
     END {
         two = builds ~ /before/
         head = two ? "| figure | before | after | after / before |\n|---|---|---|---|" : "| figure | this build |\n|---|---|"
@@ -180,6 +228,8 @@ awk -v builds="$builds" -v runs="$runs" -v frames="$frames" '
         row("page, 4096 x 4096 photo JPEG as colour", "photo bytes", "MB")
         row("page, 16-bit 512 x 512 heights", "heights bytes", "MB")
         row("page, the photo and 16-bit 4096 x 4096 heights", "both bytes", "MB")
+        row(sprintf("page, a 512 x 512 colour and height pair (files %.2f MB)", value["pair512-files bytes"] / 1e6), "pair-512px bytes", "MB")
+        row(sprintf("page, the same pair at 2048 x 2048 (files %.2f MB)", value["pair2048-files bytes"] / 1e6), "pair-2048px bytes", "MB")
         goal = 1.4 * value["photo bytes"] + 0.6e6
         printf "\nThis build'"'"'s pages against their goals: the sample page %.2f MB (goal <= 0.60 MB: %s); the photo page %.2f MB (goal <= 1.4 x %.2f + 0.6 = %.2f MB: %s).\n",
             value["after-sample bytes"] / 1e6, value["after-sample bytes"] <= 0.6e6 ? "met" : "missed",
@@ -187,12 +237,15 @@ awk -v builds="$builds" -v runs="$runs" -v frames="$frames" '
         parts()
         picked()
         evaluation()
+        reduction()
         print "\n" head
         row("sample page: opening to the first paint (text)", "sample firstText")
         row("sample page: opening to the first full frame", "sample firstFrame")
         row("photo page: opening to the first paint (text)", "photo firstText")
         row("photo page: opening to the first full frame", "photo firstFrame")
         row("photo and 4096 x 4096 heights page: opening to the first full frame", "both firstFrame")
+        row("512 x 512 pair page: opening to the first full frame", "pair-512px firstFrame")
+        row("2048 x 2048 pair page: opening to the first full frame", "pair-2048px firstFrame")
         for (r = 1; r <= 2; ++r) {
             page = r == 1 ? "sample" : "sample2"
             at = two ? sprintf(", ratio %d (buffer %d / %d px)", r, value["before-" page " bufferWidth"],
