@@ -35,6 +35,8 @@ std::string showing(const std::string& expected, std::chrono::seconds patience)
 std::pair<Outcome, std::vector<std::string>> runViewer(const std::vector<std::pair<std::string, std::string>>& drags)
 {
     const pid_t pid = fork();
+    if (pid < 0)  // kill(-1) below would end every process of ours
+        std::abort();
     if (pid == 0)
         _exit(execl("/bin/sh", "sh", "-c", "exec '" VIEWER_BINARY "' >.stdout 2>.stderr", nullptr));
     // A minute for set-up under sanitizers; once a picture has not come, the
