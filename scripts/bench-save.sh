@@ -16,8 +16,8 @@
 # The cases take turns run by run. Prints Markdown tables of medians.
 # The .obj saves, the slowest by far (233 MB), take OBJ_RUNS runs only.
 #     sh scripts/bench-save.sh [runs] [OBJ_RUNS] [BEFORE_EXPORT]   (default 3 runs, OBJ_RUNS as runs)
-# VIEWER_WASM_LIBS in the environment names the module's libraries built
-# once elsewhere (scripts/build-wasm-libs.sh), else they are built here.
+# VIEWER_WASM_LIBS in the environment names the module's libraries made
+# elsewhere (scripts/build-wasm-libs.sh), else they are made here.
 set -eu
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
@@ -26,9 +26,10 @@ runs=${1:-3}
 obj_runs=${2:-$runs}
 before=${3:+$(cd "$(dirname "$3")" && pwd)}
 require_packages $BUILD_PACKAGES $WEB_MODULE_PACKAGES chromium imagemagick
+libs=$(wasm_libraries build-bench/wasm-libs)
 build_in build-bench "export_surface make_samples" \
     -DCMAKE_BUILD_TYPE=Release -DVIEWER_TESTS=OFF -DVIEWER_BENCH=ON -DVIEWER_WEB_MODULE=ON \
-    ${VIEWER_WASM_LIBS:+-DVIEWER_WASM_LIBS="$VIEWER_WASM_LIBS"} >/dev/null
+    -DVIEWER_WASM_LIBS="$libs" >/dev/null
 require_puppeteer build-bench
 bin=$PWD/build-bench
 

@@ -30,8 +30,8 @@
 #   viewer's first and steady frame (bench/viewer_timing), each build's own.
 # The builds take turns run by run. Prints Markdown tables of medians.
 #     sh scripts/bench-web.sh [runs] [frames] [BEFORE_EXPORT]   (default 3 runs, 3 frames)
-# VIEWER_WASM_LIBS in the environment names the module's libraries built
-# once elsewhere (scripts/build-wasm-libs.sh), else they are built here.
+# VIEWER_WASM_LIBS in the environment names the module's libraries made
+# elsewhere (scripts/build-wasm-libs.sh), else they are made here.
 set -eu
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
@@ -41,9 +41,10 @@ frames=${2:-3}
 before=${3:+$(cd "$(dirname "$3")" && pwd)}
 require_packages $BUILD_PACKAGES $BENCH_PACKAGES $WEB_MODULE_PACKAGES chromium imagemagick
 [ -n "${DISPLAY:-}" ] || require_packages $DISPLAY_PACKAGES
+libs=$(wasm_libraries build-bench/wasm-libs)
 build_in build-bench "viewer_timing render_surface export_surface make_samples surface_bench" \
     -DCMAKE_BUILD_TYPE=Release -DVIEWER_TESTS=OFF -DVIEWER_BENCH=ON -DVIEWER_WEB_MODULE=ON \
-    ${VIEWER_WASM_LIBS:+-DVIEWER_WASM_LIBS="$VIEWER_WASM_LIBS"} >/dev/null
+    -DVIEWER_WASM_LIBS="$libs" >/dev/null
 require_puppeteer build-bench
 
 builds="after"

@@ -2,23 +2,37 @@
 # Builds the libraries the WebAssembly module links (zlib, libpng,
 # libjpeg-turbo, libexif) with emcc from Debian's own source packages, at the
 # versions the desktop links, into OUT/prefix/include and OUT/prefix/lib:
-#     scripts/build-wasm-libs.sh OUT
-# The sources are unpacked in OUT/src, OUT/versions.txt says which were
-# built. Each library is built once: OUT/LIBRARY.built names its version; with
-# all four there the script returns at once, touching nothing. Standard
-# output stays empty (a CMake custom command may run it); progress goes to
-# standard error, a failing step's whole log with it.
+#     scripts/build-wasm-libs.sh OUT [SOURCES]
+# This is the one step that fetches anything. It is run by hand or by the
+# scripts (test.sh, build-package.sh), never by the build, which only finds
+# what it made. It needs no root. The source packages (each a .dsc with the
+# files it lists) are fetched into OUT/sources by apt with a sources list
+# and state of its own, under OUT/apt; or, with no network, taken from the
+# folder SOURCES, where they were brought from elsewhere. Either way
+# dpkg-source unpacks them into OUT/src, checking each file against its
+# .dsc. OUT/versions.txt says which were built.
+# Each library is built once: OUT/LIBRARY.built names its version; with all
+# four there the script returns at once, touching nothing. Standard output
+# stays empty; progress goes to standard error, a failing step's whole log
+# with it.
 #
 # Their C files are compiled directly, a few to an emcc, on every core: no
 # configure step, whose probes would take longer than the compiling. From
 # empty on 2 shared cores: 11 to 20 s, of which fetching the sources 2 to
 # 3 s, zlib 1 to 2, libpng 2 to 3.5, libjpeg-turbo 4 to 7, libexif 2 to 4
 # (about 17 s of CPU in all); once built, a few milliseconds.
-# Run from anywhere as root (packages are installed when something is built).
 set -eu
-[ $# -eq 1 ] || { echo "usage: $0 OUT" >&2; exit 2; }
+case $# in
+    1 | 2) ;;
+    *) echo "usage: $0 OUT [SOURCES]" >&2 && exit 2 ;;
+esac
 mkdir -p "$1"
 OUT=$(cd "$1" && pwd)
+SOURCES=""
+if [ $# -eq 2 ]; then
+    [ -d "$2" ] || { echo "$0: $2: no such folder of source packages" >&2; exit 1; }
+    SOURCES=$(cd "$2" && pwd)
+fi
 PREFIX=$OUT/prefix
 LIBRARIES="zlib png jpeg exif"
 
@@ -28,14 +42,57 @@ for library in $LIBRARIES; do
 done
 [ -z "$pending" ] && exit 0
 
-# shellcheck source=scripts/lib.sh
-. "$(cd "$(dirname "$0")" && pwd)/lib.sh"
-require_packages emscripten dpkg-dev
+# What it runs comes from Debian's emscripten and dpkg-dev; installing them
+# is the caller's part.
+for tool in emcc emar dpkg-source dpkg-query; do
+    command -v "$tool" >/dev/null || {
+        echo "$0: no $tool here: apt-get install emscripten dpkg-dev (as root), then run this again" >&2
+        exit 1
+    }
+done
 JOBS=${JOBS:-$(nproc)}
 # NodeSource's Node has no acorn of its own; emcc finds Debian's here.
 export NODE_PATH=/usr/share/nodejs
 # Their warnings are not ours to fix: the log stays short.
 CFLAGS_WASM="-O2 -w"
+
+# apt as any user: the system's configuration (its proxy, say), with a
+# sources list, lists and cache of its own under OUT/apt. The list names
+# the Debian archive's sources for this system's release (DEBIAN_MIRROR in
+# the environment names another mirror):
+#     apt_own apt-get|apt-cache ARGUMENT...
+apt_own() {
+    program=$1
+    shift
+    "$program" -q -o Dir::State="$OUT/apt/state" -o Dir::Cache="$OUT/apt/cache" \
+        -o Dir::Etc::SourceList="$OUT/apt/debian.sources" -o Dir::Etc::SourceParts="$OUT/apt/parts" \
+        -o APT::Sandbox::User="$(id -un)" "$@"
+}
+add_sources() {
+    mkdir -p "$OUT/apt/state/lists/partial" "$OUT/apt/cache/archives/partial" "$OUT/apt/parts"
+    # shellcheck disable=SC1091 # the system's own
+    release=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
+    cat >"$OUT/apt/debian.sources" <<EOF
+Types: deb-src
+URIs: ${DEBIAN_MIRROR:-http://deb.debian.org/debian}
+Suites: $release $release-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+EOF
+    apt_own apt-get update
+}
+
+# The versions of SOURCE there are to build: the .dsc files in SOURCES, else
+# what the archive offers.
+offered_versions() {
+    if [ -n "$SOURCES" ]; then
+        for dsc in "$SOURCES/$1"_*.dsc; do
+            [ -f "$dsc" ] && sed -n 's/^Version: //p' "$dsc"
+        done
+    else
+        apt_own apt-cache showsrc --only-source "$1" 2>/dev/null | sed -n 's/^Version: //p'
+    fi
+}
 
 # LIBRARY's Debian packages: the desktop's (binary) and its source.
 packages_of() {
@@ -47,21 +104,6 @@ packages_of() {
     esac
 }
 
-# Debian's source packages need a deb-src line for the archive apt already
-# uses; one of ours is added only when there is none.
-add_sources() {
-    if ! grep -rqs "deb-src" /etc/apt/sources.list /etc/apt/sources.list.d/; then
-        cat >/etc/apt/sources.list.d/dispdome-sources.sources <<'EOF'
-Types: deb-src
-URIs: http://deb.debian.org/debian
-Suites: bookworm bookworm-updates
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-EOF
-    fi
-    [ -n "$(apt-cache showsrc --only-source zlib 2>/dev/null)" ] || apt-get update -qq >&2
-}
-
 # The source version of the desktop's installed package of LIBRARY, if any.
 desktop_version() {
     packages_of "$1"
@@ -69,18 +111,19 @@ desktop_version() {
 }
 
 # The source version to build LIBRARY from: the desktop's, or, when the
-# archive no longer has it (a stable update came since), the archive's
-# newest, said on standard error.
+# sources offered have not (a stable update came since, or other sources
+# were brought), the newest offered, said on standard error.
 version_of() {
     wanted=$(desktop_version "$1")
     packages_of "$1"
     newest=""
-    for offered in $(apt-cache showsrc --only-source "$source" | sed -n 's/^Version: //p'); do
+    for offered in $(offered_versions "$source"); do
         [ "$offered" = "$wanted" ] && { echo "$wanted"; return; }
         if [ -z "$newest" ] || dpkg --compare-versions "$offered" gt "$newest"; then newest=$offered; fi
     done
-    [ -n "$newest" ] || { echo "$source: no source package in the archive" >&2; return 1; }
-    echo "$1: building $source $newest, not the desktop's ${wanted:-(not installed)}, gone from the archive" >&2
+    where=${SOURCES:-the archive}
+    [ -n "$newest" ] || { echo "$0: $source: no source package in $where" >&2; return 1; }
+    echo "$1: building $source $newest, not the desktop's ${wanted:-(not installed)}, which $where has not" >&2
     echo "$newest"
 }
 
@@ -91,18 +134,31 @@ folder_of() {
     echo "$OUT/src/$source-${upstream%-*}"
 }
 
-# Fetches the source packages of the LIBRARY=VERSION given into OUT/src in
-# one go, each unpacked anew.
+# Unpacks the source packages of the LIBRARY=VERSION given into OUT/src,
+# each anew: from SOURCES, or from OUT/sources once apt has fetched them
+# there in one go. dpkg-source refuses a file whose size or checksums are
+# not those its .dsc gives.
 fetch() {
+    from=$SOURCES
+    if [ -z "$from" ]; then
+        from=$OUT/sources
+        mkdir -p "$from"
+        wanted=""
+        for pair in "$@"; do
+            packages_of "${pair%%=*}"
+            wanted="$wanted $source=${pair#*=}"
+        done
+        # shellcheck disable=SC2086 # one word a package
+        (cd "$from" && apt_own apt-get source --download-only $wanted)
+    fi
     mkdir -p "$OUT/src"
-    wanted=""
     for pair in "$@"; do
         packages_of "${pair%%=*}"
-        rm -rf "$(folder_of "${pair%%=*}" "${pair#*=}")"
-        wanted="$wanted $source=${pair#*=}"
+        upstream=${pair#*=}
+        folder=$(folder_of "${pair%%=*}" "$upstream")
+        rm -rf "$folder"
+        dpkg-source -x "$from/${source}_${upstream#*:}.dsc" "$folder"
     done
-    # shellcheck disable=SC2086 # one word a package
-    (cd "$OUT/src" && apt-get source -qq $wanted)
 }
 
 # Compiles the C files named on standard input with the flags given into
@@ -233,14 +289,14 @@ logged() {
 }
 
 started=$(now)
-add_sources
+[ -n "$SOURCES" ] || logged apt add_sources
 pairs=""
 for library in $pending; do
     pairs="$pairs $library=$(version_of "$library")"
 done
 # shellcheck disable=SC2086 # one word a library
 logged fetch fetch $pairs
-echo "sources of$pending fetched in $(seconds_since "$started") s" >&2
+echo "sources of$pending ${SOURCES:+brought, }checked and unpacked in $(seconds_since "$started") s" >&2
 
 mkdir -p "$PREFIX/include" "$PREFIX/lib"
 for pair in $pairs; do

@@ -26,7 +26,7 @@ TEST_PACKAGES="libgtest-dev assimp-utils xdotool chromium firefox-esr"
 # The Debian package: its man pages (help2man), dpkg-shlibdeps (which CPack
 # finds ELF files with file), and the package check's lintian and man.
 PACKAGE_PACKAGES="help2man dpkg-dev file lintian man-db"
-# The web page's WebAssembly module: emscripten, and dpkg-dev for the
+# The web page's WebAssembly module: emscripten, and dpkg-dev to unpack the
 # Debian sources of the libraries it is built with (build-wasm-libs.sh).
 WEB_MODULE_PACKAGES="emscripten dpkg-dev"
 # GNU time measures the tools' peak memory in scripts/bench-normals.sh.
@@ -52,17 +52,30 @@ build_in() {
     cmake --build "$dir" ${targets:+--target $targets} -j "${JOBS:-$(nproc)}"
 }
 
+# The web page's module's libraries, made in DIR by the one step that
+# fetches anything (scripts/build-wasm-libs.sh, which returns at once when
+# they are made), or those VIEWER_WASM_LIBS in the environment names, made
+# elsewhere; prints their folder, for -DVIEWER_WASM_LIBS. The step needs
+# emscripten and dpkg-dev (WEB_MODULE_PACKAGES), and the network the first
+# time.
+wasm_libraries() {
+    libs=${VIEWER_WASM_LIBS:-$PWD/$1}
+    sh scripts/build-wasm-libs.sh "$libs" >&2 && echo "$libs"
+}
+
 # Configures DIR as the Debian package is built: Debian's hardening flags
 # (dpkg-buildflags), installed under /usr, with its man pages; then builds
-# it, the web page's module with it. The options given come after, to add
-# to these (the tests):
+# it, the web page's module with it (its libraries made first, in
+# DIR/wasm-libs). The options given come after, to add to these (the
+# tests):
 #     build_for_package DIR [CMAKE OPTION...]
 build_for_package() {
     dir=$1
     shift
+    libs=$(wasm_libraries "$dir/wasm-libs") || return
     hardened() { DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get "$1"; }
     build_in "$dir" "" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DVIEWER_MAN_PAGES=ON \
-        -DVIEWER_WEB_MODULE=ON -DVIEWER_BENCH=OFF -DVIEWER_FUZZ=OFF -DVIEWER_SANITIZE=OFF -DVIEWER_WERROR="$WERROR" \
+        -DVIEWER_WEB_MODULE=ON -DVIEWER_WASM_LIBS="$libs" -DVIEWER_BENCH=OFF -DVIEWER_FUZZ=OFF -DVIEWER_SANITIZE=OFF -DVIEWER_WERROR="$WERROR" \
         -DCMAKE_CXX_FLAGS="$(hardened CPPFLAGS) $(hardened CXXFLAGS)" -DCMAKE_EXE_LINKER_FLAGS="$(hardened LDFLAGS)" "$@"
 }
 

@@ -34,7 +34,9 @@ echo "wrote $out.png, $out-tilted.png, $out-side-viewer.png and $out-side-displa
 
 require_packages chromium imagemagick $WEB_MODULE_PACKAGES
 require_puppeteer build
-build_in build export_surface -DCMAKE_BUILD_TYPE=Release -DVIEWER_TESTS=OFF >/dev/null
+libs=$(wasm_libraries build/wasm-libs)
+build_in build export_surface -DCMAKE_BUILD_TYPE=Release -DVIEWER_TESTS=OFF -DVIEWER_WEB_MODULE=ON \
+    -DVIEWER_WASM_LIBS="$libs" >/dev/null
 export="$PWD/build/dispdome-export"
 (cd "$work" && "$export" dome.html >/dev/null)
 # The photo cropped square, scaled up and brightened; the heights 512 x 512,

@@ -13,10 +13,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include <charconv>
 #include <cmath>
 #include <iterator>
-#include <random>
 
 namespace {
 
@@ -298,37 +296,6 @@ TEST(Export, PicturesGiveEveryVertexTheViewersTexel)
     EXPECT_TRUE(kd[0] == 1 && kd[1] == 1 && kd[2] == 1 && mtl.find("map_Kd") == std::string::npos) << mtl;
     EXPECT_EQ(readFile("dome.ply").find("TextureFile"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists("dome.png"));
-}
-
-// The web page's module writes an OBJ's floats with shortestFloat, having
-// no to_chars of floats: the same text as the desktop's, against
-// libstdc++'s to_chars, for floats with random bits, a run of neighbours
-// across a power of two (where a float's interval is lopsided), and those
-// nearest each power of ten.
-TEST(Export, TheModulesFloatsAreToCharsOwn)
-{
-    std::mt19937 bits(7);
-    size_t differ = 0;
-    for (int k = 0; k < 400000; ++k) {
-        const std::uint32_t word = k < 200000 ? bits() : 0x3f800000u - 100000u + std::uint32_t(k - 200000);
-        float value;
-        std::memcpy(&value, &word, sizeof value);
-        char theirs[64], ours[64];
-        const std::string expected(theirs, std::to_chars(theirs, theirs + 64, value).ptr);
-        differ += expected != std::string(ours, shortestFloat(ours, ours + 64, value));
-    }
-    // And the floats nearest each power of ten, where a rounding carries.
-    for (int k = -38; k <= 38; ++k) {
-        float value = std::pow(10.0f, float(k));
-        for (int j = 0; j < 40; ++j)
-            value = std::nextafter(value, 0.0f);
-        for (int j = 0; j < 80; ++j, value = std::nextafter(value, INFINITY)) {
-            char theirs[64], ours[64];
-            differ += std::string(theirs, std::to_chars(theirs, theirs + 64, value).ptr) !=
-                      std::string(ours, shortestFloat(ours, ours + 64, value));
-        }
-    }
-    EXPECT_EQ(differ, 0u);
 }
 
 TEST(Export, FailuresSayWhyAndLeaveTheFolderAsItWas)

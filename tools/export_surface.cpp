@@ -243,6 +243,12 @@ int parseArguments(int argc, char** argv, Options& o)
 
 }  // namespace
 
+// What the build says to run for the web page's module, where it was built
+// without it; the module itself never lacks it.
+#ifndef WEB_MODULE_HOW
+#define WEB_MODULE_HOW ""
+#endif
+
 namespace {
 
 int exportWith(int argc, char** argv)
@@ -254,8 +260,8 @@ int exportWith(int argc, char** argv)
     // A page needs the module that reads its images in the browser: where
     // this program was built without it, it says so before reading any.
     if (o.format == Format::Html && !webModuleBuiltIn()) {
-        report(o.output, "cannot be written: this dispdome-export was built without the web page's module "
-               "(install emscripten, then build it again)");
+        report(o.output, "cannot be written: this dispdome-export was built without the web page's module: "
+               WEB_MODULE_HOW);
         return STATUS_FAILED;
     }
     buildSurfaceTables();

@@ -7,7 +7,8 @@
 // temporary still there; past a file-size limit a write fails rather than
 // the program dying.
 
-#include <charconv>  // Required for: to_chars(), shortest round-trip floats
+#include "float_text.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -53,13 +54,6 @@ char* reserve(OutputFile& out, size_t bytes);
 void put(OutputFile& out, const char* text);
 void putBytes(OutputFile& out, const void* data, size_t size);
 
-// value in the fewest digits that read back as it (the nearest such digits
-// when there are several), fixed or with an exponent, whichever is
-// shorter: what std::to_chars writes, for a standard library that has no
-// to_chars of floats (the web page's module's). Returns the end; last must
-// leave room for 16 characters.
-char* shortestFloat(char* first, char* last, float value);
-
 // One record of at most `most` bytes written straight into the output's
 // buffer, for many small records at little cost; what was written counts
 // as written when the writer goes out of scope. Numbers go out
@@ -90,11 +84,7 @@ struct RecordWriter {
     }
     void text(float value)
     {
-#ifdef __EMSCRIPTEN__
-        at = shortestFloat(at, end, value);
-#else
-        at = std::to_chars(at, end, value).ptr;
-#endif
+        at = floatText(at, end, value);
     }
 
     OutputFile& out;
