@@ -13,7 +13,7 @@ module=$(realpath "$5")
 
 rm -rf "$scratch"
 mkdir -p "$scratch/source"
-cp -R "$source/CMakeLists.txt" "$source/src" "$source/tools" "$source/web" "$source/packaging" "$scratch/source/"
+cp -R "$source/CMakeLists.txt" "$source/cmake" "$source/src" "$source/tools" "$source/web" "$source/packaging" "$scratch/source/"
 header=$scratch/source/src/view.h
 move() {
     grep -qxF "$1" "$header" || { echo "$header: no line '$1' to move" >&2; exit 1; }
