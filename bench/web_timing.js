@@ -86,7 +86,7 @@ const cases = process.argv.slice(5).map((text) => {
   if (kind === 'save') return { name, runsOf, kind, ratio: Number(ratio), page: path.resolve(page), format: files[0] };
   return { name, runsOf, kind, ratio: Number(ratio), page: path.resolve(page), files: files.map((file) => path.resolve(file)) };
 });
-const { launchChromium, settled, pressAtCentre } = require('../web/chromium.js');
+const { launchChromium, settled, pressAtCentre } = require('../web/drivers/chromium.js');
 
 const median = (values) => {
   const sorted = [...values].sort((a, b) => a - b);

@@ -8,7 +8,7 @@
 # the dome), once lit with the viewer's normals (docs/screenshot-side-viewer.png)
 # and once with the displaced surface's own (docs/screenshot-side-displaced.png).
 # Last, the web page dispdome-export writes, in headless Chromium
-# (docs/screenshot-web.png; web/screenshot.js says what it shows), and the
+# (docs/screenshot-web.png; web/drivers/screenshot.js says what it shows), and the
 # same page after a user's own images were given to it
 # (docs/screenshot-web-dropped.png): a JPEG photo (ImageMagick's rose) and
 # 16-bit grey PNG heights (a plasma fractal), both made here.
@@ -45,6 +45,6 @@ convert rose: -gravity center -crop 46x46+0+0 +repage -filter Lanczos -resize 10
     -modulate 135,110 -quality 90 "$work/photo.jpg"
 convert -size 512x512 -seed 3 plasma:fractal -blur 0x6 -colorspace Gray -auto-level -depth 16 \
     -define png:bit-depth=16 -define png:color-type=0 "$work/heights.png"
-node web/screenshot.js "$work/dome.html" "$out-web.png" build/puppeteer \
+node web/drivers/screenshot.js "$work/dome.html" "$out-web.png" build/puppeteer \
     "$out-web-dropped.png" "$work/photo.jpg" "$work/heights.png"
 echo "wrote $out-web.png and $out-web-dropped.png"

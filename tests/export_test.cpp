@@ -7,9 +7,10 @@
 // ImageMagick) give every vertex the viewer's texel, the glTF's matte and
 // repeated; and every refusal or failure says why and leaves the folder as
 // it was.
+#include "image_files.h"
 #include "output_file.h"
 #include "support.h"
-#include "texture_pixels.h"
+#include "tga.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,7 +1,7 @@
 #!/bin/sh
 # The web page and dispdome-render take the camera's start and the light
 # from the C++ alone: the sources copied with START_OFFSET and START_LIGHT
-# moved in src/view.h and nowhere else, dispdome-export and dispdome-render
+# moved in src/dome/view.h and nowhere else, dispdome-export and dispdome-render
 # built from the copy, and the page's first picture and a dragged one
 # compared with the copy's dispdome-render.
 # The copy takes the web page's module from MODULE_FOLDER, where the same
@@ -14,7 +14,7 @@ module=$(realpath "$5")
 rm -rf "$scratch"
 mkdir -p "$scratch/source"
 cp -R "$source/CMakeLists.txt" "$source/cmake" "$source/src" "$source/tools" "$source/web" "$source/packaging" "$scratch/source/"
-header=$scratch/source/src/view.h
+header=$scratch/source/src/dome/view.h
 move() {
     grep -qxF "$1" "$header" || { echo "$header: no line '$1' to move" >&2; exit 1; }
     sed -i "s/^$1\$/$2/" "$header"

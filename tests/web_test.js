@@ -20,7 +20,7 @@ const path = require('node:path');
 
 const [EXPORT, RENDER, SAMPLES, PUPPETEER] = process.argv.slice(2, 6).map((name) => path.resolve(name));
 const MODE = process.argv[6] || '';
-const { puppeteerIn, launchChromium, settled: drawn } = require('../web/chromium.js');
+const { puppeteerIn, launchChromium, settled: drawn } = require('../web/drivers/chromium.js');
 
 const work = fs.mkdtempSync(path.join(os.tmpdir(), 'web-test-'));
 const file = (name) => path.join(work, name);

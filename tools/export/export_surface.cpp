@@ -7,12 +7,12 @@
 #include "export_surface.h"
 
 #include "command_line.h"
+#include "image_files.h"
 #include "image_options.h"
 #include "mesh_writers.h"
 #include "output_file.h"
 #include "png_image.h"
 #include "surface.h"
-#include "texture_pixels.h"
 #include "view.h"
 #include "web_page.h"
 

@@ -4,10 +4,10 @@
 
 #include "export_surface.h"
 #include "image.h"
+#include "image_files.h"
 #include "mesh_writers.h"
 #include "output_file.h"
 #include "surface.h"
-#include "texture_pixels.h"
 #include "web_page.h"
 
 #include <emscripten/emscripten.h>

@@ -4,7 +4,6 @@
 #include "jpeg_decoder.h"
 #include "output_file.h"
 #include "surface.h"
-#include "texture_pixels.h"
 #include "view.h"
 #include "web_page_markup.h"
 

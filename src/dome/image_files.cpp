@@ -1,23 +1,9 @@
-// The images' kept pixels and the files they come from, apart from the GL
-// textures made of them: the surface reads them without GL (dispdome-export
-// links no GL at all).
-#include "texture_pixels.h"
+#include "image_files.h"
 
 #include <cstring>
 #include <filesystem>
 #include <set>
 #include <string>
-
-PixelBuffer* colorPixels = nullptr;
-PixelBuffer* displacePixels = nullptr;
-PixelBuffer* normalPixels = nullptr;
-
-unsigned short* displaceRed16 = nullptr;
-const char* colorFile = nullptr;
-const char* displaceFile = nullptr;
-
-int displaceWidth = 0;
-int displaceHeight = 0;
 
 const char* chosenImageFile(const char* file)
 {
@@ -32,20 +18,6 @@ const char* chosenImageFile(const char* file)
         return extension == IMAGE_EXTENSIONS[0] ? file : names.insert(stem + extension).first->c_str();
     }
     return file;
-}
-
-void keepDisplacement(ImageRead& image)
-{
-    const bool read = image.pixels != nullptr;
-    displacePixels = image.pixels.release();
-    displaceRed16 = read ? image.red16.release() : nullptr;
-    displaceWidth = read ? image.width : 0;
-    displaceHeight = read ? image.height : 0;
-}
-
-Displacement viewerDisplacement()
-{
-    return {displacePixels, displaceRed16, displaceWidth, displaceHeight, 1.0f};
 }
 
 Displacement displacementOf(const ImageRead& image, float scale)

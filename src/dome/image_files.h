@@ -1,0 +1,24 @@
+#pragma once
+
+// The dome's images as files: their names, which of a TGA, PNG or JPEG is
+// read, and a height image read as the surface reads it. No GL and none of
+// the viewer's state: every program and the web page's module use these.
+
+#include "image.h"    // Required for: ImageRead, how the images named here are read
+#include "surface.h"  // Required for: Displacement, the form the surface reads heights in
+
+// The images, relative to the working directory: a TGA that is there is
+// read, else a PNG, else a JPEG.
+constexpr const char* COLOR_FILE = "texture/color.tga";
+constexpr const char* DISPLACE_FILE = "texture/displace.tga";
+constexpr const char* NORMAL_FILE = "texture/normal.tga";
+constexpr const char* IMAGE_EXTENSIONS[] = {".tga", ".png", ".jpg"};
+
+// The first of file (a name ending in .tga) and the same name ending in .png
+// and .jpg that is there, in any form (a FIFO or an unreadable file counts);
+// file itself when none is.
+const char* chosenImageFile(const char* file);
+
+// image's pixels, 16-bit red channel and size (none and 0 x 0 when it was
+// not read), at scale; image keeps owning them and must outlive the result.
+Displacement displacementOf(const ImageRead& image, float scale);
