@@ -117,7 +117,7 @@ Figures measureViewer(int frames)
     for (const SetupStep& step : SETUP_STEPS) {
         const Clock::time_point stepStart = Clock::now();
         const double cpu = threadMilliseconds();
-        step.run();
+        step.run(ViewerStart{});
         glFinish();
         f[std::string(step.name) + "Cpu"] = threadMilliseconds() - cpu;
         f[step.name] = millisecondsSince(stepStart);
@@ -133,7 +133,7 @@ Figures measureViewer(int frames)
 std::vector<StripVertex> prebuiltSurface()
 {
     for (int k = 0; k + 1 < SETUP_STEP_COUNT; ++k)
-        SETUP_STEPS[k].run();
+        SETUP_STEPS[k].run(ViewerStart{});
     std::vector<StripVertex> vertices(SURFACE_VERTICES);
     const SurfaceHeights heights = surfaceHeights(viewerDisplacement());
     for (int e = 0; e < GRID_STEPS; ++e)

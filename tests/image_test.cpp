@@ -154,16 +154,18 @@ TEST(Image, DamagedFilesAreRefusedInOneLineLargeOnesCostWhatIsKept)
 }
 
 // Starts command in the working folder, its standard error kept in .err,
-// and waits at most a second for that to hold each of lines; then ends it
-// (the viewer never ends by itself). The lines still missing then.
-std::string missingWithinASecond(const std::string& command, const std::vector<std::string>& lines)
+// and waits at most ten seconds for that to hold each of lines; then ends
+// it (the viewer never ends by itself). The lines still missing then. A
+// program that opens a FIFO to read waits for ever; one that refuses it
+// says so at once, but a loaded machine may take seconds to start it.
+std::string missingSoon(const std::string& command, const std::vector<std::string>& lines)
 {
     const pid_t pid = fork();
     if (pid == 0) {
         setpgid(0, 0);
         _exit(execl("/bin/sh", "sh", "-c", (command + " >/dev/null 2>.err").c_str(), nullptr));
     }
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     std::string missing;
     do {
         usleep(5000);
@@ -187,15 +189,15 @@ TEST(Image, AFifoIsRefusedAtOnceByEveryProgramAsEveryKind)
         const std::string fifo = "fifo." + kind, line = fifo + ": not a regular file";
         ASSERT_EQ(runCommand("rm -f fifo.* && mkfifo " + fifo).status, 0);
         for (const std::string option : {" --color ", " --displacement "}) {
-            EXPECT_EQ(missingWithinASecond("exec '" EXPORT_BINARY "'" + option + fifo + " out.ply", {line}), "") << option;
-            EXPECT_EQ(missingWithinASecond("exec '" RENDER_BINARY "'" + option + fifo + " out.png", {line}), "") << option;
+            EXPECT_EQ(missingSoon("exec '" EXPORT_BINARY "'" + option + fifo + " out.ply", {line}), "") << option;
+            EXPECT_EQ(missingSoon("exec '" RENDER_BINARY "'" + option + fifo + " out.png", {line}), "") << option;
         }
     }
     // The viewer finds both in texture/, where no TGA of the name is.
     for (const std::string kind : {"tga", "png", "jpg"}) {
         const std::string color = "texture/color." + kind, displace = "texture/displace." + kind;
         ASSERT_EQ(runCommand("rm -f texture/color.* texture/displace.* && mkfifo " + color + " " + displace).status, 0);
-        EXPECT_EQ(missingWithinASecond("exec '" VIEWER_BINARY "'", {color + ": not a regular file",
+        EXPECT_EQ(missingSoon("exec '" VIEWER_BINARY "'", {color + ": not a regular file",
                                                                       displace + ": not a regular file"}), "");
     }
 }

@@ -26,3 +26,10 @@ Displacement displacementOf(const ImageRead& image, float scale)
         return {nullptr, nullptr, 0, 0, scale};
     return {image.pixels.get(), image.red16.get(), image.width, image.height, scale};
 }
+
+std::string noReliefLine(const Displacement& heights, const char* use)
+{
+    if (!heights.pixels || displacementAvailable(heights))
+        return "";
+    return missingRelief(heights) + "; there is no relief to " + use;
+}

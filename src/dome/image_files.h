@@ -7,6 +7,8 @@
 #include "image.h"    // Required for: ImageRead, how the images named here are read
 #include "surface.h"  // Required for: Displacement, the form the surface reads heights in
 
+#include <string>
+
 // The images, relative to the working directory: a TGA that is there is
 // read, else a PNG, else a JPEG.
 constexpr const char* COLOR_FILE = "texture/color.tga";
@@ -18,6 +20,11 @@ constexpr const char* IMAGE_EXTENSIONS[] = {".tga", ".png", ".jpg"};
 // and .jpg that is there, in any form (a FIFO or an unreadable file counts);
 // file itself when none is.
 const char* chosenImageFile(const char* file);
+
+// The line refusing heights that were read but give no relief ("REASON;
+// there is no relief to USE"); empty when they give some, or were not read
+// at all (their reader has said why).
+std::string noReliefLine(const Displacement& heights, const char* use);
 
 // image's pixels, 16-bit red channel and size (none and 0 x 0 when it was
 // not read), at scale; image keeps owning them and must outlive the result.

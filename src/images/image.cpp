@@ -1,11 +1,10 @@
 #include "image.h"
 
+#include "command_line.h"  // Required for: hasSuffix()
 #include "jpeg_decoder.h"
 #include "png_decoder.h"
 #include "tga.h"  // Required for: decodeTga(), the kind read when no other fits
 
-#include <cctype>
-#include <cstring>
 
 namespace {
 
@@ -28,16 +27,6 @@ ImageRead namedJpeg(const unsigned char* data, size_t size, bool)
     return size == 0 ? emptyFile() : decodeJpeg(data, size);
 }
 
-bool endsWith(const char* name, const char* extension)
-{
-    const size_t length = std::strlen(name), tail = std::strlen(extension);
-    if (length < tail)
-        return false;
-    for (size_t k = 0; k < tail; ++k)
-        if (std::tolower(static_cast<unsigned char>(name[length - tail + k])) != extension[k])
-            return false;
-    return true;
-}
 
 }  // namespace
 
@@ -54,9 +43,9 @@ ImageRead readImage(const unsigned char* data, size_t size, bool wantRed16)
 
 ImageDecoder decoderFor(const char* fileName)
 {
-    if (endsWith(fileName, ".png"))
+    if (hasSuffix(fileName, ".png"))
         return namedPng;
-    if (endsWith(fileName, ".jpg") || endsWith(fileName, ".jpeg"))
+    if (hasSuffix(fileName, ".jpg") || hasSuffix(fileName, ".jpeg"))
         return namedJpeg;
     return readImage;
 }

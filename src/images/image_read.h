@@ -33,7 +33,6 @@ struct ImageRead {
     std::unique_ptr<unsigned short[]> red16;
     int width = 0;  // as the header claims, as shown (also when refused later)
     int height = 0;
-    int orientation = 1;   // the EXIF orientation a JPEG was turned by (1: none, or not a JPEG)
     bool missing = false;  // there is no such file: the reader says nothing, the caller decides
     bool opened = false;   // a file was opened: its name line is due
     bool sized = false;    // the header was complete: the size line is due

@@ -119,7 +119,6 @@ bool readJpeg(jpeg_decompress_struct& jpeg, JpegRead& read, const unsigned char*
     jpeg_save_markers(&jpeg, JPEG_APP0 + 1, 0xffff);
     jpeg_read_header(&jpeg, TRUE);
     const int orientation = exifOrientation(&jpeg);
-    image.orientation = orientation;
     // Orientations 5 to 8 turn the picture a quarter: shown, it is as wide
     // as the stored one is tall.
     const bool turned = orientation >= 5;

@@ -3,6 +3,7 @@
 
 #include "surface.h"
 #include "textures.h"
+#include "viewer.h"
 
 #include <GL/gl.h>
 
@@ -61,7 +62,10 @@ void buildSurfaceList(const Displacement& image, SurfaceNormals normals, const c
     glEndList();
 }
 
-void buildViewerSurfaceList()
+bool buildViewerSurfaceList(const ViewerStart& start)
 {
-    buildSurfaceList(viewerDisplacement(), SurfaceNormals::Viewer, displaceFile ? displaceFile : DISPLACE_FILE);
+    Displacement heights = viewerDisplacement();
+    heights.scale = start.relief;
+    buildSurfaceList(heights, start.normals, displaceFile ? displaceFile : DISPLACE_FILE);
+    return true;
 }

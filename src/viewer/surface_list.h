@@ -12,6 +12,8 @@ extern unsigned int surfaceList;
 // standard error names displacementName and says why.
 void buildSurfaceList(const Displacement& image, SurfaceNormals normals, const char* displacementName);
 
-// The viewer's own list: its displacement image (viewerDisplacement()), the
-// normal patch's normals, and the file the image came from in the line.
-void buildViewerSurfaceList();
+// The viewer's own list: its displacement image (viewerDisplacement()) at
+// start's relief, start's normals, and the file the image came from in the
+// line. True.
+struct ViewerStart;
+bool buildViewerSurfaceList(const ViewerStart& start);

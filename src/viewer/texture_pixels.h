@@ -7,9 +7,8 @@
 #include "image_files.h"  // Required for: the files' names, Displacement
 #include "tga.h"          // Required for: PixelBuffer
 
-// The colour and displacement images read; null until createTextures looks
-// them up, which it does only when they are still null (dispdome-render
-// names its own).
+// The colour and displacement images read, as createTextures chose them;
+// null until then.
 extern const char* colorFile;
 extern const char* displaceFile;
 

@@ -1,8 +1,11 @@
 #include "textures.h"
 
+#include "command_line.h"  // Required for: report()
+
 #include <GL/gl.h>
 
 #include <cstdio>
+#include <string>
 
 unsigned int colorTexture = 0;
 unsigned int displaceTexture = 0;
@@ -44,22 +47,25 @@ void makeTexture(unsigned int& textureName, const char* fileName, const ImageRea
                  taken ? image.pixels.get() : nullptr);
 }
 
-void createTexture(unsigned int& textureName, const char* fileName, PixelBuffer*& pixels, unsigned short** red16)
+void createTexture(unsigned int& textureName, const char* fileName, PixelBuffer*& pixels)
 {
-    ImageRead image = loadImage(fileName, red16 != nullptr);
+    ImageRead image = loadImage(fileName, false);
     makeTexture(textureName, fileName, image);
     pixels = image.pixels.release();
-    if (red16)
-        *red16 = image.red16.release();
 }
 
-void createTextures()
+bool createTextures(const ViewerStart& start)
 {
-    colorFile = colorFile ? colorFile : chosenImageFile(COLOR_FILE);
-    displaceFile = displaceFile ? displaceFile : chosenImageFile(DISPLACE_FILE);
+    colorFile = start.colorFile ? start.colorFile : chosenImageFile(COLOR_FILE);
+    displaceFile = start.displaceFile ? start.displaceFile : chosenImageFile(DISPLACE_FILE);
     createTexture(colorTexture, colorFile, colorPixels);
     ImageRead displacement = loadImage(displaceFile, true);
     makeTexture(displaceTexture, displaceFile, displacement);
     keepDisplacement(displacement);
     createTexture(normalTexture, chosenImageFile(NORMAL_FILE), normalPixels);
+    // What start names must be read, and its heights give relief.
+    const std::string refusal = start.displaceFile ? noReliefLine(viewerDisplacement(), "draw") : "";
+    if (!refusal.empty())
+        report(start.displaceFile, "%s", refusal.c_str());
+    return !(start.colorFile && !colorPixels) && !(start.displaceFile && !displacementAvailable(viewerDisplacement()));
 }

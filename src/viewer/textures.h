@@ -4,6 +4,7 @@
 // texture_pixels.h, apart from GL.
 
 #include "texture_pixels.h"
+#include "viewer.h"  // Required for: ViewerStart, the images named
 
 // GL texture names, 0 until created.
 extern unsigned int colorTexture;
@@ -17,10 +18,11 @@ extern unsigned int normalTexture;
 // on standard error and a texture without data. Needs a current GL context.
 void makeTexture(unsigned int& textureName, const char* fileName, const ImageRead& image);
 
-// Reads fileName into pixels (its 16-bit red channel into red16 when given)
-// and makes its texture (makeTexture).
-void createTexture(unsigned int& textureName, const char* fileName, PixelBuffer*& pixels,
-                   unsigned short** red16 = nullptr);
+// Reads fileName into pixels and makes its texture (makeTexture).
+void createTexture(unsigned int& textureName, const char* fileName, PixelBuffer*& pixels);
 
-// The three textures, in the order colour, displacement, normal.
-void createTextures();
+// The three textures, in the order colour, displacement, normal, of the
+// images start names (else those in texture/). False, after the reader's
+// line or one of ours, when an image start names is not read or its heights
+// give no relief.
+bool createTextures(const ViewerStart& start);

@@ -29,16 +29,27 @@ void setFixedState()
 }
 
 const SetupStep SETUP_STEPS[SETUP_STEP_COUNT] = {
-    {"state", setFixedState},
-    {"tables", buildSurfaceTables},
+    {"state",
+     [](const ViewerStart& start) {
+         setFixedState();
+         lightPosition = start.light;
+         return true;
+     }},
+    {"tables",
+     [](const ViewerStart&) {
+         buildSurfaceTables();
+         return true;
+     }},
     {"textures", createTextures},
     {"compile", buildViewerSurfaceList},
 };
 
-void initScene()
+bool initScene(const ViewerStart& start)
 {
     for (const SetupStep& step : SETUP_STEPS)
-        step.run();
+        if (!step.run(start))
+            return false;
+    return true;
 }
 
 void drawFrame()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "surface.h"  // Required for: SurfaceNormals, how the surface is lit
 #include "vector3.h"
 #include "view.h"
 
@@ -23,14 +24,29 @@ extern int dragMode;
 extern int lastMouseX;
 extern int lastMouseY;
 
-// One-time set-up; needs the window's GL context. It sets the fixed GL state
-// (clear values, depth test, lighting, texturing), builds the tables and
-// nets, creates the textures and records the surface list, in that order:
-// the steps of SETUP_STEPS, which the timing harness times one by one.
-void initScene();
+// How the viewer starts: its images (null: those in texture/, by
+// chosenImageFile), the relief's scale, the normals the surface is lit
+// with, and the light. The viewer starts as ViewerStart{} says;
+// dispdome-render hands it its own.
+struct ViewerStart {
+    const char* colorFile = nullptr;
+    const char* displaceFile = nullptr;
+    float relief = 1.0f;
+    SurfaceNormals normals = SurfaceNormals::Viewer;
+    Vector3 light = START_LIGHT;
+};
+
+// One-time set-up from start; needs the window's GL context. It sets the
+// fixed GL state (clear values, depth test, lighting, texturing) and the
+// light, builds the tables and nets, creates the textures and records the
+// surface list, in that order: the steps of SETUP_STEPS, which the timing
+// harness times one by one. False, after the reader's line or one of ours,
+// when an image start names is not read or its heights give no relief: the
+// set-up then stops before the surface list.
+bool initScene(const ViewerStart& start = {});
 struct SetupStep {
     const char* name;
-    void (*run)();
+    bool (*run)(const ViewerStart& start);
 };
 constexpr int SETUP_STEP_COUNT = 4;
 extern const SetupStep SETUP_STEPS[SETUP_STEP_COUNT];

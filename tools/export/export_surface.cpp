@@ -132,12 +132,10 @@ bool readRelief(const std::string& file, ImageRead& image)
         report(file, "%s", image.reason.c_str());  // the reader passes over a missing file in silence
     if (!image.pixels)
         return false;  // the reader has said why
-    const Displacement heights = displacementOf(image, 1.0f);
-    if (!displacementAvailable(heights)) {
-        report(file, "%s; there is no relief to export", missingRelief(heights).c_str());
-        return false;
-    }
-    return true;
+    const std::string refusal = noReliefLine(displacementOf(image, 1.0f), "export");
+    if (!refusal.empty())
+        report(file, "%s", refusal.c_str());
+    return refusal.empty();
 }
 
 // The colour image as read, kept as the reader gives it: its rows go to the

@@ -9,9 +9,6 @@
 #include "output_file.h"
 #include "png_image.h"
 #include "surface.h"
-#include "surface_list.h"
-#include "texture_pixels.h"
-#include "textures.h"
 #include "viewer.h"
 
 #include <EGL/egl.h>
@@ -172,17 +169,6 @@ bool namedImagesThere(const Options& o)
     return true;
 }
 
-// An image named on the command line must be read, and heights named must
-// give relief. False after the reader's line, or one of ours.
-bool namedImagesRead(const Options& o)
-{
-    const ImageOptions& named = o.images;
-    const Displacement heights = viewerDisplacement();
-    if (named.displacement && heights.pixels && !displacementAvailable(heights))
-        report(named.displacement, "%s; there is no relief to draw", missingRelief(heights).c_str());
-    return !(named.color && !colorPixels) && !(named.displacement && !displacementAvailable(heights));
-}
-
 // Frame k of a turntable of n: OUTPUT with "-k" before ".png", k padded to
 // two digits, or to the digits of n - 1 where there are more.
 std::string frameName(const std::string& output, int k, int n)
@@ -314,23 +300,17 @@ int render(const Options& o)
         return fail("no memory for a picture of " + std::to_string(o.width) + " x " + std::to_string(o.height));
     }
 
-    lightPosition = o.light;
-    colorFile = o.images.color;
-    displaceFile = o.images.displacement;
-    // The viewer's set-up, step by step: images named on the command line
-    // that are not read end the run before the surface is built, and the
-    // surface is the viewer's heights at our relief with our normals.
-    for (const SetupStep& step : SETUP_STEPS) {
-        if (step.run == buildViewerSurfaceList) {
-            Displacement heights = viewerDisplacement();
-            heights.scale = o.relief;
-            buildSurfaceList(heights, o.images.normals, displaceFile);
-            continue;
-        }
-        step.run();
-        if (step.run == createTextures && !namedImagesRead(o))
-            return STATUS_FAILED;
-    }
+    // The viewer's set-up from our images, relief, normals and light: images
+    // named on the command line that are not read end the run before the
+    // surface is built.
+    ViewerStart start;
+    start.colorFile = o.images.color;
+    start.displaceFile = o.images.displacement;
+    start.relief = o.relief;
+    start.normals = o.images.normals;
+    start.light = o.light;
+    if (!initScene(start))
+        return STATUS_FAILED;
     reshape(o.width, o.height);
     // As the mouse would leave the camera.
     cameraAngles = o.angles;

@@ -116,9 +116,9 @@ EMSCRIPTEN_KEEPALIVE Decoded* decode(const unsigned char* data, size_t size, con
     // decodeImage, with the heights' own refusal before the lines.
     ImageRead& image = decoded->image;
     image = decoderFor(name)(data, size, heights != 0);
-    const Displacement relief = displacementOf(image, 1.0f);
-    if (heights && image.pixels && !displacementAvailable(relief)) {
-        refuse(image, "%s; there is no relief to draw", missingRelief(relief).c_str());
+    const std::string refusal = heights ? noReliefLine(displacementOf(image, 1.0f), "draw") : "";
+    if (!refusal.empty()) {
+        refuse(image, "%s", refusal.c_str());
         image.pixels.reset();
     }
     reportImage(name, image);
