@@ -51,39 +51,36 @@ const std::string USAGE = std::string(
     "Draws what the viewer shows, from the images in texture/, without a window,\n"
     "display or GPU, and writes it as an 8-bit RGB PNG.\n"
     "\n"
-    "Options (the view's four, in the viewer's units, set the camera in place\n"
-    "of the viewer's start, which is their default):\n"
-    "  --tilt DEG        the angle about the horizontal axis (default ") + shown(START_ANGLES.x) + "), as a\n"
-    "                    vertical left drag leaves it: " + shown(DEGREES_PER_PIXEL) + " degree a pixel, down +\n"
-    "  --turn DEG        the angle about the vertical axis (default " + shown(START_ANGLES.y) + "), as a\n"
-    "                    horizontal left drag leaves it: " + shown(DEGREES_PER_PIXEL) + " degree a pixel,\n"
-    "                    right +; an angle past +-" + shown(ANGLE_LIMIT) + " becomes 0, as in the viewer\n"
-    "  --pan X,Y         where the surface is moved, X right and Y up in scene\n"
-    "                    units (default " + shown(panned(START_OFFSET.x)) + "," + shown(panned(START_OFFSET.y)) +
-    "), as a Ctrl drag leaves it\n"
-    "  --distance D      the camera's distance (default " + shown(START_OFFSET.z) + "), as a right drag\n"
-    "                    leaves it\n"
-    "  --size WxH        picture size in pixels (default " + std::to_string(WINDOW_WIDTH) + "x" +
-    std::to_string(WINDOW_HEIGHT) + ", the window),\n"
-    "                    up to the largest framebuffer GL makes here\n"
+    "Options (the first four set the camera as the viewer's mouse leaves it;\n"
+    "each defaults to the viewer's start):\n"
+    "  --tilt DEG        angle about the horizontal axis (default ") + shown(START_ANGLES.x) + "): a vertical\n"
+    "                    left drag's, " + shown(DEGREES_PER_PIXEL) + " degree a pixel, down +\n"
+    "  --turn DEG        angle about the vertical axis (default " + shown(START_ANGLES.y) + "): a horizontal\n"
+    "                    left drag's, " + shown(DEGREES_PER_PIXEL) + " degree a pixel, right +; past +-" +
+    shown(ANGLE_LIMIT) + " it is 0\n"
+    "  --pan X,Y         surface moved X right and Y up in scene units (default\n"
+    "                    " + shown(panned(START_OFFSET.x)) + "," + shown(panned(START_OFFSET.y)) +
+    "), as a Ctrl + left drag moves it\n"
+    "  --distance D      camera's distance (default " + shown(START_OFFSET.z) + "), as a right drag sets it\n"
+    "  --size WxH        picture size (default " + std::to_string(WINDOW_WIDTH) + "x" +
+    std::to_string(WINDOW_HEIGHT) + ", the window's), up to the\n"
+    "                    largest framebuffer GL makes\n"
     + lightOptionUsage() +
-    "  --relief K        the relief K times the viewer's (default 1: the height\n"
+    "  --relief K        relief K times the viewer's (default 1: the height\n"
     "                    image's value divided by " + shown(DISPLACE_DIVISOR) + ")\n"
-    "  --turntable N     N pictures (1 to " + std::to_string(MOST_FRAMES) + "), each turned 360/N degrees further\n"
-    "                    about the vertical axis, named OUTPUT-00.png, -01 ...\n"
+    "  --turntable N     N pictures (1 to " + std::to_string(MOST_FRAMES) + "), each turned 360/N degrees further,\n"
+    "                    named OUTPUT-00.png, OUTPUT-01.png ...\n"
     + imageOptionsUsage(NORMALS) +
     "  -h, --help        show this text\n"
     "  --version         show the version\n"
-    "A value follows its option after a space or an '=' (--tilt=40), and --\n"
-    "ends the options, for a name that starts with '-'.\n"
+    "A value follows its option after a space or an '=' (--tilt=40); -- ends\n"
+    "the options.\n"
     "\n"
-    "Without the viewer's colour image the surface is untextured, and without\n"
-    "its height image it has no relief; an image named by --color or\n"
-    "--displacement must be read, and named heights must give relief.\n"
-    "\n"
-    "Each file appears once complete; a failure ends a turntable there.\n"
-    "Exit status: 0 when written, 1 when GL, the picture, a named image or a\n"
-    "file failed, 2 for bad arguments.\n";
+    "Without the viewer's colour image the surface is untextured, without its\n"
+    "height image flat; an image --color or --displacement names must be read,\n"
+    "and named heights must give relief. Each file appears once complete; a\n"
+    "failure ends a turntable there. Exit status: 0 when written, 1 when GL,\n"
+    "the picture, a named image or a file failed, 2 for bad arguments.\n";
 
 struct Options {
     // The camera as the viewer starts it, each part replaced by its option

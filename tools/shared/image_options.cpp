@@ -40,21 +40,13 @@ std::vector<Option> imageOptions(const char* program, ImageOptions& chosen)
 
 std::string imageOptionsUsage(SurfaceNormals byDefault)
 {
-    const std::string samples = std::to_string(GRID_SAMPLES);
-    return "  --color FILE      colour image (default: texture/color.tga, else .png,\n"
-           "                    else .jpg)\n"
-           "  --displacement FILE  height image (its red channel, at 16 bits where it\n"
-           "                    has them) of any size, read whole and laid on the dome\n"
-           "                    as the colour image is; a side longer than the grid's\n"
-           "                    " + samples + " samples is first averaged down to " + samples + " texels\n"
-           "                    (default: texture/displace.tga, else .png, else .jpg)\n"
-           "  --normals KIND    the surface's normals (default: " + NORMALS_KINDS[int(byDefault)] + "):\n"
-           "                    viewer: the viewer's lighting normals, those of its\n"
-           "                    smooth normal patch, which leave the relief to the\n"
-           "                    outline and the colours; displaced: the displaced\n"
-           "                    surface's own, from its triangles, each weighted by\n"
-           "                    its area, at unit length, so the relief shows in the\n"
-           "                    shading\n";
+    return "  --color FILE      colour image (default texture/color.tga, else .png or .jpg)\n"
+           "  --displacement FILE  height image, its red channel (default\n"
+           "                    texture/displace.tga, else .png or .jpg)\n"
+           "  --normals KIND    lighting normals (default " + std::string(NORMALS_KINDS[int(byDefault)]) +
+           "): viewer, the\n"
+           "                    viewer's smooth normal patch; displaced, the displaced\n"
+           "                    surface's own, so the relief shows in the shading\n";
 }
 
 Option lightOption(const char* program, Vector3& light)
@@ -67,9 +59,9 @@ Option lightOption(const char* program, Vector3& light)
     });
 }
 
-std::string lightOptionUsage()
+std::string lightOptionUsage(const std::string& more)
 {
-    return "  --light X,Y,Z     the light's position in eye coordinates (default\n"
-           "                    " + shown(START_LIGHT.x) + "," + shown(START_LIGHT.y) + "," + shown(START_LIGHT.z) +
-           ", as the viewer's)\n";
+    return "  --light X,Y,Z     light position in eye coordinates (default " + shown(START_LIGHT.x) + "," +
+           shown(START_LIGHT.y) + "," + shown(START_LIGHT.z) + ",\n"
+           "                    the viewer's)" + more + "\n";
 }

@@ -38,6 +38,6 @@ bool splitPair(const char* text, char separator, Parse parse)
 }
 
 // --light X,Y,Z, the light's position in eye coordinates, into light; and
-// its lines of a usage, the viewer's light named as the default.
+// its lines of a usage, the viewer's light named as the default, then more.
 Option lightOption(const char* program, Vector3& light);
-std::string lightOptionUsage();
+std::string lightOptionUsage(const std::string& more = "");
