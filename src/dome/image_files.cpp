@@ -26,3 +26,10 @@ Displacement displacementOf(const ImageRead& image, float scale)
         return {nullptr, nullptr, 0, 0, scale};
     return {image.pixels.get(), image.red16.get(), image.width, image.height, scale};
 }
+
+std::string textureTooLarge(const std::string& name, int width, int height, int largest)
+{
+    const std::string limit = std::to_string(largest);
+    return name + ": " + std::to_string(width) + " x " + std::to_string(height) +
+           " is larger than GL takes as a texture here (" + limit + " x " + limit + ")";
+}

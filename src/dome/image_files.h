@@ -7,6 +7,8 @@
 #include "image.h"    // Required for: ImageRead, how the images named here are read
 #include "surface.h"  // Required for: Displacement, the form the surface reads heights in
 
+#include <string>
+
 // The images, relative to the working directory: a TGA that is there is
 // read, else a PNG, else a JPEG.
 constexpr const char* COLOR_FILE = "texture/color.tga";
@@ -22,3 +24,7 @@ const char* chosenImageFile(const char* file);
 // image's pixels, 16-bit red channel and size (none and 0 x 0 when it was
 // not read), at scale; image keeps owning them and must outlive the result.
 Displacement displacementOf(const ImageRead& image, float scale);
+
+// The line said of a colour image of width x height named name that GL
+// cannot take as a texture, its largest side being largest.
+std::string textureTooLarge(const std::string& name, int width, int height, int largest);
