@@ -4,8 +4,8 @@
 // protocol by puppeteer-core. A full frame costs a second or more here, so
 // a picture is drawn and compared with dispdome-render's only where a
 // picture can show the fault; where the camera is what matters, the page's
-// camera (cameraAngles, cameraOffset) is checked against the drag as the
-// C++'s rates define it. tests/README.md says what each picture catches.
+// camera (cameraAngles, cameraOffset) is checked against the drag's move
+// worked out by hand. tests/README.md says what each picture catches.
 //     node web_test.js EXPORT RENDER SAMPLES PUPPETEER_FOLDER [moved | firefox]
 // moved: only the first picture and a dragged one (web_moved_start.sh, on
 // programs whose start is moved in the C++ alone); firefox: only the first
@@ -24,7 +24,6 @@ const { puppeteerIn, launchChromium, settled: drawn } = require('../web/drivers/
 
 const work = fs.mkdtempSync(path.join(os.tmpdir(), 'web-test-'));
 const file = (name) => path.join(work, name);
-const f = Math.fround;
 let browser;
 let failed = false;
 // The viewer's definitions, as the export wrote them into the page.
@@ -46,15 +45,12 @@ function pageData(name) {
 
 const start = () => ({ angles: D.START_ANGLES.slice(), offset: D.START_OFFSET.slice() });
 
-// The camera after a drag of (dx, dy) pixels: turned by the left button,
-// moved by Ctrl + left, zoomed by the right, at the C++'s rates.
-function dragged({ angles, offset }, mode, dx, dy) {
-  const [a, o] = [angles.slice(), offset.slice()];
-  if (mode === 'turn') [a[0], a[1]] = [f(a[0] + f(dy * D.DEGREES_PER_PIXEL)), f(a[1] + f(dx * D.DEGREES_PER_PIXEL))];
-  if (mode === 'pan') [o[0], o[1]] = [f(o[0] - f(dx * D.PAN_PER_PIXEL)), f(o[1] + f(dy * D.PAN_PER_PIXEL))];
-  if (mode === 'zoom') o[2] = f(o[2] + f(dy * D.ZOOM_PER_PIXEL));
-  return { angles: a, offset: o };
-}
+// The camera moved by a drag, worked out by hand at the viewer's rates: a
+// pixel turns a degree (the angles' x by a move down, y by a move right),
+// pans 0.01 (the camera against the pointer's x, with its y: y grows
+// downward) and goes back 0.05 (a right drag down).
+const moved = ({ angles, offset }, { turn = [0, 0], by = [0, 0, 0] }) =>
+  ({ angles: [angles[0] + turn[0], angles[1] + turn[1], angles[2]], offset: offset.map((value, k) => value + by[k]) });
 
 // dispdome-render's options for a camera: its tilt and turn are the angles,
 // its pan moves the surface (the camera the other way), its distance is z.
@@ -249,22 +245,26 @@ const countReads = () => {
   };
 };
 
-// The drags of the page's test, and of the moved start's: a turn of 120
-// degrees with a tilt of 30 (from there the dome's top stands in front of
-// its far slope, which only the depth test hides), then a pan and a zoom.
+// The drags of the page's test, and of the moved start's, and their moves:
+// a turn of 120 degrees with a tilt of 30 (from there the dome's top stands
+// in front of its far slope, which only the depth test hides), then a pan
+// and a zoom.
 const TURN = [120, 30];
+const TURNED = { turn: [30, 120] };
 const PAN = [30, -20];
+const PANNED = { by: [-0.3, -0.2, 0] };
 const ZOOM = [0, 40];
+const ZOOMED = { by: [0, 0, 2] };
 
 // The three drags from camera, the camera checked after each; during the
 // first before its release, then afterTurn.
 async function dragAround(page, camera, { during = null, afterTurn = async () => {} } = {}) {
-  for (const [mode, move, how, what] of [['turn', TURN, { during }, 'left'], ['pan', PAN, { keys: ['Control'] }, 'Ctrl'],
-    ['zoom', ZOOM, { button: 'right' }, 'right']]) {
+  for (const [move, change, how, what] of [[TURN, TURNED, { during }, 'left'], [PAN, PANNED, { keys: ['Control'] }, 'Ctrl'],
+    [ZOOM, ZOOMED, { button: 'right' }, 'right']]) {
     await drag(page, ...move, how);
-    camera = dragged(camera, mode, ...move);
+    camera = moved(camera, change);
     await expectCamera(page, camera, `after a ${what} drag`);
-    if (mode === 'turn') await afterTurn(camera);
+    if (move === TURN) await afterTurn(camera);
   }
   return camera;
 }
@@ -306,12 +306,23 @@ if (MODE === '') {
       const instantiate = WebAssembly.instantiate;
       WebAssembly.instantiate = (...rest) => new Promise((go) => setTimeout(go, 1500)).then(() => instantiate(...rest));
     };
-    dome = await open('dome.html', { prepare: [slowStart, countReads], until: 'text' });
+    // The first indices of each strip list the page gives GL.
+    const recordIndices = () => {
+      const bufferData = WebGL2RenderingContext.prototype.bufferData;
+      WebGL2RenderingContext.prototype.bufferData = function (target, data, ...rest) {
+        if (target === this.ELEMENT_ARRAY_BUFFER) (window.indices ||= []).push([...data.subarray(0, 4)]);
+        return bufferData.call(this, target, data, ...rest);
+      };
+    };
+    dome = await open('dome.html', { prepare: [slowStart, countReads, recordIndices], until: 'text' });
     const shown = pixels(await (await dome.$('#stage')).screenshot());
     const dark = shown.filter((level) => level < 128).length / shown.length;
     assert.ok(dark > 0 && dark < 0.1, `${(100 * dark).toFixed(2)}% of the place is dark: no words, or a dark square`);
     const state = await settled(dome);
     assert.equal(state.failed, '');
+    // Each column's sample on the strip's first row, then on its next (1025
+    // samples a row): every sample, and every fourth for the coarse grid.
+    assert.deepEqual(await dome.evaluate(() => window.indices), [[0, 1025, 1, 1026], [0, 4100, 4, 4104]]);
     const refused = await dome.evaluate(() => new Promise((resolve) => {
       document.addEventListener('securitypolicyviolation', (event) => resolve(event.effectiveDirective));
       fetch('https://example.org/').catch(() => {});
@@ -372,19 +383,21 @@ if (MODE === '') {
     await dome.mouse.click(x, y);
     assert.equal(await dome.evaluate(() => document.activeElement.id), 'view');
     // A press each: a step of the drag it stands for (a pan with Shift held).
+    // (Steps of 10 pixels.)
     let camera = start();
-    for (const [key, mode, dx, dy] of [['ArrowDown', 'turn', 0, 1], ['ArrowRight', 'turn', 1, 0], ['ArrowRight', 'pan', 1, 0],
-      ['ArrowUp', 'pan', 0, -1], ['-', 'zoom', 0, 1], ['-', 'zoom', 0, 1], ['+', 'zoom', 0, -1]]) {
-      if (mode === 'pan') await dome.keyboard.down('Shift');
+    for (const [key, change, shift] of [['ArrowDown', { turn: [10, 0] }], ['ArrowRight', { turn: [0, 10] }],
+      ['ArrowRight', { by: [-0.1, 0, 0] }, true], ['ArrowUp', { by: [0, -0.1, 0] }, true], ['-', { by: [0, 0, 0.5] }],
+      ['-', { by: [0, 0, 0.5] }], ['+', { by: [0, 0, -0.5] }]]) {
+      if (shift) await dome.keyboard.down('Shift');
       await dome.keyboard.press(key);
-      if (mode === 'pan') await dome.keyboard.up('Shift');
-      camera = dragged(camera, mode, dx * step, dy * step);
-      await expectCamera(dome, camera, `after ${mode === 'pan' ? 'Shift + ' : ''}${key}`);
+      if (shift) await dome.keyboard.up('Shift');
+      camera = moved(camera, change);
+      await expectCamera(dome, camera, `after ${shift ? 'Shift + ' : ''}${key}`);
     }
     await dome.keyboard.press('Home');
     await expectCamera(dome, start(), 'after Home');
     await dome.mouse.wheel({ deltaY: 100 });
-    await expectCamera(dome, dragged(start(), 'zoom', 0, step), 'after a notch of the wheel');
+    await expectCamera(dome, moved(start(), { by: [0, 0, 0.5] }), 'after a notch of the wheel');
     await dome.mouse.click(x, y, { count: 2 });
     await expectCamera(dome, start(), 'after a double click');
     const [reads, frames] = await dome.evaluate(() => [window.reads || 0, window.dispdome.frames]);
@@ -392,15 +405,16 @@ if (MODE === '') {
   });
 
   test('one finger turns, two move together to pan and pinch to zoom', async () => {
-    await touch(dome, [[[0, 0], TURN]]);
-    const turned = dragged(start(), 'turn', ...TURN);
+    // A full turn, which stays (past it, an angle becomes 0).
+    await touch(dome, [[[0, 0], [360, 30]]]);
+    const turned = moved(start(), { turn: [30, 360] });
     await expectCamera(dome, turned, 'after a finger\'s drag');
     await touch(dome, [[[-20, 0], PAN], [[20, 0], PAN]]);
-    const panned = dragged(turned, 'pan', ...PAN);
+    const panned = moved(turned, PANNED);
     await expectCamera(dome, panned, 'after two fingers moved together');
     // From 80 pixels apart to 40: back by 40 pixels of a right drag.
     await touch(dome, [[[-40, 0], [20, 0]], [[40, 0], [-20, 0]]]);
-    await expectCamera(dome, dragged(panned, 'zoom', 0, 40), 'after a pinch');
+    await expectCamera(dome, moved(panned, ZOOMED), 'after a pinch');
     await dome.keyboard.press('Home');
     assert.deepEqual(dome.errors, []);
   });
@@ -432,27 +446,33 @@ if (MODE === '') {
 
   test('filling a 900 x 600 window, it reshapes as the viewer, the controls in view, and the wheel scrolls no page', async () => {
     await dome.setViewport({ width: 900, height: 600, deviceScaleFactor: 1 });
+    // Without the words below it, the filled page has no scrollbar.
+    await dome.$eval('#help', (help) => (help.hidden = true));
     await dome.click('#fill');
     await settled(dome);
     // The window less the page's margins of 8 pixels and the controls.
     const [width, height] = await dome.$eval('#view', (canvas) => [canvas.width, canvas.height]);
     assert.equal(width, 884);
-    assert.ok(await dome.$eval('#controls', (controls) => controls.getBoundingClientRect().bottom <= window.innerHeight));
+    assert.ok(await dome.evaluate(() => document.documentElement.scrollHeight <= window.innerHeight), 'the filled page scrolls');
+    await dome.$eval('#help', (help) => (help.hidden = false));
     // With the viewer's normals and light again.
     render('wide', ['--size', `${width}x${height}`]);
     await expectPicture(dome, 'wide');
-    // The page scrolls under the wheel beside the picture, not over it.
-    await dome.evaluate(() => window.scrollTo(0, 0));
+    // The page, made taller than the window, scrolls under the wheel beside
+    // the picture, not over it.
+    await dome.evaluate(() => (document.body.style.minHeight = '300vh') && window.scrollTo(0, 0));
     const [x, y] = await centre(dome);
     await dome.mouse.move(x, y);
     await dome.mouse.wheel({ deltaY: 100 });
+    // The browser scrolls once the page's handler and frame are done.
+    await settled(dome);
     await pause(300);
     assert.equal(await dome.evaluate(() => window.scrollY), 0);
     await dome.mouse.move(x, 2 * y);
     await dome.mouse.wheel({ deltaY: 100 });
     await dome.waitForFunction(() => window.scrollY > 0);
     await dome.click('#reset');
-    await dome.evaluate(() => window.scrollTo(0, 0));
+    await dome.evaluate(() => (document.body.style.minHeight = '') || window.scrollTo(0, 0));
     await dome.setViewport({ width: 1000, height: 1000, deviceScaleFactor: 1 });
     await dome.click('#fill');
   });

@@ -33,3 +33,10 @@ std::string noReliefLine(const Displacement& heights, const char* use)
         return "";
     return missingRelief(heights) + "; there is no relief to " + use;
 }
+
+std::string textureTooLarge(const std::string& name, int width, int height, int largest)
+{
+    const std::string limit = std::to_string(largest);
+    return name + ": " + std::to_string(width) + " x " + std::to_string(height) +
+           " is larger than GL takes as a texture here (" + limit + " x " + limit + ")";
+}

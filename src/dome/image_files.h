@@ -29,3 +29,7 @@ std::string noReliefLine(const Displacement& heights, const char* use);
 // image's pixels, 16-bit red channel and size (none and 0 x 0 when it was
 // not read), at scale; image keeps owning them and must outlive the result.
 Displacement displacementOf(const ImageRead& image, float scale);
+
+// The line said of a colour image of width x height named name that GL
+// cannot take as a texture, its largest side being largest.
+std::string textureTooLarge(const std::string& name, int width, int height, int largest);

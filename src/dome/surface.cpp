@@ -278,48 +278,57 @@ Vector3 patchNormal(int e, int i)
 void computeStrip(const SurfaceHeights& heights, int e, StripVertex* out)
 {
     const bool relief = !heights.texels.empty();
-    for (int side = 0; side < 2; ++side) {  // vertex A on row e, B on row e + 1
-        const int row = e + side;
-        Vector3 points[4], normals[3];
-        patchRowCurve(row, points);
-        normalRowCurve(row, normals);
+    Vector3 points[2][4], normals[2][3];
+    for (int side = 0; side < 2; ++side) {  // row e and row e + 1
+        patchRowCurve(e + side, points[side]);
+        normalRowCurve(e + side, normals[side]);
+    }
+    for (int m = 0; m < STRIP_VERTICES; ++m) {
+        const int row = stripRow(e, m), side = row - e, i = stripColumn(m);
         const float t = 1.0f - static_cast<float>(row) / GRID_STEPS;
-        for (int i = 0; i < GRID_SAMPLES; ++i) {
-            const float s = static_cast<float>(i) / GRID_STEPS;
-            const Vector3 n = rowCurveNormal(normals, i);
-            Vector3 p = rowCurvePoint(points, i);
-            if (relief)
-                p = p + (sampleDisplacement(heights, s, t) / DISPLACE_DIVISOR * heights.scale) * n;
-            out[2 * i + side] = {s, t, n.x, n.y, n.z, p.x, p.y, p.z};
-        }
+        const float s = static_cast<float>(i) / GRID_STEPS;
+        const Vector3 n = rowCurveNormal(normals[side], i);
+        Vector3 p = rowCurvePoint(points[side], i);
+        if (relief)
+            p = p + (sampleDisplacement(heights, s, t) / DISPLACE_DIVISOR * heights.scale) * n;
+        out[m] = {s, t, n.x, n.y, n.z, p.x, p.y, p.z};
     }
 }
 
 std::vector<StripVertex> surfaceGrid(const Displacement& image)
 {
-    // Strip e's A vertices are row e, and the last strip's B vertices the
-    // last row. Neighbouring strips compute their shared row identically, so
-    // taking it from either gives the same values.
+    // Neighbouring strips compute their shared row identically, so taking
+    // it from either gives the same values.
     const SurfaceHeights heights = surfaceHeights(image);
     std::vector<StripVertex> grid(size_t(GRID_SAMPLES) * GRID_SAMPLES);
     std::vector<StripVertex> strip(STRIP_VERTICES);
     for (int e = 0; e < GRID_STEPS; ++e) {
         computeStrip(heights, e, strip.data());
-        for (int i = 0; i < GRID_SAMPLES; ++i) {
-            grid[size_t(e) * GRID_SAMPLES + i] = strip[2 * i];
-            if (e == GRID_STEPS - 1)
-                grid[size_t(e + 1) * GRID_SAMPLES + i] = strip[2 * i + 1];
-        }
+        for (int m = 0; m < STRIP_VERTICES; ++m)
+            grid[size_t(stripRow(e, m)) * GRID_SAMPLES + stripColumn(m)] = strip[m];
     }
     return grid;
 }
 
+std::vector<std::uint32_t> stripIndices(int step)
+{
+    const int strips = GRID_STEPS / step, vertices = 2 * (GRID_STEPS / step + 1);
+    std::vector<std::uint32_t> indices;
+    indices.reserve(size_t(strips) * (vertices + 1));
+    for (int strip = 0; strip < strips; ++strip) {
+        if (strip > 0)
+            indices.push_back(STRIP_RESTART);
+        for (int m = 0; m < vertices; ++m)
+            indices.push_back(std::uint32_t(stripRow(strip * step, m, step) * GRID_SAMPLES + stripColumn(m, step)));
+    }
+    return indices;
+}
+
 void stripTriangle(int e, int k, std::uint32_t corner[3])
 {
-    // Strip vertex m is vertex A (row e) for even m, B (row e + 1) for odd m,
-    // of column m / 2. Every second triangle has its first two corners
-    // swapped, as GL draws a strip, so that all keep the strip's orientation.
-    auto index = [e](int m) { return std::uint32_t((e + m % 2) * GRID_SAMPLES + m / 2); };
+    // Every second triangle has its first two corners swapped, as GL draws
+    // a strip, so that all keep the strip's orientation.
+    auto index = [e](int m) { return std::uint32_t(stripRow(e, m) * GRID_SAMPLES + stripColumn(m)); };
     const bool odd = k % 2 == 1;
     corner[0] = index(odd ? k + 1 : k);
     corner[1] = index(odd ? k : k + 1);

@@ -106,8 +106,20 @@ SurfaceHeights surfaceHeights(const Displacement& image);
 // dome whole, as the colour image does. The scale does not enter.
 float sampleDisplacement(const SurfaceHeights& heights, float u, float v);
 
+// The strips' order: strip e over every step-th sample issues, for each
+// column, vertex A on row e, then B on row e + step. Its vertex m is on
+// row stripRow(e, m, step), column stripColumn(m, step).
+constexpr int stripRow(int e, int m, int step = 1) { return e + m % 2 * step; }
+constexpr int stripColumn(int m, int step = 1) { return m / 2 * step; }
+
+// Where strips over every step-th sample (GRID_STEPS a multiple of step) take
+// their vertices from the grid (index row * GRID_SAMPLES + column), one
+// strip after the other, parted by STRIP_RESTART, as the page draws them.
+constexpr std::uint32_t STRIP_RESTART = 0xffffffff;
+std::vector<std::uint32_t> stripIndices(int step);
+
 // Fills the STRIP_VERTICES vertices of strip e (0..GRID_STEPS-1) in the order
-// they are issued: for each column, vertex A on row e, then B on row e + 1.
+// they are issued (stripRow, stripColumn).
 // Positions are displaced by heights, at its scale, when it has texels.
 void computeStrip(const SurfaceHeights& heights, int e, StripVertex* out);
 

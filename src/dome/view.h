@@ -1,8 +1,9 @@
 #pragma once
 
 // How the dome is looked at: the window, the camera's start, the light, the
-// projection and the drag rates. No GL here: the export writes these into
-// the web page, which draws and turns the dome by them.
+// projection and the drag rates. No GL here: navigation.h moves and projects
+// the camera by them, for the viewer and for the web page (through its
+// module); the export writes the rest the page needs into its data.
 
 #include "vector3.h"
 

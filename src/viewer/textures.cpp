@@ -1,6 +1,7 @@
 #include "textures.h"
 
 #include "command_line.h"  // Required for: report()
+#include "image_files.h"
 
 #include <GL/gl.h>
 
@@ -23,8 +24,7 @@ void makeTexture(unsigned int& textureName, const char* fileName, const ImageRea
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largest);
     const bool taken = image.pixels && image.width <= largest && image.height <= largest;
     if (image.pixels && !taken)
-        std::fprintf(stderr, "%s: %d x %d is larger than GL takes as a texture here (%d x %d)\n", fileName,
-                     image.width, image.height, largest, largest);
+        std::fprintf(stderr, "%s\n", textureTooLarge(fileName, image.width, image.height, largest).c_str());
     if (image.pixels) {
         imageWidth = image.width;
         imageHeight = image.height;

@@ -6,8 +6,6 @@
 
 #include <GL/glut.h>
 
-#include <initializer_list>
-
 Vector3 cameraOffset = START_OFFSET;
 Vector3 cameraAngles = START_ANGLES;
 Vector3 lightPosition = START_LIGHT;
@@ -70,10 +68,7 @@ void drawFrame()
 
 void applyCamera()
 {
-    glTranslatef(-cameraOffset.x, -cameraOffset.y, -cameraOffset.z);
-    glRotatef(cameraAngles.x, 1.0f, 0.0f, 0.0f);
-    glRotatef(cameraAngles.y, 0.0f, 1.0f, 0.0f);
-    glRotatef(cameraAngles.z, 0.0f, 0.0f, 1.0f);
+    glMultMatrixf(cameraModelView(cameraOffset, cameraAngles).m);
 }
 
 void display()
@@ -82,19 +77,11 @@ void display()
     glutSwapBuffers();
 }
 
-double viewAspect(int width, int height)
-{
-    const int w = width > 0 ? width : 1;
-    const int h = height > 0 ? height : 1;
-    return static_cast<double>(w) / static_cast<double>(h);
-}
-
 void reshape(int width, int height)
 {
     glViewport(0, 0, width, height);
     glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    gluPerspective(FIELD_OF_VIEW, viewAspect(width, height), NEAR_PLANE, FAR_PLANE);
+    glLoadMatrixf(cameraProjection(width, height).m);
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
 }
@@ -126,32 +113,7 @@ void motion(int x, int y)
 {
     const int dx = x - lastMouseX;
     const int dy = y - lastMouseY;
-    switch (dragMode) {
-    case DRAG_ROTATE:
-        cameraAngles.x += static_cast<float>(dy) * DEGREES_PER_PIXEL;
-        cameraAngles.y += static_cast<float>(dx) * DEGREES_PER_PIXEL;
-        limitAngles(cameraAngles);
-        break;
-    case DRAG_ZOOM:
-        cameraOffset.z += static_cast<float>(dy) * ZOOM_PER_PIXEL;
-        limitAngles(cameraAngles);
-        break;
-    case DRAG_PAN:
-        cameraOffset.x -= static_cast<float>(dx) * PAN_PER_PIXEL;
-        cameraOffset.y += static_cast<float>(dy) * PAN_PER_PIXEL;
-        limitAngles(cameraAngles);
-        break;
-    default:
-        break;
-    }
+    dragCamera(dragMode, dx, dy, cameraOffset, cameraAngles);
     lastMouseX = x;
     lastMouseY = y;
-}
-
-void limitAngles(Vector3& angles)
-{
-    // Snapped to 0, not wrapped: an angle that reaches 361 becomes 0.
-    for (float* a : {&angles.x, &angles.y, &angles.z})
-        if (*a > ANGLE_LIMIT || *a < -ANGLE_LIMIT)
-            *a = 0.0f;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "surface.h"  // Required for: SurfaceNormals, how the surface is lit
+#include "navigation.h"  // Required for: DRAG_ modes, the drag's arithmetic
+#include "surface.h"     // Required for: SurfaceNormals, how the surface is lit
 #include "vector3.h"
 #include "view.h"
 
@@ -13,12 +14,7 @@ extern Vector3 cameraAngles;
 // Light 0's position, in eye coordinates; START_LIGHT at start.
 extern Vector3 lightPosition;
 
-// What a mouse drag currently does.
-constexpr int DRAG_NONE = -1;
-constexpr int DRAG_ROTATE = 0;
-constexpr int DRAG_ZOOM = 1;
-constexpr int DRAG_PAN = 2;
-
+// What a mouse drag currently does (DRAG_ in navigation.h).
 extern int dragMode;
 // Pointer at the last press or motion event, window pixels, y growing downward.
 extern int lastMouseX;
@@ -56,7 +52,7 @@ void setFixedState();
 // transform and the surface list. The window's display callback and the
 // offscreen renderer both draw with it.
 void drawFrame();
-// The camera transform, onto the current matrix.
+// The camera transform (cameraModelView), onto the current matrix.
 void applyCamera();
 
 // GLUT callbacks. display() draws a frame and swaps the buffers.
@@ -68,10 +64,3 @@ void motion(int x, int y);
 // The mouse callback with the GLUT modifier state passed in, so a drag can be
 // driven without a window. modifiers is what glutGetModifiers reports.
 void mouseButton(int button, int state, int x, int y, int modifiers);
-
-// Resets each angle beyond +-360 degrees to 0 (exactly +-360 stays).
-void limitAngles(Vector3& angles);
-
-// Width / height for the projection; a zero dimension counts as one pixel, so
-// a collapsed window never divides by zero or yields a zero aspect.
-double viewAspect(int width, int height);

@@ -6,6 +6,7 @@
 #include "image.h"
 #include "image_files.h"
 #include "mesh_writers.h"
+#include "navigation.h"
 #include "output_file.h"
 #include "surface.h"
 #include "web_page.h"
@@ -14,6 +15,7 @@
 #include <sys/stat.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -36,6 +38,10 @@ constexpr const char* REFUSAL_FILE = "/refusal";
 
 // The last surface evaluated, until the page has taken it.
 std::vector<StripVertex> grid;
+
+// The last strips' indices and line asked for, until the next ask.
+std::vector<std::uint32_t> strips;
+std::string textureLine;
 
 // The parts the page that holds this module is made of, as it gave them:
 // what the export writes pages with here.
@@ -170,5 +176,45 @@ EMSCRIPTEN_KEEPALIVE const StripVertex* surfaceVertices(const Decoded* d, float 
 }
 
 EMSCRIPTEN_KEEPALIVE void surfaceVerticesFree() { grid = {}; }
+
+// The camera as the page holds it, 6 floats: its offset x y z, then its
+// angles x y z (degrees). cameraDrag moves it as the viewer's drag moves
+// by (dx, dy) pixels in mode (DRAG_ROTATE 0, DRAG_ZOOM 1, DRAG_PAN 2).
+EMSCRIPTEN_KEEPALIVE void cameraDrag(int mode, double dx, double dy, float* camera)
+{
+    Vector3 offset = {camera[0], camera[1], camera[2]}, angles = {camera[3], camera[4], camera[5]};
+    dragCamera(mode, dx, dy, offset, angles);
+    const float moved[6] = {offset.x, offset.y, offset.z, angles.x, angles.y, angles.z};
+    std::memcpy(camera, moved, sizeof moved);
+}
+
+// Into out, 41 floats: the viewer's model-view matrix for the camera, its
+// projection for a width x height viewport (column-major, 16 each) and
+// the normal matrix (3 x 3).
+EMSCRIPTEN_KEEPALIVE void cameraMatrices(const float* camera, int width, int height, float* out)
+{
+    const Matrix4 modelView = cameraModelView({camera[0], camera[1], camera[2]}, {camera[3], camera[4], camera[5]});
+    std::memcpy(out, modelView.m, sizeof modelView.m);
+    std::memcpy(out + 16, cameraProjection(width, height).m, sizeof modelView.m);
+    normalMatrix(modelView, out + 32);
+}
+
+// The grid indices of the strips over every step-th sample, in the order
+// they are drawn, parted by 0xffffffff; stripIndexCount() of them, kept
+// until the next call.
+EMSCRIPTEN_KEEPALIVE const std::uint32_t* stripIndexList(int step)
+{
+    strips = stripIndices(step);
+    return strips.data();
+}
+EMSCRIPTEN_KEEPALIVE int stripIndexCount() { return int(strips.size()); }
+
+// The viewer's line for a colour image GL does not take as a texture,
+// kept until the next call.
+EMSCRIPTEN_KEEPALIVE const char* textureTooLargeLine(const char* name, int width, int height, int largest)
+{
+    textureLine = textureTooLarge(name, width, height, largest);
+    return textureLine.c_str();
+}
 
 }  // extern "C"

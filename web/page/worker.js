@@ -1,5 +1,5 @@
 'use strict';
-// The export's own C++ at work beside the page, in a worker (web/page.js
+// The export's own C++ at work beside the page, in a worker (web/page/saving.js
 // starts it from the module's script and this one): the page's module
 // started again here, the files it is given written into the module's own
 // memory, dispdome-export run on them with the arguments given, and what it

@@ -91,13 +91,7 @@ nlohmann::json definitions()
         {"START_LIGHT", vector(START_LIGHT)},
         {"LIGHT_AMBIENT", LIGHT_AMBIENT},
         {"LIGHT_DIFFUSE", LIGHT_DIFFUSE},
-        {"FIELD_OF_VIEW", FIELD_OF_VIEW},
-        {"NEAR_PLANE", NEAR_PLANE},
-        {"FAR_PLANE", FAR_PLANE},
         {"DEGREES_PER_PIXEL", DEGREES_PER_PIXEL},
-        {"ZOOM_PER_PIXEL", ZOOM_PER_PIXEL},
-        {"PAN_PER_PIXEL", PAN_PER_PIXEL},
-        {"ANGLE_LIMIT", ANGLE_LIMIT},
         {"STEP_PIXELS", STEP_PIXELS},
     };
 }
