@@ -115,4 +115,21 @@ TEST(Gl, TexturesHoldToGlsLimitAndTheListDrawsTheExportedSurface)
                          "--size 700x500 lit.png").status, 0);
     const std::string drawn = drawPly("", side, {0.3f, 0.4f, -10}, 30, 40, 500);
     EXPECT_LE(unlike(drawn, runCommand("convert lit.png -flip -depth 8 rgb:-").out, 2), 700u * 500 / 200);
+
+    // The matrices the web page draws with are those the viewer's own GL
+    // calls build, about all three axes, in a window wider than tall.
+    auto farthest = [](GLenum name, const Matrix4& ours) {
+        std::array<GLfloat, 16> gl{};
+        glGetFloatv(name, gl.data());
+        float most = 0;
+        for (int k = 0; k < 16; ++k)
+            most = std::max(most, std::fabs(gl[size_t(k)] - ours.m[k]));
+        return most;
+    };
+    reshape(700, 500);
+    cameraAngles = {30, 40, -25};
+    glLoadIdentity();
+    applyCamera();
+    EXPECT_LT(farthest(GL_MODELVIEW_MATRIX, cameraModelView(cameraOffset, cameraAngles)), 1e-5f);
+    EXPECT_LT(farthest(GL_PROJECTION_MATRIX, cameraProjection(700, 500)), 1e-6f);
 }

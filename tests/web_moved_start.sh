@@ -33,5 +33,5 @@ if ! { cmake -S "$scratch/source" -B "$scratch/build" -DCMAKE_BUILD_TYPE= -DVIEW
     exit 1
 fi
 cd "$scratch/build"
-node "$source/tests/web_test.js" tools/export/dispdome-export tools/render/dispdome-render "$samples" "$puppeteer" moved
+node "$source/tests/web_test.js" dispdome-export dispdome-render "$samples" "$puppeteer" moved
 rm -rf "$scratch"

@@ -2,8 +2,9 @@
 
 // How the camera moves and what it sees: a drag's arithmetic, and the
 // matrices the viewer's GL calls build from the camera. No GL here: the
-// viewer loads these matrices, and the web page's module hands them and the
-// drag to the page.
+// viewer drags by these and builds the same matrices with its own GL calls
+// (a GL test holds the two together); the web page's module hands the drag
+// and the matrices to the page.
 
 #include "vector3.h"
 #include "view.h"

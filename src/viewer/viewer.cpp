@@ -68,7 +68,10 @@ void drawFrame()
 
 void applyCamera()
 {
-    glMultMatrixf(cameraModelView(cameraOffset, cameraAngles).m);
+    glTranslatef(-cameraOffset.x, -cameraOffset.y, -cameraOffset.z);
+    glRotatef(cameraAngles.x, 1.0f, 0.0f, 0.0f);
+    glRotatef(cameraAngles.y, 0.0f, 1.0f, 0.0f);
+    glRotatef(cameraAngles.z, 0.0f, 0.0f, 1.0f);
 }
 
 void display()
@@ -81,7 +84,8 @@ void reshape(int width, int height)
 {
     glViewport(0, 0, width, height);
     glMatrixMode(GL_PROJECTION);
-    glLoadMatrixf(cameraProjection(width, height).m);
+    glLoadIdentity();
+    gluPerspective(FIELD_OF_VIEW, viewAspect(width, height), NEAR_PLANE, FAR_PLANE);
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
 }

@@ -52,7 +52,8 @@ void setFixedState();
 // transform and the surface list. The window's display callback and the
 // offscreen renderer both draw with it.
 void drawFrame();
-// The camera transform (cameraModelView), onto the current matrix.
+// The camera transform, onto the current matrix: the GL calls whose matrix
+// cameraModelView computes for the web page.
 void applyCamera();
 
 // GLUT callbacks. display() draws a frame and swaps the buffers.
