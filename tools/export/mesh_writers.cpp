@@ -275,3 +275,12 @@ bool writeGlb(OutputFile& out, const std::vector<StripVertex>& grid, const PngPi
     discardOutput(scratch);
     return written;
 }
+
+double meshBytesEstimate(const std::string& format, int width, int height)
+{
+    const double vertices = VERTEX_COUNT, triangles = TRIANGLE_COUNT, picture = 1.5 * width * height;
+    if (format == "obj")
+        return 95 * vertices + 63 * triangles + picture;
+    const double mesh = vertices * sizeof(StripVertex) + triangles * (format == "ply" ? 13 : 12);
+    return mesh + picture;
+}

@@ -16,6 +16,13 @@
 constexpr size_t VERTEX_COUNT = size_t(GRID_SAMPLES) * GRID_SAMPLES;
 constexpr size_t TRIANGLE_COUNT = size_t(GRID_STEPS) * TRIANGLES_PER_STRIP;
 
+// About how many bytes dispdome-export writes for a mesh of format ("glb",
+// "obj" or "ply"), with a colour picture of width x height (0 x 0: none):
+// the mesh's own (an OBJ's lines take about 95 bytes a vertex and 63 a
+// triangle), and the picture's PNG at half its pixels' RGB bytes, as a
+// photo's often is.
+double meshBytesEstimate(const std::string& format, int width, int height);
+
 // Binary little-endian PLY; picture names the colour image's file beside the
 // mesh, empty when the mesh is untextured.
 void writePly(OutputFile& out, const std::vector<StripVertex>& grid, const std::string& picture);

@@ -80,19 +80,11 @@ extern "C" {
 EMSCRIPTEN_KEEPALIVE void usePagePart(const char* name, const char* text) { pageParts.texts[name] = text; }
 EMSCRIPTEN_KEEPALIVE void usePageModule(const char* base64) { pageParts.module = base64; }
 
-// About how many bytes dispdome-export writes for a mesh of format ("glb",
-// "obj" or "ply"), with a colour picture of width x height (0 x 0: none):
-// the mesh's own (an OBJ's lines take about 95 bytes a vertex and 63 a
-// triangle), and the picture's PNG at half its pixels' RGB bytes, as a
-// photo's often is.
+// About how many bytes dispdome-export writes for a mesh of format, with a
+// colour picture of width x height (meshBytesEstimate).
 EMSCRIPTEN_KEEPALIVE double meshEstimate(const char* format, int width, int height)
 {
-    const double vertices = VERTEX_COUNT, triangles = TRIANGLE_COUNT, picture = 1.5 * width * height;
-    const std::string kind = format;
-    if (kind == "obj")
-        return 95 * vertices + 63 * triangles + picture;
-    const double mesh = vertices * sizeof(StripVertex) + triangles * (kind == "ply" ? 13 : 12);
-    return mesh + picture;
+    return meshBytesEstimate(format, width, height);
 }
 
 // dispdome-export's run on files in the module's own file system, with the
