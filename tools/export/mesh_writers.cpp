@@ -3,8 +3,6 @@
 // same single-precision value.
 #include "mesh_writers.h"
 
-#include "command_line.h"
-
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
