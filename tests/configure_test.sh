@@ -3,7 +3,7 @@
 # web page's module only where em++ and the module's libraries (made by
 # scripts/build-wasm-libs.sh, never by the build) are there; else it plans
 # everything else and says in one line what to run. No rule of the build
-# runs that script or apt, and nothing lands in the libraries' folder.
+# runs that script, and nothing lands in the libraries' folder.
 # Configure only, a second each:
 #     sh configure_test.sh SOURCE_DIR SCRATCH_DIR [BUILT_LIBRARIES]
 # BUILT_LIBRARIES, a folder where the script has made them, adds the case
@@ -30,8 +30,8 @@ configure() {
 # What a configured case plans: the module or not, and no rule that fetches.
 module_planned() { grep -qx "WEB_MODULE_BUILT:INTERNAL=ON" "$scratch/$case/CMakeCache.txt"; }
 no_fetching_rule() {
-    if grep -rlE --include=build.make "build-wasm-libs|apt-get" "$scratch/$case" >"$scratch/$case.rules"; then
-        fail "a build rule fetches or builds the module's libraries: $(cat "$scratch/$case.rules")"
+    if grep -rl --include=build.make "build-wasm-libs" "$scratch/$case" >"$scratch/$case.rules"; then
+        fail "a build rule runs the step that fetches and builds the module's libraries: $(cat "$scratch/$case.rules")"
     fi
 }
 # The one line that says why the module is left out, and what to run.

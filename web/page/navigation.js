@@ -6,17 +6,14 @@ DispdomePage.navigation = (page, needs) => {
   const { status, canvas, module } = page;
   const { requestFrame } = needs;
 
-  // What a drag does, as the module takes it (navigation.h).
-  const DRAG_NONE = -1;
-  const DRAG_ROTATE = 0;
-  const DRAG_ZOOM = 1;
-  const DRAG_PAN = 2;
+  // What a drag does, as the module takes it (navigation.h): from the
+  // page's data, read when the page starts; no drag before.
 
   // One notch in each of the wheel's delta modes (pixels, lines, pages), as
   // browsers report a mouse wheel's.
   const NOTCH = [100, 3, 1];
 
-  let dragMode = DRAG_NONE;
+  let dragMode = null;
   let lastX = 0;
   let lastY = 0;
   // A button went down on the canvas and not every button is up yet: the
@@ -25,7 +22,7 @@ DispdomePage.navigation = (page, needs) => {
 
   // The viewer's motion arithmetic for a move of (dx, dy) pixels in a mode.
   function dragBy(mode, dx, dy) {
-    if (mode === DRAG_NONE) return;
+    if (mode === null || mode === page.viewer.DRAG_NONE) return;
     const camera = module.floats([...status.cameraOffset, ...status.cameraAngles], 6,
       (at) => module.M._cameraDrag(mode, dx, dy, at));
     status.cameraOffset = [...camera.subarray(0, 3)];
@@ -58,14 +55,14 @@ DispdomePage.navigation = (page, needs) => {
     [lastX, lastY] = where(event);
     // GLUT's Ctrl exactly: with Shift or Alt as well, the drag rotates.
     if (event.button === 0)
-      dragMode = event.ctrlKey && !event.shiftKey && !event.altKey ? DRAG_PAN : DRAG_ROTATE;
-    else if (event.button === 2) dragMode = DRAG_ZOOM;
+      dragMode = event.ctrlKey && !event.shiftKey && !event.altKey ? page.viewer.DRAG_PAN : page.viewer.DRAG_ROTATE;
+    else if (event.button === 2) dragMode = page.viewer.DRAG_ZOOM;
     // The middle button leaves the drag as it is.
   }
 
   function release(event) {
     // Any release ends the drag, whichever button it was.
-    dragMode = DRAG_NONE;
+    dragMode = page.viewer.DRAG_NONE;
     pressed = event.buttons !== 0;
     requestFrame();
   }
@@ -91,11 +88,11 @@ DispdomePage.navigation = (page, needs) => {
     if (event.type === 'pointermove' && gesture && now && now.count === gesture.count) {
       const dx = now.x - gesture.x;
       const dy = now.y - gesture.y;
-      if (now.count === 1) dragBy(DRAG_ROTATE, dx, dy);
+      if (now.count === 1) dragBy(page.viewer.DRAG_ROTATE, dx, dy);
       else {
-        dragBy(DRAG_PAN, dx, dy);
+        dragBy(page.viewer.DRAG_PAN, dx, dy);
         // Fingers apart: closer, at a right drag's rate.
-        dragBy(DRAG_ZOOM, 0, -(now.spread - gesture.spread));
+        dragBy(page.viewer.DRAG_ZOOM, 0, -(now.spread - gesture.spread));
       }
     }
     gesture = now;
@@ -132,7 +129,7 @@ DispdomePage.navigation = (page, needs) => {
     gesture = null;
     if (!pressed) return;
     pressed = false;
-    dragMode = DRAG_NONE;
+    dragMode = page.viewer.DRAG_NONE;
     requestFrame();
   });
   canvas.addEventListener('contextmenu', (event) => event.preventDefault());
@@ -144,7 +141,9 @@ DispdomePage.navigation = (page, needs) => {
     'wheel',
     (event) => {
       event.preventDefault();
-      if (status.ready) dragBy(DRAG_ZOOM, 0, (event.deltaY / NOTCH[event.deltaMode]) * page.viewer.STEP_PIXELS);
+      if (!status.ready) return;
+      const { DRAG_ZOOM, STEP_PIXELS } = page.viewer;
+      dragBy(DRAG_ZOOM, 0, (event.deltaY / NOTCH[event.deltaMode]) * STEP_PIXELS);
     },
     { passive: false },
   );
@@ -156,7 +155,7 @@ DispdomePage.navigation = (page, needs) => {
   canvas.addEventListener('keydown', (event) => {
     if (!status.ready || event.ctrlKey || event.altKey || event.metaKey) return;
     const arrow = ARROWS[event.key];
-    const step = page.viewer.STEP_PIXELS;
+    const { STEP_PIXELS: step, DRAG_PAN, DRAG_ROTATE, DRAG_ZOOM } = page.viewer;
     if (arrow) dragBy(event.shiftKey ? DRAG_PAN : DRAG_ROTATE, arrow[0] * step, arrow[1] * step);
     else if (event.key === '+' || event.key === '=') dragBy(DRAG_ZOOM, 0, -step);
     else if (event.key === '-') dragBy(DRAG_ZOOM, 0, step);

@@ -88,6 +88,10 @@ DispdomePage.shared = () => {
     LIGHT_DIFFUSE: [4],
     DEGREES_PER_PIXEL: [],
     STEP_PIXELS: 'integer',
+    DRAG_NONE: [],
+    DRAG_ROTATE: [],
+    DRAG_ZOOM: [],
+    DRAG_PAN: [],
   };
 
   const isNumbers = (value, shape) =>

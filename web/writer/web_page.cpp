@@ -2,6 +2,7 @@
 
 #include "command_line.h"
 #include "jpeg_decoder.h"
+#include "navigation.h"
 #include "output_file.h"
 #include "surface.h"
 #include "view.h"
@@ -93,6 +94,10 @@ nlohmann::json definitions()
         {"LIGHT_DIFFUSE", LIGHT_DIFFUSE},
         {"DEGREES_PER_PIXEL", DEGREES_PER_PIXEL},
         {"STEP_PIXELS", STEP_PIXELS},
+        {"DRAG_NONE", DRAG_NONE},
+        {"DRAG_ROTATE", DRAG_ROTATE},
+        {"DRAG_ZOOM", DRAG_ZOOM},
+        {"DRAG_PAN", DRAG_PAN},
     };
 }
 
