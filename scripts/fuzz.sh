@@ -27,7 +27,7 @@ fuzz() {
     # which takes about ten seconds to decode on a loaded machine; slow, not
     # stuck.
     status=0
-    ./build-fuzz/fuzz/image_fuzz -max_total_time="$seconds" -max_len=4096 -timeout=30 -rss_limit_mb=2048 \
+    ./build-fuzz/image_fuzz -max_total_time="$seconds" -max_len=4096 -timeout=30 -rss_limit_mb=2048 \
         -close_fd_mask=3 -print_final_stats=1 -artifact_prefix=build-fuzz/$1- \
         build-fuzz/corpus-$1 fuzz/corpus-$1 >build-fuzz/fuzz-$1.log 2>&1 || status=$?
     echo $status >build-fuzz/fuzz-$1.status
