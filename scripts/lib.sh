@@ -18,8 +18,9 @@ require_packages() {
     apt-get update -qq >&2 && apt-get install -y -qq --no-install-recommends $missing >&2
 }
 
-BUILD_PACKAGES="cmake make g++ pkg-config libgl-dev libglu1-mesa-dev freeglut3-dev libgl1-mesa-dri libpng-dev nlohmann-json3-dev libegl-dev libegl-mesa0 libjpeg62-turbo-dev libexif-dev"
-DISPLAY_PACKAGES="xvfb xauth x11-apps imagemagick"
+BUILD_PACKAGES="cmake make g++ pkg-config libgl-dev libglu1-mesa-dev freeglut3-dev libgl1-mesa-dri libpng-dev nlohmann-json3-dev libegl-dev libegl-mesa0 libjpeg62-turbo-dev libexif-dev libtiff-dev libopenexr-dev libwebp-dev"
+# ImageMagick writes OpenEXR with its extra coders.
+DISPLAY_PACKAGES="xvfb xauth x11-apps imagemagick libmagickcore-6.q16-6-extra"
 # Chromium draws the web page the export writes, headless with its own
 # software WebGL2; Firefox on the X display with Mesa's.
 TEST_PACKAGES="libgtest-dev assimp-utils xdotool chromium firefox-esr"

@@ -92,6 +92,23 @@ bool pastCeiling(size_t width, size_t height, ImageRead& image)
     return true;
 }
 
+void shownPlace(int orientation, ptrdiff_t width, ptrdiff_t height, ptrdiff_t y, ptrdiff_t& first, ptrdiff_t& step)
+{
+    // For each tag: upright, mirrored, turned half, flipped, transposed,
+    // turned right, transverse, turned left. Turned, a stored row is a
+    // shown column of a picture height pixels wide.
+    switch (orientation) {
+    case 2: first = (height - 1 - y) * width + width - 1; step = -1; break;
+    case 3: first = y * width + width - 1; step = -1; break;
+    case 4: first = y * width; step = 1; break;
+    case 5: first = (width - 1) * height + y; step = -height; break;
+    case 6: first = (width - 1) * height + height - 1 - y; step = -height; break;
+    case 7: first = height - 1 - y; step = height; break;
+    case 8: first = y; step = height; break;
+    default: first = (height - 1 - y) * width; step = 1; break;
+    }
+}
+
 void reportImage(const char* name, const ImageRead& image)
 {
     if (image.opened)
@@ -104,12 +121,12 @@ void reportImage(const char* name, const ImageRead& image)
     }
 }
 
-ImageRead loadWith(ImageDecoder decode, const char* fileName, bool wantRed16)
+ImageRead loadWith(FileDecoder decode, const char* fileName, bool wantRed16)
 {
     ImageRead image;
     size_t size = 0;
     if (const std::unique_ptr<unsigned char[]> data = readImageFile(fileName, size, image)) {
-        image = decode(data.get(), size, wantRed16);
+        image = decode(data.get(), size, fileName, wantRed16);
         image.opened = true;
     }
     reportImage(fileName, image);

@@ -7,6 +7,7 @@
 // memory and prints nothing, and image.h picks among them.
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -31,6 +32,11 @@ struct ImageRead {
     // pixel in the same rows, when asked for and the file has 16 bits a
     // channel; null otherwise.
     std::unique_ptr<unsigned short[]> red16;
+    // The heights as the file holds them when it holds floating-point
+    // samples (an OpenEXR, a float TIFF): its red channel (Y when it has no
+    // red), one float a pixel in the same rows, finite, on the scale of
+    // pixels' 0..1; null otherwise. pixels then holds them as shown.
+    std::unique_ptr<float[]> heights;
     int width = 0;  // as the header claims, as shown (also when refused later)
     int height = 0;
     bool missing = false;  // there is no such file: the reader says nothing, the caller decides
@@ -45,9 +51,18 @@ bool pastCeiling(size_t width, size_t height, ImageRead& image);
 // Sets image.reason from a printf format, cut to REASON_SIZE.
 [[gnu::format(printf, 2, 3)]] void refuse(ImageRead& image, const char* format, ...);
 
+// Where a stored row lands in the picture as shown, bottom row first, for
+// the orientations of EXIF and TIFF (1 to 8; anything else is upright):
+// stored pixel (x, y) of a stored image width x height lands at pixel
+// first + x * step. Orientations 5 to 8 turn the picture a quarter: shown,
+// it is height pixels wide.
+void shownPlace(int orientation, ptrdiff_t width, ptrdiff_t height, ptrdiff_t y, ptrdiff_t& first, ptrdiff_t& step);
+
 // A decoder: a whole file in memory to an image (asking for the 16-bit red
 // channel when wantRed16).
 using ImageDecoder = ImageRead (*)(const unsigned char* data, size_t size, bool wantRed16);
+// The same, told the file's name (which may choose the decoder).
+using FileDecoder = ImageRead (*)(const unsigned char* data, size_t size, const char* name, bool wantRed16);
 
 // The console lines of one reading, in one place: "[Texture Loading] : name"
 // when the file was opened, "width: W, height: H" once its header was
@@ -59,7 +74,7 @@ void reportImage(const char* name, const ImageRead& image);
 // The loaders' one path: reads the whole of fileName, without waiting on a
 // FIFO or device (those are refused, as is anything but a regular file),
 // decodes it with decode and reports it.
-ImageRead loadWith(ImageDecoder decode, const char* fileName, bool wantRed16);
+ImageRead loadWith(FileDecoder decode, const char* fileName, bool wantRed16);
 
 // The whole of a regular file, as loadWith reads it, without waiting on a
 // FIFO or device; sets size. Null, image saying why, when it cannot.

@@ -71,25 +71,6 @@ int exifOrientation(j_decompress_ptr jpeg)
 // take more.
 constexpr long JPEG_MEMORY = long(6 * MOST_PIXELS + (size_t(64) << 20));
 
-// Where a stored row's pixels go in the picture as shown, bottom row first:
-// stored pixel (x, y) of width x height lands at pixel first + x * step.
-void shownPlace(int orientation, ptrdiff_t width, ptrdiff_t height, ptrdiff_t y, ptrdiff_t& first, ptrdiff_t& step)
-{
-    // For each tag: upright, mirrored, turned half, flipped, transposed,
-    // turned right, transverse, turned left. Turned, a stored row is a
-    // shown column of a picture height pixels wide.
-    switch (orientation) {
-    case 2: first = (height - 1 - y) * width + width - 1; step = -1; break;
-    case 3: first = y * width + width - 1; step = -1; break;
-    case 4: first = y * width; step = 1; break;
-    case 5: first = (width - 1) * height + y; step = -height; break;
-    case 6: first = (width - 1) * height + height - 1 - y; step = -height; break;
-    case 7: first = height - 1 - y; step = height; break;
-    case 8: first = y; step = height; break;
-    default: first = (height - 1 - y) * width; step = 1; break;
-    }
-}
-
 // The scanlines, each written where it shows as it arrives: straight into
 // its row when it is not mirrored or turned, else through read.row.
 void readScanlines(jpeg_decompress_struct& jpeg, JpegRead& read, int orientation)

@@ -258,7 +258,7 @@ ImageRead decodeTga(const unsigned char* data, size_t size)
 
 PixelBuffer* loadTga(const char* fileName)
 {
-    ImageRead image = loadWith([](const unsigned char* data, size_t size, bool) { return decodeTga(data, size); },
+    ImageRead image = loadWith([](const unsigned char* data, size_t size, const char*, bool) { return decodeTga(data, size); },
                                fileName, false);
     if (image.pixels) {
         imageWidth = image.width;

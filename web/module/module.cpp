@@ -113,7 +113,7 @@ EMSCRIPTEN_KEEPALIVE Decoded* decode(const unsigned char* data, size_t size, con
     std::freopen(REFUSAL_FILE, "w+", stderr);
     // decodeImage, with the heights' own refusal before the lines.
     ImageRead& image = decoded->image;
-    image = decoderFor(name)(data, size, heights != 0);
+    image = decodeNamed(data, size, name, heights != 0);
     const std::string refusal = heights ? noReliefLine(displacementOf(image, 1.0f), "draw") : "";
     if (!refusal.empty()) {
         refuse(image, "%s", refusal.c_str());
