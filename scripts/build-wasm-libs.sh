@@ -1,7 +1,8 @@
 #!/bin/sh
 # Builds the libraries the WebAssembly module links (zlib, libpng,
-# libjpeg-turbo, libexif) with emcc from Debian's own source packages, at the
-# versions the desktop links, into OUT/prefix/include and OUT/prefix/lib:
+# libjpeg-turbo, libexif, libtiff, OpenEXR's C core library and libwebp's
+# decoder) with emcc from Debian's own source packages, at the versions the
+# desktop links, into OUT/prefix/include and OUT/prefix/lib:
 #     scripts/build-wasm-libs.sh OUT [SOURCES]
 # This is the one step that fetches anything. It is run by hand or by the
 # scripts (test.sh, build-package.sh), never by the build, which only finds
@@ -12,7 +13,7 @@
 # dpkg-source unpacks them into OUT/src, checking each file against its
 # .dsc. OUT/versions.txt says which were built.
 # Each library is built once: OUT/LIBRARY.built names its version; with all
-# four there the script returns at once, touching nothing. Standard output
+# seven there the script returns at once, touching nothing. Standard output
 # stays empty; progress goes to standard error, a failing step's whole log
 # with it.
 #
@@ -34,7 +35,7 @@ if [ $# -eq 2 ]; then
     SOURCES=$(cd "$2" && pwd)
 fi
 PREFIX=$OUT/prefix
-LIBRARIES="zlib png jpeg exif"
+LIBRARIES="zlib png jpeg exif tiff exr webp"
 
 pending=""
 for library in $LIBRARIES; do
@@ -55,6 +56,8 @@ JOBS=${JOBS:-$(nproc)}
 export NODE_PATH=/usr/share/nodejs
 # Their warnings are not ours to fix: the log stays short.
 CFLAGS_WASM="-O2 -w"
+# wasm32's size_t, for the settings that depend on it.
+SIZE_T=4
 
 # apt as any user: the system's configuration (its proxy, say), with a
 # sources list, lists and cache of its own under OUT/apt. The list names
@@ -101,6 +104,9 @@ packages_of() {
         png) binary=libpng-dev source=libpng1.6 ;;
         jpeg) binary=libjpeg62-turbo-dev source=libjpeg-turbo ;;
         exif) binary=libexif-dev source=libexif ;;
+        tiff) binary=libtiff-dev source=tiff ;;
+        exr) binary=libopenexr-dev source=openexr ;;
+        webp) binary=libwebp-dev source=libwebp ;;
     esac
 }
 
@@ -271,6 +277,143 @@ build_exif() {
     find "$1/libexif" -maxdepth 2 -name '*.c' |
         compile exif libexif.a -I"$OUT/obj/exif-config" -I"$PREFIX/include" -I"$1"
     cp "$1"/libexif/*.h "$PREFIX/include/libexif/"
+}
+
+# libtiff's settings, as its CMake writes them into tiffconf.h (the
+# installed one) and tif_config.h (its own), for the codecs the readers
+# take: none, LZW, Deflate (zlib) and PackBits, with the predictor; no
+# JPEG, old JPEG, CCITT, JBIG, LZMA, ZSTD, WebP, LERC, PixarLog, LogLuv,
+# NeXT or ThunderScan. Little-endian; SIZE is size_t's bytes:
+#     tiffconf_h SIZE
+tiffconf_h() {
+    cat <<EOF
+#ifndef _TIFFCONF_
+#define _TIFFCONF_
+#include <stddef.h>
+#include <stdint.h>
+#include <inttypes.h>
+#define TIFF_INT16_T int16_t
+#define TIFF_INT32_T int32_t
+#define TIFF_INT64_T int64_t
+#define TIFF_INT8_T int8_t
+#define TIFF_UINT16_T uint16_t
+#define TIFF_UINT32_T uint32_t
+#define TIFF_UINT64_T uint64_t
+#define TIFF_UINT8_T uint8_t
+#define TIFF_SSIZE_T int$(($1 * 8))_t
+#define HAVE_IEEEFP 1
+#define HOST_FILLORDER FILLORDER_LSB2MSB
+#define HOST_BIGENDIAN 0
+#define LZW_SUPPORT 1
+#define PACKBITS_SUPPORT 1
+#define ZIP_SUPPORT 1
+#define STRIPCHOP_DEFAULT TIFF_STRIPCHOP
+#define SUBIFD_SUPPORT 1
+#define DEFAULT_EXTRASAMPLE_AS_ALPHA 1
+#define COLORIMETRY_SUPPORT
+#define YCBCR_SUPPORT
+#define CMYK_SUPPORT
+#define ICC_SUPPORT
+#define PHOTOSHOP_SUPPORT
+#define IPTC_SUPPORT
+#endif
+EOF
+}
+#     tif_config_h UPSTREAM SIZE
+tif_config_h() {
+    cat <<EOF
+#include "tiffconf.h"
+#define HAVE_ASSERT_H 1
+#define HAVE_FCNTL_H 1
+#define HAVE_FSEEKO 1
+#define HAVE_STRINGS_H 1
+#define HAVE_SYS_TYPES_H 1
+#define HAVE_UNISTD_H 1
+#define PACKAGE "tiff"
+#define PACKAGE_NAME "LibTIFF Software"
+#define PACKAGE_TARNAME "tiff"
+#define PACKAGE_VERSION "$1"
+#define PACKAGE_STRING "LibTIFF Software $1"
+#define PACKAGE_BUGREPORT "tiff@lists.maptools.org"
+#define PACKAGE_URL ""
+#define VERSION "$1"
+#define SIZEOF_SIZE_T $2
+#define STRIP_SIZE_DEFAULT 8192
+#define TIFF_MAX_DIR_COUNT 1048576
+#define TIFF_SIZE_FORMAT "zu"
+#define TIFF_SSIZE_FORMAT PRId$(($2 * 8))
+EOF
+}
+
+# libtiff's library files but the codecs left out, which its tif_codec.c
+# then names as not configured.
+build_tiff() {
+    upstream=$(basename "$1")
+    upstream=${upstream#tiff-}
+    mkdir -p "$OUT/obj/tiff-config"
+    tiffconf_h "$SIZE_T" >"$PREFIX/include/tiffconf.h"
+    tif_config_h "$upstream" "$SIZE_T" >"$OUT/obj/tiff-config/tif_config.h"
+    cp "$1/libtiff/tiff.h" "$1/libtiff/tiffio.h" "$1/libtiff/tiffvers.h" "$PREFIX/include/"
+    for file in aux close codec color compress dir dirinfo dirread dirwrite dumpmode error extension flush \
+        getimage hash_set lzw open packbits predict print read strip swab tile unix version warning write zip; do
+        echo "$1/libtiff/tif_$file.c"
+    done | compile tiff libtiff.a -I"$OUT/obj/tiff-config" -I"$PREFIX/include"
+}
+
+# What OpenEXR's CMake writes into OpenEXRConfig.h, which openexr_conf.h
+# includes, for the C core library: its version and no symbol visibility.
+# UPSTREAM is its version.
+openexr_config_h() {
+    echo "$1" | awk -F. '{
+        print "#pragma once"
+        printf "#define OPENEXR_VERSION_STRING \"%s\"\n#define OPENEXR_PACKAGE_STRING \"OpenEXR %s\"\n", $0, $0
+        printf "#define OPENEXR_VERSION_MAJOR %d\n#define OPENEXR_VERSION_MINOR %d\n", $1, $2
+        printf "#define OPENEXR_VERSION_PATCH %d\n", $3
+        print "#define OPENEXR_VERSION_RELEASE_TYPE \"\""
+        print "#define OPENEXR_VERSION_EXTRA \"\""
+        print "#define OPENEXR_EXPORT"
+    }'
+}
+
+# OpenEXR's C core library alone, its C files as its CMakeLists.txt lists
+# them: no threads (an IlmThreadConfig.h defining nothing, as the library
+# asks #ifdef ILMTHREAD_THREADING_ENABLED), and no Imath, whose C half-float
+# conversion the library then carries itself (an ImathConfig.h older than
+# 3.1).
+build_exr() {
+    upstream=$(basename "$1")
+    upstream=${upstream#openexr-}
+    mkdir -p "$OUT/obj/exr-config"
+    openexr_config_h "$upstream" >"$PREFIX/include/OpenEXRConfig.h"
+    echo '#pragma once' >"$OUT/obj/exr-config/IlmThreadConfig.h"
+    printf '#pragma once\n#define IMATH_VERSION_MAJOR 3\n#define IMATH_VERSION_MINOR 0\n' \
+        >"$OUT/obj/exr-config/ImathConfig.h"
+    cp "$1"/src/lib/OpenEXRCore/openexr*.h "$PREFIX/include/"
+    find "$1/src/lib/OpenEXRCore" -name '*.c' |
+        compile exr libOpenEXRCore.a -I"$OUT/obj/exr-config" -I"$PREFIX/include"
+}
+
+# libwebp's decoder, as its makefile.unix lists it: src/dec, and the
+# decoding halves of src/dsp and src/utils, with the SSE2 and SSE4.1 files
+# (empty where the compiler does not target them); no encoder, demuxer or
+# threads.
+build_webp() {
+    mkdir -p "$PREFIX/include/webp"
+    cp "$1/src/webp/decode.h" "$1/src/webp/types.h" "$PREFIX/include/webp/"
+    {
+        for file in alpha buffer frame idec io quant tree vp8 vp8l webp; do
+            echo "$1/src/dec/${file}_dec.c"
+        done
+        for file in alpha_processing cpu dec dec_clip_tables filters lossless rescaler upsampling yuv; do
+            for variant in "" _sse2 _sse41; do
+                [ ! -f "$1/src/dsp/$file$variant.c" ] || echo "$1/src/dsp/$file$variant.c"
+            done
+        done
+        for file in bit_reader color_cache filters huffman quant_levels_dec random rescaler thread; do
+            echo "$1/src/utils/${file}_utils.c"
+        done
+        echo "$1/src/utils/utils.c"
+    } | compile webp libwebp.a -I"$1"
 }
 
 # Milliseconds since the epoch, for the times reported.
