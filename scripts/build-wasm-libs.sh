@@ -3,7 +3,12 @@
 # libjpeg-turbo, libexif, libtiff, OpenEXR's C core library and libwebp's
 # decoder) with emcc from Debian's own source packages, at the versions the
 # desktop links, into OUT/prefix/include and OUT/prefix/lib:
-#     scripts/build-wasm-libs.sh OUT [SOURCES]
+#     scripts/build-wasm-libs.sh [--fuzz] OUT [SOURCES]
+# With --fuzz, the same libraries are built natively with clang instead,
+# with the coverage libFuzzer follows and AddressSanitizer's and
+# UndefinedBehaviorSanitizer's checks, for the fuzz targets
+# (scripts/fuzz.sh, which names the module's step's OUT/sources as
+# SOURCES when there are some: the network is asked once).
 # This is the one step that fetches anything. It is run by hand or by the
 # scripts (test.sh, build-package.sh), never by the build, which only finds
 # what it made. It needs no root. The source packages (each a .dsc with the
@@ -23,9 +28,11 @@
 # 3 s, zlib 1 to 2, libpng 2 to 3.5, libjpeg-turbo 4 to 7, libexif 2 to 4
 # (about 17 s of CPU in all); once built, a few milliseconds.
 set -eu
+FUZZ=""
+[ "${1:-}" = --fuzz ] && FUZZ=yes && shift
 case $# in
     1 | 2) ;;
-    *) echo "usage: $0 OUT [SOURCES]" >&2 && exit 2 ;;
+    *) echo "usage: $0 [--fuzz] OUT [SOURCES]" >&2 && exit 2 ;;
 esac
 mkdir -p "$1"
 OUT=$(cd "$1" && pwd)
@@ -43,21 +50,31 @@ for library in $LIBRARIES; do
 done
 [ -z "$pending" ] && exit 0
 
-# What it runs comes from Debian's emscripten and dpkg-dev; installing them
-# is the caller's part.
-for tool in emcc emar dpkg-source dpkg-query; do
+# What it runs comes from Debian's emscripten (or clang) and dpkg-dev;
+# installing them is the caller's part. Their warnings are not ours to fix:
+# the log stays short.
+if [ -n "$FUZZ" ]; then
+    # As the fuzz target is built (fuzz/CMakeLists.txt), but the coverage
+    # alone, without libFuzzer's main; -O1 with line tables, as
+    # AddressSanitizer advises.
+    CC=clang AR=ar packages="clang libclang-rt-14-dev dpkg-dev"
+    CFLAGS_LIBS="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer -g -O1 -w"
+else
+    CC=emcc AR=emar packages="emscripten dpkg-dev"
+    CFLAGS_LIBS="-O2 -w"
+fi
+for tool in $CC $AR dpkg-source dpkg-query; do
     command -v "$tool" >/dev/null || {
-        echo "$0: no $tool here: apt-get install emscripten dpkg-dev (as root), then run this again" >&2
+        echo "$0: no $tool here: apt-get install $packages (as root), then run this again" >&2
         exit 1
     }
 done
 JOBS=${JOBS:-$(nproc)}
 # NodeSource's Node has no acorn of its own; emcc finds Debian's here.
 export NODE_PATH=/usr/share/nodejs
-# Their warnings are not ours to fix: the log stays short.
-CFLAGS_WASM="-O2 -w"
-# wasm32's size_t, for the settings that depend on it.
-SIZE_T=4
+# The target's size_t, in bytes, for the settings that depend on it: 4 in
+# wasm32, 8 natively on 64 bits.
+SIZE_T=$($CC -dM -E - </dev/null | sed -n 's/^#define __SIZEOF_SIZE_T__ //p')
 
 # apt as any user: the system's configuration (its proxy, say), with a
 # sources list, lists and cache of its own under OUT/apt. The list names
@@ -170,9 +187,9 @@ fetch() {
 # Compiles the C files named on standard input with the flags given into
 # OUT/obj/LIBRARY, then archives them as PREFIX/lib/ARCHIVE:
 #     compile LIBRARY ARCHIVE [FLAG...] <FILES
-# As many emcc run at once as there are cores, each given an equal share of
-# the files but no more than 8: emcc's own start takes a quarter of a
-# second, as long as compiling a small file.
+# As many compilers run at once as there are cores, each given an equal
+# share of the files but no more than 8: emcc's own start takes a quarter of
+# a second, as long as compiling a small file.
 compile() {
     objects=$OUT/obj/$1 archive=$PREFIX/lib/$2
     shift 2
@@ -182,9 +199,9 @@ compile() {
     share=$((($(wc -l <"$objects/files") + JOBS - 1) / JOBS))
     [ "$share" -le 8 ] || share=8
     # shellcheck disable=SC2016,SC2086 # the inner shell expands; flags are words
-    xargs -P "$JOBS" -n "$share" sh -c 'cd "$0" && exec emcc "$@"' "$objects" $CFLAGS_WASM "$@" -c \
+    xargs -P "$JOBS" -n "$share" sh -c 'cd "$0" && exec "$@"' "$objects" $CC $CFLAGS_LIBS "$@" -c \
         <"$objects/files"
-    emar rcs "$archive" "$objects"/*.o
+    $AR rcs "$archive" "$objects"/*.o
 }
 
 # Debian's zlib has no win32/ folder, which its CMake wants: its files are
@@ -224,8 +241,8 @@ jconfig_h() {
 EOF
 }
 
-# jconfigint.h, the library's own settings: wasm32's size_t is 4 bytes, as
-# unsigned long, and clang has __builtin_ctzl. No TurboJPEG API, so no
+# jconfigint.h, the library's own settings: size_t's bytes (SIZE_T, as
+# unsigned long's), and clang has __builtin_ctzl. No TurboJPEG API, so no
 # thread-local storage is asked for.
 jconfigint_h() {
     cat <<EOF
@@ -235,7 +252,7 @@ jconfigint_h() {
 #define THREAD_LOCAL
 #define PACKAGE_NAME  "libjpeg-turbo"
 #define VERSION  "$1"
-#define SIZEOF_SIZE_T  4
+#define SIZEOF_SIZE_T  $SIZE_T
 #define HAVE_BUILTIN_CTZL
 #if defined(__has_attribute)
 #if __has_attribute(fallthrough)
@@ -249,8 +266,11 @@ jconfigint_h() {
 EOF
 }
 
-# The jpeg-static target of its CMakeLists.txt: JPEG_SOURCES with the
-# arithmetic coder, and jsimd_none.c for the SIMD it is built without.
+# The jpeg-static target of its CMakeLists.txt, its decompressing half:
+# JPEG_SOURCES without the compressor's files (jc*.c but jcomapi.c, the
+# forward DCTs, the memory destination), with the arithmetic decoder, and
+# jsimd_none.c for the SIMD it is built without. Nothing here writes a JPEG;
+# the Huffman encoder alone takes a minute to compile with the sanitizers.
 build_jpeg() {
     upstream=$(basename "$1")
     upstream=${upstream#libjpeg-turbo-}
@@ -259,11 +279,9 @@ build_jpeg() {
     jconfigint_h "$upstream" >"$OUT/obj/jpeg-config/jconfigint.h"
     sed 's/@COPYRIGHT_YEAR@/1991-2023/' "$1/jversion.h.in" >"$OUT/obj/jpeg-config/jversion.h"
     cp "$1/jpeglib.h" "$1/jmorecfg.h" "$1/jerror.h" "$PREFIX/include/"
-    for file in jcapimin jcapistd jccoefct jccolor jcdctmgr jchuff jcicc jcinit jcmainct jcmarker jcmaster \
-        jcomapi jcparam jcphuff jcprepct jcsample jctrans jdapimin jdapistd jdatadst jdatasrc jdcoefct jdcolor \
-        jddctmgr jdhuff jdicc jdinput jdmainct jdmarker jdmaster jdmerge jdphuff jdpostct jdsample jdtrans \
-        jerror jfdctflt jfdctfst jfdctint jidctflt jidctfst jidctint jidctred jquant1 jquant2 jutils jmemmgr \
-        jmemnobs jaricom jcarith jdarith jsimd_none; do
+    for file in jcomapi jdapimin jdapistd jdatasrc jdcoefct jdcolor jddctmgr jdhuff jdicc jdinput jdmainct \
+        jdmarker jdmaster jdmerge jdphuff jdpostct jdsample jdtrans jerror jidctflt jidctfst jidctint jidctred \
+        jquant1 jquant2 jutils jmemmgr jmemnobs jaricom jdarith jsimd_none; do
         echo "$1/$file.c"
     done | compile jpeg libjpeg.a -I"$PREFIX/include" -I"$OUT/obj/jpeg-config"
 }
