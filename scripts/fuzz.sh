@@ -1,20 +1,38 @@
 #!/bin/sh
-# Fuzzes the image loading (TGA, PNG and JPEG through one target, as
-# loadImage dispatches them) for SECONDS (default 60) from each kind's seed
-# files in fuzz/corpus-tga, fuzz/corpus-png and fuzz/corpus-jpeg, the three
-# kinds at once, one process each: libFuzzer with AddressSanitizer and
-# UndefinedBehaviorSanitizer. New inputs
-# it finds are kept in build-fuzz/corpus-KIND. Any crash, leak, time-out or
-# sanitizer report ends the run, leaves the input that caused it in
-# build-fuzz/ and makes the script fail.
+# Fuzzes the image loading for SECONDS (default 60) from each kind's seed
+# files in fuzz/corpus-KIND: TGA, PNG and JPEG through one target
+# (image_fuzz, as loadImage dispatches them), TIFF, OpenEXR and WebP each
+# through its reader's own (tiff_fuzz, exr_fuzz, webp_fuzz); the six kinds at
+# once, one process each: libFuzzer with AddressSanitizer and
+# UndefinedBehaviorSanitizer. The readers' libraries (zlib, libpng,
+# libjpeg-turbo, libexif, libtiff, OpenEXR's core, libwebp) are built with
+# the fuzzer's coverage and the same checks from Debian's sources first
+# (scripts/build-wasm-libs.sh --fuzz, into build-fuzz/libs; once), from the
+# sources the module's step fetched (build/wasm-libs/sources, or under
+# VIEWER_WASM_LIBS) when there are some. New inputs it finds are kept in
+# build-fuzz/corpus-KIND. Any crash, leak, time-out or sanitizer report ends
+# the run, leaves the input that caused it in build-fuzz/ and makes the
+# script fail.
 set -eu
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
 seconds=${1:-60}
 
-require_packages $BUILD_PACKAGES $SANITIZER_PACKAGES
-build_in build-fuzz image_fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DVIEWER_TESTS=OFF -DVIEWER_FUZZ=ON >/dev/null
+require_packages $BUILD_PACKAGES $SANITIZER_PACKAGES dpkg-dev
+sources=${VIEWER_WASM_LIBS:-$PWD/build/wasm-libs}/sources
+[ -d "$sources" ] || sources=""
+sh scripts/build-wasm-libs.sh --fuzz build-fuzz/libs ${sources:+"$sources"}
+build_in build-fuzz "image_fuzz tiff_fuzz exr_fuzz webp_fuzz" -DCMAKE_CXX_COMPILER=clang++ \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVIEWER_TESTS=OFF -DVIEWER_FUZZ=ON -DVIEWER_FUZZ_LIBS="$PWD/build-fuzz/libs" \
+    >/dev/null
+
+# The target of each kind.
+target_of() {
+    case $1 in
+        tiff | exr | webp) echo "$1_fuzz" ;;
+        *) echo image_fuzz ;;
+    esac
+}
 
 # One kind: its log in build-fuzz/fuzz-KIND.log, its exit status in
 # build-fuzz/fuzz-KIND.status.
@@ -27,16 +45,17 @@ fuzz() {
     # which takes about ten seconds to decode on a loaded machine; slow, not
     # stuck.
     status=0
-    ./build-fuzz/image_fuzz -max_total_time="$seconds" -max_len=4096 -timeout=30 -rss_limit_mb=2048 \
+    "./build-fuzz/$(target_of "$1")" -max_total_time="$seconds" -max_len=4096 -timeout=30 -rss_limit_mb=2048 \
         -close_fd_mask=3 -print_final_stats=1 -artifact_prefix=build-fuzz/$1- \
         build-fuzz/corpus-$1 fuzz/corpus-$1 >build-fuzz/fuzz-$1.log 2>&1 || status=$?
     echo $status >build-fuzz/fuzz-$1.status
 }
-for kind in tga png jpeg; do fuzz $kind & done
+kinds="tga png jpeg tiff exr webp"
+for kind in $kinds; do fuzz $kind & done
 wait
 
 failed=""
-for kind in tga png jpeg; do
+for kind in $kinds; do
     log=build-fuzz/fuzz-$kind.log status=$(cat build-fuzz/fuzz-$kind.status)
     if [ "$status" -ne 0 ] || grep -q -e 'ERROR: ' -e 'runtime error' "$log"; then
         tail -n 60 "$log"
