@@ -232,8 +232,8 @@ awk -v builds="$builds" -v runs="$runs" -v frames="$frames" '
         row(sprintf("page, a 512 x 512 colour and height pair (files %.2f MB)", value["pair512-files bytes"] / 1e6), "pair-512px bytes", "MB")
         row(sprintf("page, the same pair at 2048 x 2048 (files %.2f MB)", value["pair2048-files bytes"] / 1e6), "pair-2048px bytes", "MB")
         goal = 1.4 * value["photo bytes"] + 0.6e6
-        printf "\nThis build'"'"'s pages against their goals: the sample page %.2f MB (goal <= 0.60 MB: %s); the photo page %.2f MB (goal <= 1.4 x %.2f + 0.6 = %.2f MB: %s).\n",
-            value["after-sample bytes"] / 1e6, value["after-sample bytes"] <= 0.6e6 ? "met" : "missed",
+        printf "\nThis build'"'"'s pages against their goals: the sample page %.2f MB (goal <= 0.90 MB: %s); the photo page %.2f MB (goal <= 1.4 x %.2f + 0.6 = %.2f MB: %s).\n",
+            value["after-sample bytes"] / 1e6, value["after-sample bytes"] <= 0.9e6 ? "met" : "missed",
             value["after-photo bytes"] / 1e6, value["photo bytes"] / 1e6, goal / 1e6, value["after-photo bytes"] <= goal ? "met" : "missed"
         parts()
         picked()
