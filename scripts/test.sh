@@ -2,7 +2,8 @@
 # Builds everything and runs every test, side by side on every core; then
 # the same C++ tests built with AddressSanitizer and
 # UndefinedBehaviorSanitizer; then fuzzes the image loading for a minute
-# from each kind of seed (TGA, PNG, JPEG) at once; then runs the viewer
+# from each kind of seed (TGA, PNG, JPEG, TIFF, OpenEXR, WebP) at once,
+# the readers' libraries instrumented too; then runs the viewer
 # under Valgrind's memcheck; then makes the Debian package of the tested
 # build and checks it (tests/package_test.sh). The GL tests run under Xvfb,
 # one of each test's own, and draw with Mesa's software renderer, llvmpipe,
