@@ -26,8 +26,8 @@ const char* chosenImageFile(const char* file);
 // at all (their reader has said why).
 std::string noReliefLine(const Displacement& heights, const char* use);
 
-// image's pixels, 16-bit red channel and size (none and 0 x 0 when it was
-// not read), at scale; image keeps owning them and must outlive the result.
+// image's pixels, 16-bit red channel, float heights and size (none and
+// 0 x 0 when it was not read), at scale; image keeps owning them and must outlive the result.
 Displacement displacementOf(const ImageRead& image, float scale);
 
 // The line said of a colour image of width x height named name that GL
