@@ -269,6 +269,14 @@ bool readableKind(const Shape& shape, ImageRead& image)
     return true;
 }
 
+// a x b, or the most there is when that overflows: so large a claim is
+// refused all the same.
+uint64_t product(uint64_t a, uint64_t b)
+{
+    uint64_t p = 0;
+    return __builtin_mul_overflow(a, b, &p) ? UINT64_MAX : p;
+}
+
 uint64_t mostRatio(uint16_t compression)
 {
     switch (compression) {
@@ -288,17 +296,22 @@ uint64_t mostRatio(uint16_t compression)
 bool chunksInFile(TIFF* tiff, const Shape& shape, size_t size, ImageRead& image)
 {
     const char* chunk = shape.tiled ? "tile" : "strip";
-    if (shape.chunkWidth == 0 || shape.chunkHeight == 0) {
-        refuse(image, "bad TIFF (%ss of %u x %u pixels)", chunk, shape.chunkWidth, shape.chunkHeight);
+    if (shape.width == 0 || shape.height == 0 || shape.chunkWidth == 0 || shape.chunkHeight == 0) {
+        refuse(image, "bad TIFF (an image of %u x %u pixels in %ss of %u x %u)", shape.width, shape.height, chunk,
+               shape.chunkWidth, shape.chunkHeight);
         return false;
     }
-    const uint32_t count = shape.tiled ? TIFFNumberOfTiles(tiff) : TIFFNumberOfStrips(tiff);
+    // Within the pixel ceiling: no product of these overflows but the last.
     const uint64_t across = (uint64_t(shape.width) + shape.chunkWidth - 1) / shape.chunkWidth;
     const uint64_t down = (uint64_t(shape.height) + shape.chunkHeight - 1) / shape.chunkHeight;
     const uint64_t planes = shape.planar == PLANARCONFIG_SEPARATE ? shape.samples : 1;
-    // Rows past the image in a tile are decoded too; a strip has no rows past it.
-    const uint64_t rows = shape.tiled ? down * shape.chunkHeight : shape.height;
-    uint64_t stored = 0, decoded = 0;
+    const uint32_t count = shape.tiled ? TIFFNumberOfTiles(tiff) : TIFFNumberOfStrips(tiff);
+    if (count != planes * across * down) {
+        refuse(image, "bad TIFF (%u %ss where its size takes %llu)", count, chunk,
+               (unsigned long long)(planes * across * down));
+        return false;
+    }
+    uint64_t stored = 0;
     for (uint32_t n = 0; n < count; ++n) {
         const uint64_t offset = TIFFGetStrileOffset(tiff, n), bytes = TIFFGetStrileByteCount(tiff, n);
         if (bytes > size || offset > size - bytes) {
@@ -306,17 +319,22 @@ bool chunksInFile(TIFF* tiff, const Shape& shape, size_t size, ImageRead& image)
                    (unsigned long long)bytes, (unsigned long long)offset, size);
             return false;
         }
-        const uint64_t chunkRows = shape.tiled ? shape.chunkHeight : std::min<uint64_t>(shape.chunkHeight, shape.height - uint64_t(n) % down * shape.chunkHeight);
-        if (shape.compression == COMPRESSION_NONE && bytes < chunkRows * shape.rowBytes) {
+        // A tile is whole, its part past the image too; the last strip of
+        // each plane may be short.
+        const uint64_t top = n % down * shape.chunkHeight;
+        const uint64_t rows = shape.tiled ? shape.chunkHeight : std::min<uint64_t>(shape.chunkHeight, shape.height - top);
+        const uint64_t needed = product(rows, shape.rowBytes);
+        if (shape.compression == COMPRESSION_NONE && bytes < needed) {
             refuse(image, "bad TIFF (%s %u holds %llu bytes, less than the %llu of its pixels)", chunk, n,
-                   (unsigned long long)bytes, (unsigned long long)(chunkRows * shape.rowBytes));
+                   (unsigned long long)bytes, (unsigned long long)needed);
             return false;
         }
         stored += bytes;
     }
     stored = std::min<uint64_t>(stored, size);
-    const bool overflows = __builtin_mul_overflow(planes * across * rows, shape.rowBytes, &decoded);
-    if (count != planes * across * down || overflows || decoded > stored * mostRatio(shape.compression)) {
+    const uint64_t rows = shape.tiled ? down * shape.chunkHeight : shape.height;
+    const uint64_t decoded = product(product(planes * across, rows), shape.rowBytes);
+    if (decoded > stored * mostRatio(shape.compression)) {
         refuse(image, "claims %u x %u at %u bits a pixel, more than its %llu bytes of %s data can hold", shape.width,
                shape.height, shape.bits * shape.samples, (unsigned long long)stored, compressionName(shape.compression));
         return false;
@@ -489,7 +507,7 @@ ImageRead decodeTiff(const unsigned char* data, size_t size, bool wantRed16)
     TIFFOpenOptionsSetWarningHandlerExtR(options, ignoreWarning, nullptr);
     // Nothing libtiff takes in one piece need be larger than the file's bytes
     // can decode to (checked before any strip is read), and its tables.
-    TIFFOpenOptionsSetMaxSingleMemAlloc(options, tmsize_t(DEFLATE_MOST_RATIO * size + TIFF_SPARE_MEMORY));
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options, tmsize_t(LZW_MOST_RATIO * size + TIFF_SPARE_MEMORY));
     TIFF* tiff = TIFFClientOpenExt("TIFF", "r", &source, sourceRead, sourceWrite, sourceSeek, sourceClose, sourceSize,
                                    sourceMap, sourceUnmap, options);
     TIFFOpenOptionsFree(options);
