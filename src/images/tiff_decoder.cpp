@@ -22,12 +22,12 @@ namespace {
 
 // The most bytes one byte of compressed data can become. Deflate's 258-byte
 // copy takes at least 2 bits (see png_decoder.cpp). A PackBits run is two
-// bytes for at most 128. An LZW code takes at least 9 bits and codes are
-// at most 12 bits, so none names a table entry past 4095; each entry past
-// the 258 fixed ones is an earlier entry and one byte more, so entry e
-// stands for at most e - 256 bytes, 3839 at most. 8 bits of data hold 8/9
-// of a code: at most 3839 x 8 / 9, under 3413 bytes. Uncompressed data
-// becomes itself.
+// bytes for at most 128. LZW: codes are 9 to 12 bits wide, so none names a
+// table entry past 4095. Entries 0 to 255 are one byte each, 256 and 257
+// clear and end, and each later entry is added as an earlier one and one
+// byte more, so entry e stands for at most e - 256 bytes: 3839 for the
+// last. N bytes hold at most 8N / 9 codes, so at most 3839 x 8 / 9 N bytes
+// come out, under 3413 N. Uncompressed data becomes itself.
 constexpr uint64_t DEFLATE_MOST_RATIO = 1032;
 constexpr uint64_t PACKBITS_MOST_RATIO = 64;
 constexpr uint64_t LZW_MOST_RATIO = 3413;
@@ -229,7 +229,8 @@ bool readableKind(const Shape& shape, ImageRead& image)
     const bool grey = shape.photometric == PHOTOMETRIC_MINISBLACK || shape.photometric == PHOTOMETRIC_MINISWHITE;
     const char* compression = compressionName(shape.compression);
     const char* photometric = photometricName(shape.photometric);
-    const bool wholeBytes = shape.format == SAMPLEFORMAT_UINT && (shape.bits == 8 || shape.bits == 16);
+    const bool integers = shape.format == SAMPLEFORMAT_UINT || shape.format == SAMPLEFORMAT_VOID;
+    const bool wholeBytes = integers && (shape.bits == 8 || shape.bits == 16);
     const bool floats = shape.format == SAMPLEFORMAT_IEEEFP && shape.bits == 32;
     const bool readCompression = shape.compression == COMPRESSION_NONE || shape.compression == COMPRESSION_LZW ||
                                  shape.compression == COMPRESSION_ADOBE_DEFLATE ||
@@ -249,7 +250,8 @@ bool readableKind(const Shape& shape, ImageRead& image)
         return false;
     }
     if (shape.samples < shape.colours) {
-        refuse(image, "bad TIFF (RGB in %u sample%s a pixel)", shape.samples, shape.samples == 1 ? "" : "s");
+        refuse(image, "bad TIFF (%s in %u sample%s a pixel)", shape.colours == 3 ? "RGB" : "grey", shape.samples,
+               shape.samples == 1 ? "" : "s");
         return false;
     }
     if (shape.format == SAMPLEFORMAT_IEEEFP && !floats) {
@@ -257,7 +259,6 @@ bool readableKind(const Shape& shape, ImageRead& image)
         return false;
     }
     if (!wholeBytes && !floats) {
-        const bool integers = shape.format == SAMPLEFORMAT_UINT || shape.format == SAMPLEFORMAT_VOID;
         refuse(image, "%u-bit %ssamples are not supported (only 8 and 16 bits, and 32-bit floats)", shape.bits,
                integers ? "" : shape.format == SAMPLEFORMAT_INT ? "signed " : "complex ");
         return false;
