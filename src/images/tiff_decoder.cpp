@@ -402,16 +402,15 @@ struct NotFinite {
     uint32_t column = 0, row = 0;
 };
 
-// One decoded strip or tile, its top left at stored (x0, y0), of samples
-// from firstSample on (all of a pixel's when contiguous, one plane's when
-// separate), put where each pixel shows.
-void placeChunk(const Shape& shape, const unsigned char* chunk, uint32_t x0, uint32_t y0, int firstSample, Kept& kept,
-                NotFinite& bad)
+// Decoded rows of a strip or tile, their top left at stored (x0, y0), of
+// samples from firstSample on (all of a pixel's when contiguous, one
+// plane's when separate), put where each pixel shows.
+void placeRows(const Shape& shape, const unsigned char* chunk, uint32_t x0, uint32_t y0, uint32_t rows, int firstSample,
+               Kept& kept, NotFinite& bad)
 {
     const int samples = shape.planar == PLANARCONFIG_SEPARATE ? 1 : shape.samples;
     const size_t sampleBytes = shape.bits / 8;
     const uint32_t columns = std::min(shape.chunkWidth, shape.width - x0);
-    const uint32_t rows = std::min(shape.chunkHeight, shape.height - y0);
     for (uint32_t r = 0; r < rows; ++r) {
         ptrdiff_t first = 0, step = 0;
         shownPlace(shape.orientation, shape.width, shape.height, y0 + r, first, step);
@@ -426,28 +425,34 @@ void placeChunk(const Shape& shape, const unsigned char* chunk, uint32_t x0, uin
     }
 }
 
-// Every strip or tile decoded into one chunk's buffer and put in place.
-// False with a reason in source.reason, or in image's.
+// Every tile decoded whole, every strip a row at a time (as libtiff
+// decodes them, so that a picture in one strip takes a row beside the
+// pixels, not a copy), and put in place. False with a reason in
+// source.reason, or in image's.
 bool readChunks(TIFF* tiff, const Shape& shape, Kept& kept, Source& source, ImageRead& image)
 {
-    const uint64_t chunkBytes = shape.rowBytes * shape.chunkHeight;
-    std::unique_ptr<unsigned char[]> chunk(new (std::nothrow) unsigned char[chunkBytes]);
+    const uint32_t rowsAtOnce = shape.tiled ? shape.chunkHeight : 1;
+    const uint64_t bytes = shape.rowBytes * rowsAtOnce;
+    if (bytes != (shape.tiled ? TIFFTileSize64(tiff) : TIFFScanlineSize64(tiff))) {
+        refuse(image, "bad TIFF (rows of an unexpected size)");
+        return false;
+    }
+    std::unique_ptr<unsigned char[]> chunk(new (std::nothrow) unsigned char[bytes]);
     if (!chunk) {
-        refuse(image, "not enough memory for a %s of %llu bytes", shape.tiled ? "tile" : "strip",
-               (unsigned long long)chunkBytes);
+        refuse(image, "not enough memory for a %s of %llu bytes", shape.tiled ? "tile" : "row", (unsigned long long)bytes);
         return false;
     }
     const int planes = shape.planar == PLANARCONFIG_SEPARATE ? shape.samples : 1;
     NotFinite bad;
     for (int plane = 0; plane < planes; ++plane)
-        for (uint32_t y = 0; y < shape.height; y += shape.chunkHeight)
+        for (uint32_t y = 0; y < shape.height; y += rowsAtOnce)
             for (uint32_t x = 0; x < shape.width; x += shape.chunkWidth) {
-                const tmsize_t got = shape.tiled
-                    ? TIFFReadEncodedTile(tiff, TIFFComputeTile(tiff, x, y, 0, uint16_t(plane)), chunk.get(), tmsize_t(chunkBytes))
-                    : TIFFReadEncodedStrip(tiff, TIFFComputeStrip(tiff, y, uint16_t(plane)), chunk.get(), tmsize_t(chunkBytes));
-                if (got < 0 || source.reason[0])
+                const bool read = shape.tiled
+                    ? TIFFReadEncodedTile(tiff, TIFFComputeTile(tiff, x, y, 0, uint16_t(plane)), chunk.get(), tmsize_t(bytes)) >= 0
+                    : TIFFReadScanline(tiff, chunk.get(), y, uint16_t(plane)) == 1;
+                if (!read || source.reason[0])
                     return false;
-                placeChunk(shape, chunk.get(), x, y, plane, kept, bad);
+                placeRows(shape, chunk.get(), x, y, std::min(rowsAtOnce, shape.height - y), plane, kept, bad);
                 if (bad.met) {
                     refuse(image, "%s height at column %u, row %u (heights must be finite numbers)",
                            bad.nan ? "a NaN" : "an infinite", bad.column, bad.row);
