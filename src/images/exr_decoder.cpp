@@ -2,10 +2,11 @@
 
 // OpenEXR's core library rather than its C++ one or tinyexr: it is the
 // reference implementation, written in C with zlib its only dependency, and
-// decodes every compression there is (RLE, ZIPS, ZIP, PIZ, PXR24, B44, B44A,
-// DWAA, DWAB). What matters in using it: it prints its errors unless given a
-// handler, it reads through our functions from the bytes in memory, and it
-// reserves what the header and chunks claim, so those are checked first.
+// decodes RLE, ZIPS, ZIP, PIZ, PXR24, B44 and B44A (DWAA and DWAB from its
+// version 3.2; 3.1 refuses them, saying so). What matters in using it: it
+// prints its errors unless given a handler, it reads through our functions
+// from the bytes in memory, and it reserves what the header and the chunks
+// claim, so those are checked first.
 #include <openexr.h>
 
 #include <algorithm>
@@ -198,7 +199,7 @@ bool chunksStartInFile(exr_context_t exr, const ExrSource& source, size_t tableS
     if (exr_get_chunk_count(exr, 0, &count) || count < 0)
         return true;  // the core says what is wrong when asked for a chunk
     if (tableStart > source.size || size_t(count) > (source.size - tableStart) / 8) {
-        refuse(image, "its chunk table of %d entries runs past the end of the file (%zu bytes)", count, source.size);
+        refuse(image, "its chunk table, %d offsets, runs past the end of the file (%zu bytes)", count, source.size);
         return false;
     }
     for (int32_t n = 0; n < count; ++n) {
