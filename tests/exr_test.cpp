@@ -36,149 +36,124 @@ std::string heightsOf(const std::string& path, std::vector<float>& heights)
     if (!exr.pixels)
         return err;
     heights.assign(exr.heights.get(), exr.heights.get() + exr.width * exr.height);
-    EXPECT_EQ(err, "");
     EXPECT_EQ(runCommand("convert " + path + " -colorspace sRGB shown.png").status, 0);
     const Bytes png = bytesOf("shown.png");
     const ImageRead shown = decodePng(png.data(), png.size(), false);
-    for (int n = 0; n < exr.width * exr.height * 4; ++n)
+    EXPECT_TRUE(shown.width == exr.width && shown.height == exr.height);
+    for (int n = 0; shown.width == exr.width && shown.height == exr.height && n < exr.width * exr.height * 4; ++n)
         EXPECT_NEAR(exr.pixels[n], shown.pixels[n], 1) << "pixel " << n / 4 << " channel " << n % 4;
-    return "";
+    return err;
 }
 
-// ImageMagick writes halves alone: float files come from OpenEXR's C++
-// library, a library apart from the core one read with. R as given
-// (width across, top row first), G a tenth of it, B 1 less it, over a data window that
-// starts at (-3, 5), its lines stored bottom-up.
-void writeFloatExr(const std::string& path, std::vector<float> red, int width, Imf::Compression compression)
+// ImageMagick writes halves alone: floats come from OpenEXR's C++ library,
+// apart from the core one we read with. R as given (width across, top row
+// first), G a tenth of it, B 1 less it, over a data window from (-3, 5),
+// stored bottom-up; in lines, or in 2 x 2 tiles of a mipmapped file.
+void writeFloatExr(const std::string& path, std::vector<float> red, int width, Imf::Compression compression, bool tiled = false)
 {
     const int height = int(red.size()) / width;
     std::vector<float> green(red.size()), blue(red.size());
     std::transform(red.begin(), red.end(), green.begin(), [](float r) { return r / 10; });
     std::transform(red.begin(), red.end(), blue.begin(), [](float r) { return 1 - r; });
     const Imath::Box2i window({-3, 5}, {width - 4, height + 4});
-    Imf::Header header(window, window);
-    header.compression() = compression;
-    header.lineOrder() = Imf::DECREASING_Y;
+    Imf::Header header(window, window, 1, {0, 0}, 1, Imf::DECREASING_Y, compression);
     Imf::FrameBuffer pixels;
     for (const auto& [name, values] : {std::pair{"R", red.data()}, {"G", green.data()}, {"B", blue.data()}}) {
         header.channels().insert(name, Imf::Channel(Imf::FLOAT));
         pixels.insert(name, Imf::Slice(Imf::FLOAT, reinterpret_cast<char*>(values + 3 - 5 * width), 4, 4 * size_t(width)));
     }
-    Imf::OutputFile file(path.c_str(), header);
-    file.setFrameBuffer(pixels);
-    file.writePixels(height);
-}
-
-// Luminance alone in 2 x 2 tiles of a mipmapped file, its edge tiles cut.
-void writeTiledExr(const std::string& path, std::vector<float> luminance, int width)
-{
-    Imf::Header header(width, int(luminance.size()) / width);
+    if (!tiled) {
+        Imf::OutputFile file(path.c_str(), header);
+        file.setFrameBuffer(pixels);
+        return file.writePixels(height);
+    }
     header.setTileDescription(Imf::TileDescription(2, 2, Imf::MIPMAP_LEVELS));
-    header.compression() = Imf::ZIP_COMPRESSION;
-    header.channels().insert("Y", Imf::Channel(Imf::FLOAT));
     Imf::TiledOutputFile file(path.c_str(), header);
-    Imf::FrameBuffer pixels;
-    pixels.insert("Y", Imf::Slice(Imf::FLOAT, reinterpret_cast<char*>(luminance.data()), 4, 4 * size_t(width)));
     file.setFrameBuffer(pixels);
     for (int level = 0; level < file.numLevels(); ++level)
         file.writeTiles(0, file.numXTiles(level) - 1, 0, file.numYTiles(level) - 1, level);
 }
 
-std::vector<float> bottomRowFirst(std::vector<float> values, int width)
+TEST(Exr, HeightsAreTheRedSamplesAsStoredColourIsImageMagicksSrgb)
 {
-    for (size_t top = 0, bottom = values.size() - width; top < bottom; top += width, bottom -= width)
-        std::swap_ranges(values.begin() + top, values.begin() + top + width, values.begin() + bottom);
-    return values;
-}
-
-TEST(Exr, HalfFilesOfImageMagickGiveTheirRedAsHeights)
-{
-    // 4 x 3: R n/16 for pixel n (half holds it exactly after ImageMagick's
-    // 16 bits), G and B unlike it (B dark, where sRGB is a straight line),
-    // A falling.
+    // ImageMagick's halves, 4 x 3: R n/16 for pixel n (exact after its 16
+    // bits), G and B unlike it (B dark, where sRGB is a straight line), A
+    // falling; RGB, RGBA and luminance alone.
     enterTemporaryFolder(false);
     std::string pam = "P7\nWIDTH 4\nHEIGHT 3\nDEPTH 4\nMAXVAL 65535\nTUPLTYPE RGB_ALPHA\nENDHDR\n";
-    std::vector<float> red;
-    for (int n = 0; n < 12; ++n) {
+    std::vector<float> red, tenths, heights;
+    for (int n = 0; n < 12; ++n)
         for (int s : {n * 4096, 65535 - n * 3000, n * n * 40, 65535 - n * 5000})
             pam += {char(s >> 8), char(s)};
+    for (int n = 0; n < 12; ++n)
         red.push_back(float(4 * (2 - n / 4) + n % 4) / 16);  // bottom row first
-    }
     writeFile("source.pam", Bytes(pam.begin(), pam.end()));
     for (const std::string kind : {"-alpha off", "", "-channel R -separate -define exr:color-type=Y"})
         for (const std::string compression : {"none", "rle", "zip", "piz"}) {
-            SCOPED_TRACE(kind + " " + compression);
             ASSERT_EQ(runCommand("convert source.pam " + kind + " -compress " + compression + " image.exr").status, 0);
-            std::vector<float> heights;
             EXPECT_EQ(heightsOf("image.exr", heights), "");
-            EXPECT_EQ(heights, red);
+            EXPECT_EQ(heights, red) << kind << " " << compression;
         }
-}
-
-TEST(Exr, FloatFilesKeepHeightsOutsideZeroToOneToTheLastBit)
-{
-    // Tenths of no half: a float read as a half, or through one, is off.
-    enterTemporaryFolder(false);
-    std::vector<float> red(15), heights;
+    // Floats of no half, below 0 and above 1: read as halves, or through
+    // them, they are off.
     for (int n = 0; n < 15; ++n)
-        red[n] = (n - 4) * 0.3f;
-    for (const Imf::Compression compression : {Imf::NO_COMPRESSION, Imf::ZIPS_COMPRESSION, Imf::PIZ_COMPRESSION}) {
-        writeFloatExr("float.exr", red, 5, compression);
-        EXPECT_EQ(heightsOf("float.exr", heights), "");
-        EXPECT_EQ(heights, bottomRowFirst(red, 5)) << compression;
-    }
-    writeTiledExr("tiled.exr", red, 5);
-    EXPECT_EQ(heightsOf("tiled.exr", heights), "");
-    EXPECT_EQ(heights, bottomRowFirst(red, 5));
+        tenths.push_back((n - 4) * 0.3f);
+    std::vector<float> expected = tenths;
+    for (int row = 0; row < 3; ++row)
+        std::copy_n(tenths.begin() + 5 * row, 5, expected.begin() + 5 * (2 - row));
+    for (const Imf::Compression compression : {Imf::NO_COMPRESSION, Imf::ZIPS_COMPRESSION, Imf::PIZ_COMPRESSION})
+        for (const bool tiled : {false, true}) {
+            writeFloatExr("float.exr", tenths, 5, compression, tiled);
+            EXPECT_EQ(heightsOf("float.exr", heights), "");
+            EXPECT_EQ(heights, expected) << compression << (tiled ? " tiled" : "");
+        }
 }
 
 TEST(Exr, DamagedFilesAreRefusedInOneLineBeforeAnythingIsReserved)
 {
-    // ImageMagick's 4 x 3, uncompressed a line a chunk, or Deflated in one:
-    // after the header, which ends with screenWindowWidth, the offsets (the
-    // same header in both).
+    // ImageMagick's 4 x 3, uncompressed a line a chunk, or Deflated in one;
+    // after the header (the same length in both), which ends with
+    // screenWindowWidth, the chunks' offsets.
     enterTemporaryFolder(false);
     ASSERT_EQ(runCommand("convert -size 4x3 xc:gray -compress none plain.exr && "
                          "convert -size 4x3 xc:gray -compress zip zip.exr").status, 0);
     const Bytes plain = bytesOf("plain.exr"), zip = bytesOf("zip.exr");
     const size_t table = readFile("plain.exr").find("screenWindowWidth") + 33;
-    auto with = [](Bytes bytes, size_t at, uint32_t value) {
-        for (int k = 0; k < 4; ++k)
-            bytes[at + k] = uint8_t(value >> 8 * k);
+    auto with = [](Bytes bytes, size_t at, std::vector<int32_t> values) {
+        for (size_t k = 0; k < 4 * values.size(); ++k)
+            bytes[at + k] = uint8_t(uint32_t(values[k / 4]) >> 8 * (k % 4));
         return bytes;
     };
-    auto little = [](const Bytes& bytes, size_t at) { return bytes[at] | bytes[at + 1] << 8 | uint32_t(bytes[at + 2]) << 16 | uint32_t(bytes[at + 3]) << 24; };
-    auto window = [&](Bytes bytes, std::array<int32_t, 4> box) {  // min x, min y, max x, max y
-        for (size_t k = 0, at = std::string(bytes.begin(), bytes.end()).find("dataWindow") + 21; k < 4; ++k)
-            bytes = with(bytes, at + 4 * k, uint32_t(box[k]));
-        return bytes;
+    auto window = [&](const Bytes& bytes, std::vector<int32_t> box) {  // min x, min y, max x, max y
+        return with(bytes, std::string(bytes.begin(), bytes.end()).find("dataWindow") + 21, box);
     };
     // Deflate's 1032 a byte, to the byte: the ZIP chunk's 3 lines of 3
-    // halves grown to as many columns as its packed bytes can hold, and one
-    // more, which no Deflate stream can fill.
-    const size_t packed = little(zip, little(zip, table) + 4), most = packed * 1032 / 18;
-    const std::string plainSize = std::to_string(plain.size());
+    // halves widened to as many columns as its packed bytes can hold, and
+    // to one more, which no Deflate stream can fill.
+    const size_t chunk = zip[table] | zip[table + 1] << 8, packed = zip[chunk + 4] | zip[chunk + 5] << 8;
+    const int32_t most = int32_t(packed * 1032 / 18);
+    const std::string ceiling = "is more pixels than an image may have (16384 x 16384 in all)";
     const std::pair<Bytes, std::string> files[] = {
         // Sides an int cannot count, whose product wraps in 32 and 64 bits.
-        {window(plain, {0, 0, INT32_MAX, 2}), "its data window, 2147483648 x 3, is more pixels than an image may have (16384 x 16384 in all)"},
-        {window(plain, {INT32_MIN, 0, INT32_MAX, 2}), "its data window, 4294967296 x 3, is more pixels than an image may have (16384 x 16384 in all)"},
-        {window(plain, {INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX}), "its data window, 4294967296 x 4294967296, is more pixels than an image may have (16384 x 16384 in all)"},
-        {window(zip, {0, 0, int32_t(most), 2}), "chunk 0 claims " + std::to_string(18 * (most + 1)) + " bytes from " + std::to_string(packed) + " (ZIP makes at most 1032 of a byte)"},
-        {window(zip, {0, 0, int32_t(most - 1), 2}), "bad OpenEXR ("},
-        {with(plain, table + 16, 65535), "chunk 2 starts past the end of the file (at byte 65535 of " + plainSize + ")"},
+        {window(plain, {0, 0, INT32_MAX, 2}), "its data window, 2147483648 x 3, " + ceiling},
+        {window(plain, {INT32_MIN, 0, INT32_MAX, 2}), "its data window, 4294967296 x 3, " + ceiling},
+        {window(plain, {INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX}), "its data window, 4294967296 x 4294967296, " + ceiling},
+        {window(zip, {0, 0, most, 2}), "chunk 0 claims " + std::to_string(18 * (most + 1)) + " bytes from " +
+                                           std::to_string(packed) + " (ZIP makes at most 1032 of a byte)"},
+        {window(zip, {0, 0, most - 1, 2}), "bad OpenEXR ("},
+        {with(plain, table + 16, {65535}), "chunk 2 starts past the end of the file (at byte 65535 of " + std::to_string(plain.size()) + ")"},
         {Bytes(plain.begin(), plain.begin() + table + 20), "its chunk table, 3 offsets, runs past the end of the file (" + std::to_string(table + 20) + " bytes)"},
         {Bytes(plain.begin(), plain.end() - 1), "bad OpenEXR ("},
     };
+    std::vector<float> red(15, 0.5f), heights;
     for (const auto& [bytes, reason] : files) {
         writeFile("odd.exr", bytes);
-        std::vector<float> heights;
         const std::string err = heightsOf("odd.exr", heights);
         EXPECT_EQ(err.substr(0, 9 + reason.size()), "odd.exr: " + reason);
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
     }
     // Not a number where a height should be, named by its place in the
     // data window.
-    std::vector<float> red(15, 0.5f), heights;
     red[7] = std::nanf("");
     writeFloatExr("nan.exr", red, 5, Imf::ZIP_COMPRESSION);
     EXPECT_EQ(heightsOf("nan.exr", heights), "nan.exr: a NaN height at column -1, row 6 (heights must be finite numbers)\n");
