@@ -199,7 +199,8 @@ bool chunksStartInFile(exr_context_t exr, const ExrSource& source, size_t tableS
     if (exr_get_chunk_count(exr, 0, &count) || count < 0)
         return true;  // the core says what is wrong when asked for a chunk
     if (tableStart > source.size || size_t(count) > (source.size - tableStart) / 8) {
-        refuse(image, "its chunk table, %d offsets, runs past the end of the file (%zu bytes)", count, source.size);
+        refuse(image, "its chunk table, %d offset%s, runs past the end of the file (%zu bytes)", count,
+               count == 1 ? "" : "s", source.size);
         return false;
     }
     for (int32_t n = 0; n < count; ++n) {
@@ -244,10 +245,14 @@ bool chunksEarnTheirBytes(exr_context_t exr, const Layout& layout, size_t size, 
 }
 
 // The channels shown, as planes of floats top row first: the heights (R, or
-// Y in a luminance file), G, B and A, null where the file has none.
+// Y in a luminance file), G, B and A, null where the file has none; and
+// one chunk's worth for the channels not shown. The core must be given a
+// place for every channel: with four half channels it takes a shortcut
+// that writes to each, even one it was told to skip.
 struct Planes {
     const exr_attr_chlist_entry_t* found[4] = {};
     std::unique_ptr<float[]> plane[4];
+    std::unique_ptr<float[]> spare;
 };
 
 // Picks the channels; false with a reason when there is nothing to show.
@@ -288,23 +293,30 @@ bool allocatePlanes(Planes& planes, const Layout& layout)
             if (!planes.plane[c])
                 return false;
         }
-    return true;
+    const int width = layout.tiled ? std::min(layout.tileWidth, layout.width) : layout.width;
+    const int height = std::min(layout.tiled ? layout.tileHeight : layout.lines, layout.height);
+    planes.spare.reset(new (std::nothrow) float[size_t(width) * size_t(height)]);
+    return planes.spare != nullptr;
 }
 
-// Points each channel the pipeline decodes at its plane, as floats (halves
-// widened, unsigned integers converted); the rest are skipped.
-void aimChannels(exr_decode_pipeline_t& decoder, const Planes& planes, const Layout& layout, int x, int y)
+// Points each channel of chunk info, at (x, y) in the picture, at its
+// plane, as floats (halves widened, unsigned integers converted); those not
+// shown at the spare one.
+void aimChannels(exr_decode_pipeline_t& decoder, const Planes& planes, const Layout& layout,
+                 const exr_chunk_info_t& info, int x, int y)
 {
     for (int16_t c = 0; c < decoder.channel_count; ++c) {
         exr_coding_channel_info_t& channel = decoder.channels[c];
-        channel.decode_to_ptr = nullptr;
+        channel.decode_to_ptr = reinterpret_cast<uint8_t*>(planes.spare.get());
+        channel.user_line_stride = 4 * info.width;
         for (int k = 0; k < 4; ++k)
-            if (planes.found[k] && std::strcmp(planes.found[k]->name.str, channel.channel_name) == 0)
+            if (planes.found[k] && std::strcmp(planes.found[k]->name.str, channel.channel_name) == 0) {
                 channel.decode_to_ptr = reinterpret_cast<uint8_t*>(planes.plane[k].get() + size_t(y) * layout.width + x);
+                channel.user_line_stride = 4 * layout.width;
+            }
         channel.user_data_type = EXR_PIXEL_FLOAT;
         channel.user_bytes_per_element = 4;
         channel.user_pixel_stride = 4;
-        channel.user_line_stride = 4 * layout.width;
     }
 }
 
@@ -321,7 +333,7 @@ exr_result_t decodeChunks(exr_context_t exr, const Layout& layout, const Planes&
                             : exr_decoding_update(exr, 0, &info, &decoder);
         if (result != EXR_ERR_SUCCESS)
             break;
-        aimChannels(decoder, planes, layout, x, y);
+        aimChannels(decoder, planes, layout, info, x, y);
         result = exr_decoding_choose_default_routines(exr, 0, &decoder);
         if (result == EXR_ERR_SUCCESS)
             result = exr_decoding_run(exr, 0, &decoder);
