@@ -28,7 +28,10 @@ struct ExrSource {
     char reason[REASON_SIZE] = "";
 };
 
-uint32_t little32(const unsigned char* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+uint32_t little32(const unsigned char* p)
+{
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
 uint64_t little64(const unsigned char* p) { return little32(p) | uint64_t(little32(p + 4)) << 32; }
 
 // The core tells of one failure in several messages, the cause first.
@@ -81,7 +84,8 @@ HeaderWalk walkHeaders(const unsigned char* data, size_t size)
                 walk.tableStart = at;
                 return walk;
             }
-            fresh = true, first = false;
+            fresh = true;
+            first = false;
             continue;
         }
         const size_t name = at;
@@ -92,7 +96,8 @@ HeaderWalk walkHeaders(const unsigned char* data, size_t size)
         if (size - at < 4 || little32(data + at) > size - at - 4)
             break;
         const size_t length = little32(data + at);
-        if (first && !walk.hasWindow && length == 16 && std::strcmp(reinterpret_cast<const char*>(data + name), "dataWindow") == 0) {
+        const bool window = std::strcmp(reinterpret_cast<const char*>(data + name), "dataWindow") == 0;
+        if (first && !walk.hasWindow && window && length == 16) {
             walk.hasWindow = true;
             for (int k = 0; k < 4; ++k)
                 walk.window[k] = int32_t(little32(data + at + 4 + 4 * k));
@@ -116,7 +121,8 @@ bool windowTooLarge(const int32_t window[4], ImageRead& image)
         image.height = int(height);
         image.sized = true;
     }
-    if (width <= int64_t(MOST_PIXELS) && height <= int64_t(MOST_PIXELS) && size_t(width) * size_t(height) <= MOST_PIXELS)
+    const int64_t most = int64_t(MOST_PIXELS);
+    if (width <= most && height <= most && width * height <= most)
         return false;
     refuse(image, "its data window, %lld x %lld, is more pixels than an image may have (%d x %d in all)",
            static_cast<long long>(width), static_cast<long long>(height), MOST_PIXELS_SIDE, MOST_PIXELS_SIDE);
@@ -180,15 +186,22 @@ bool layoutOf(exr_context_t exr, Layout& layout)
     return true;
 }
 
-// Chunk k of the picture, and where it lands in it.
-exr_result_t chunkAt(exr_context_t exr, const Layout& layout, int k, exr_chunk_info_t& info, int& x, int& y)
+// Chunk k of the picture, and the place it fills: from (x, y), width x
+// height, cut by the data window's edges.
+struct Place {
+    int x, y, width, height;
+};
+
+exr_result_t chunkAt(exr_context_t exr, const Layout& layout, int k, exr_chunk_info_t& info, Place& place)
 {
-    if (!layout.tiled) {
-        x = 0, y = k * layout.lines;
-        return exr_read_scanline_chunk_info(exr, 0, layout.window.min.y + y, &info);
-    }
-    x = k % layout.across * layout.tileWidth, y = k / layout.across * layout.tileHeight;
-    return exr_read_tile_chunk_info(exr, 0, k % layout.across, k / layout.across, 0, 0, &info);
+    const int across = k % layout.across, down = k / layout.across;
+    place.x = across * layout.tileWidth;
+    place.y = down * (layout.tiled ? layout.tileHeight : layout.lines);
+    place.width = std::min(layout.tiled ? layout.tileWidth : layout.width, layout.width - place.x);
+    place.height = std::min(layout.tiled ? layout.tileHeight : layout.lines, layout.height - place.y);
+    if (!layout.tiled)
+        return exr_read_scanline_chunk_info(exr, 0, layout.window.min.y + place.y, &info);
+    return exr_read_tile_chunk_info(exr, 0, across, down, 0, 0, &info);
 }
 
 // Every chunk the table names starts inside the file: the core would
@@ -214,19 +227,21 @@ bool chunksStartInFile(exr_context_t exr, const ExrSource& source, size_t tableS
     return true;
 }
 
-// Whether each chunk of the picture lies within it and claims no more
-// bytes than its packed ones can hold, and all together no more than the
-// file holds: what the decoding reserves is then earned by the file's size.
+// Whether each chunk of the picture fills its place, so that every pixel
+// is decoded, and claims no more bytes than its packed ones can hold, and
+// all together no more than the file holds: what the decoding reserves is
+// then earned by the file's size.
 bool chunksEarnTheirBytes(exr_context_t exr, const Layout& layout, size_t size, ImageRead& image)
 {
     uint64_t packed = 0;
     for (int k = 0; k < layout.across * layout.down; ++k) {
         exr_chunk_info_t info;
-        int x = 0, y = 0;
-        if (chunkAt(exr, layout, k, info, x, y))
+        Place place;
+        if (chunkAt(exr, layout, k, info, place))
             return false;
-        if (info.width < 0 || info.height < 0 || info.width > layout.width - x || info.height > layout.height - y) {
-            refuse(image, "bad OpenEXR (chunk %d lies outside the data window)", k);
+        if (info.width != place.width || info.height != place.height) {
+            refuse(image, "bad OpenEXR (chunk %d is %d x %d where %d x %d belong)", k, info.width, info.height,
+                   place.width, place.height);
             return false;
         }
         packed += info.packed_size;  // first, so that it is small enough to multiply
@@ -236,8 +251,9 @@ bool chunksEarnTheirBytes(exr_context_t exr, const Layout& layout, size_t size, 
         }
         if (info.unpacked_size > info.packed_size * mostExpansion(info.compression)) {
             refuse(image, "chunk %d claims %llu bytes from %llu (%s makes at most %llu of a byte)", k,
-                   static_cast<unsigned long long>(info.unpacked_size), static_cast<unsigned long long>(info.packed_size),
-                   compressionName(info.compression), static_cast<unsigned long long>(mostExpansion(info.compression)));
+                   static_cast<unsigned long long>(info.unpacked_size),
+                   static_cast<unsigned long long>(info.packed_size), compressionName(info.compression),
+                   static_cast<unsigned long long>(mostExpansion(info.compression)));
             return false;
         }
     }
@@ -299,19 +315,19 @@ bool allocatePlanes(Planes& planes, const Layout& layout)
     return planes.spare != nullptr;
 }
 
-// Points each channel of chunk info, at (x, y) in the picture, at its
-// plane, as floats (halves widened, unsigned integers converted); those not
-// shown at the spare one.
-void aimChannels(exr_decode_pipeline_t& decoder, const Planes& planes, const Layout& layout,
-                 const exr_chunk_info_t& info, int x, int y)
+// Points each channel of a chunk at its place in its plane, as floats
+// (halves widened, unsigned integers converted); those not shown at the
+// spare one.
+void aimChannels(exr_decode_pipeline_t& decoder, const Planes& planes, const Layout& layout, const Place& place)
 {
     for (int16_t c = 0; c < decoder.channel_count; ++c) {
         exr_coding_channel_info_t& channel = decoder.channels[c];
         channel.decode_to_ptr = reinterpret_cast<uint8_t*>(planes.spare.get());
-        channel.user_line_stride = 4 * info.width;
+        channel.user_line_stride = 4 * place.width;
         for (int k = 0; k < 4; ++k)
             if (planes.found[k] && std::strcmp(planes.found[k]->name.str, channel.channel_name) == 0) {
-                channel.decode_to_ptr = reinterpret_cast<uint8_t*>(planes.plane[k].get() + size_t(y) * layout.width + x);
+                float* first = planes.plane[k].get() + size_t(place.y) * size_t(layout.width) + size_t(place.x);
+                channel.decode_to_ptr = reinterpret_cast<uint8_t*>(first);
                 channel.user_line_stride = 4 * layout.width;
             }
         channel.user_data_type = EXR_PIXEL_FLOAT;
@@ -326,14 +342,14 @@ exr_result_t decodeChunks(exr_context_t exr, const Layout& layout, const Planes&
     exr_result_t result = EXR_ERR_SUCCESS;
     for (int k = 0; k < layout.across * layout.down && result == EXR_ERR_SUCCESS; ++k) {
         exr_chunk_info_t info;
-        int x = 0, y = 0;
-        result = chunkAt(exr, layout, k, info, x, y);
+        Place place;
+        result = chunkAt(exr, layout, k, info, place);
         if (result == EXR_ERR_SUCCESS)
             result = k == 0 ? exr_decoding_initialize(exr, 0, &info, &decoder)
                             : exr_decoding_update(exr, 0, &info, &decoder);
         if (result != EXR_ERR_SUCCESS)
             break;
-        aimChannels(decoder, planes, layout, info, x, y);
+        aimChannels(decoder, planes, layout, place);
         result = exr_decoding_choose_default_routines(exr, 0, &decoder);
         if (result == EXR_ERR_SUCCESS)
             result = exr_decoding_run(exr, 0, &decoder);
@@ -350,7 +366,11 @@ unsigned char srgb(float linear)
     return static_cast<unsigned char>(encoded * 255 + 0.5);
 }
 
-unsigned char level(float v) { return static_cast<unsigned char>((v > 0 ? std::min(v, 1.0f) : 0.0f) * 255 + 0.5f); }
+// Alpha is not light: clamped and scaled alone.
+unsigned char level(float v)
+{
+    return static_cast<unsigned char>((v > 0 ? std::min(v, 1.0f) : 0.0f) * 255 + 0.5f);
+}
 
 // A height that is not a finite number, named by its place in the file.
 bool heightsFinite(const Planes& planes, const Layout& layout, ImageRead& image)
@@ -379,7 +399,8 @@ bool showPlanes(Planes& planes, const Layout& layout, ImageRead& image)
         return false;
     }
     const bool grey = !planes.found[1] && !planes.found[2];
-    const float* colour[3] = {planes.plane[0].get(), planes.plane[grey ? 0 : 1].get(), planes.plane[grey ? 0 : 2].get()};
+    const float* colour[3] = {planes.plane[0].get(), planes.plane[grey ? 0 : 1].get(),
+                              planes.plane[grey ? 0 : 2].get()};
     for (size_t y = 0; y < height; ++y) {
         unsigned char* out = pixels.get() + (height - 1 - y) * width * 4;
         for (size_t x = 0, n = y * width; x < width; ++x, ++n, out += 4) {
@@ -413,7 +434,8 @@ bool readExr(exr_context_t exr, const ExrSource& source, const HeaderWalk& walk,
     const int32_t window[4] = {layout.window.min.x, layout.window.min.y, layout.window.max.x, layout.window.max.y};
     Planes planes;
     if (windowTooLarge(window, image) || !pickChannels(exr, planes, image) ||
-        !chunksStartInFile(exr, source, walk.tableStart, image) || !chunksEarnTheirBytes(exr, layout, source.size, image))
+        !chunksStartInFile(exr, source, walk.tableStart, image) ||
+        !chunksEarnTheirBytes(exr, layout, source.size, image))
         return false;
     if (!allocatePlanes(planes, layout)) {
         refuse(image, "not enough memory for the pixels");
