@@ -81,7 +81,7 @@ TEST(Exr, HeightsAreTheRedSamplesAsStoredColourIsImageMagicksSrgb)
     // falling; RGB, RGBA and luminance alone.
     enterTemporaryFolder(false);
     std::string pam = "P7\nWIDTH 4\nHEIGHT 3\nDEPTH 4\nMAXVAL 65535\nTUPLTYPE RGB_ALPHA\nENDHDR\n";
-    std::vector<float> red, tenths, heights;
+    std::vector<float> red, samples, heights;
     for (int n = 0; n < 12; ++n)
         for (int s : {n * 4096, 65535 - n * 3000, n * n * 40, 65535 - n * 5000})
             pam += {char(s >> 8), char(s)};
@@ -106,13 +106,13 @@ TEST(Exr, HeightsAreTheRedSamplesAsStoredColourIsImageMagicksSrgb)
     // Floats of no half, below 0 and above 1: read as halves, or through
     // them, they are off.
     for (int n = 0; n < 15; ++n)
-        tenths.push_back((n - 4) * 0.3f);
-    std::vector<float> expected = tenths;
+        samples.push_back((n - 4) * 0.3f);
+    std::vector<float> expected = samples;
     for (int row = 0; row < 3; ++row)
-        std::copy_n(tenths.begin() + 5 * row, 5, expected.begin() + 5 * (2 - row));
+        std::copy_n(samples.begin() + 5 * row, 5, expected.begin() + 5 * (2 - row));
     for (const Imf::Compression compression : {Imf::NO_COMPRESSION, Imf::ZIPS_COMPRESSION, Imf::PIZ_COMPRESSION})
         for (const bool tiled : {false, true}) {
-            writeFloatExr("float.exr", tenths, 5, compression, tiled);
+            writeFloatExr("float.exr", samples, 5, compression, tiled);
             EXPECT_EQ(heightsOf("float.exr", heights), "");
             EXPECT_EQ(heights, expected) << compression << (tiled ? " tiled" : "");
         }
