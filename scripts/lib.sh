@@ -23,7 +23,8 @@ BUILD_PACKAGES="cmake make g++ pkg-config libgl-dev libglu1-mesa-dev freeglut3-d
 DISPLAY_PACKAGES="xvfb xauth x11-apps imagemagick libmagickcore-6.q16-6-extra"
 # Chromium draws the web page the export writes, headless with its own
 # software WebGL2; Firefox on the X display with Mesa's.
-TEST_PACKAGES="libgtest-dev assimp-utils xdotool chromium firefox-esr"
+# ImageMagick with float pixels writes heights below 0 and above 1.
+TEST_PACKAGES="libgtest-dev assimp-utils xdotool chromium firefox-esr imagemagick-6.q16hdri libmagickcore-6.q16hdri-6-extra"
 # The Debian package: its man pages (help2man), dpkg-shlibdeps (which CPack
 # finds ELF files with file), and the package check's lintian and man.
 PACKAGE_PACKAGES="help2man dpkg-dev file lintian man-db"

@@ -145,19 +145,26 @@ TEST(Surface, LargerImagesAreAveragedOverEachFootprintAtSixteenBits)
     // A side longer than the grid's 1025 samples becomes 1025 texels, each
     // the mean of its footprint: against the footprints' integrals taken
     // here, rows then columns, to the 16-bit rounding of the mean. Noise
-    // leaves no mistaken weight hidden; 16-bit heights keep their 16 bits.
-    const std::tuple<int, int, bool> sizes[] = {{3000, 1100, true}, {1026, 1025, false}, {700, 4100, false}};
-    for (const auto& [width, height, wide] : sizes) {
+    // leaves no mistaken weight hidden; 16-bit heights keep their 16 bits,
+    // float heights (below 0 and above 1 too) their floats, to a float's
+    // rounding of the mean, exactly where a side is not reduced.
+    enum Kind { Bits8, Bits16, Floats };
+    const std::tuple<int, int, Kind> sizes[] = {
+        {3000, 1100, Bits16}, {1026, 1025, Bits8}, {700, 4100, Bits8}, {1500, 1030, Floats}, {300, 200, Floats}};
+    for (const auto& [width, height, kind] : sizes) {
         const std::vector<unsigned char> image = rgbaImage(width, height, noise);
         std::vector<unsigned short> red16(size_t(width) * height);
+        std::vector<float> floats(red16.size());
         std::vector<std::vector<double>> rows(height);
         for (int r = 0; r < height; ++r)
             for (int c = 0; c < width; ++c) {
                 const size_t n = size_t(r) * width + c;
                 red16[n] = static_cast<unsigned short>(noise(c, r) << 8 | noise(r, c));
-                rows[r].push_back(wide ? red16[n] : image[4 * n] * 257.0);
+                floats[n] = (float(red16[n]) - 20000.0f) / 30000.7f;
+                rows[r].push_back(kind == Floats ? floats[n] : kind == Bits16 ? red16[n] : image[4 * n] * 257.0);
             }
-        const SurfaceHeights got = surfaceHeights({image.data(), wide ? red16.data() : nullptr, width, height, 2.5f});
+        const SurfaceHeights got = surfaceHeights({image.data(), kind == Bits16 ? red16.data() : nullptr, width,
+                                                   height, 2.5f, kind == Floats ? floats.data() : nullptr});
         const size_t across = std::min(width, GRID_SAMPLES), down = std::min(height, GRID_SAMPLES);
         ASSERT_EQ(got.width * 10000 + got.height, int(across * 10000 + down));
         EXPECT_EQ(got.scale, 2.5f);
@@ -171,9 +178,12 @@ TEST(Surface, LargerImagesAreAveragedOverEachFootprintAtSixteenBits)
         for (size_t c = 0; c < across; ++c) {
             const std::vector<double> means = boxFiltered(columns[c], down);
             for (size_t r = 0; r < down; ++r)
-                worst = std::max(worst, std::fabs(got.texels[r * across + c] - means[r]));
+                worst = std::max(worst, kind == Floats ? std::fabs(got.floats[r * across + c] - means[r]) * 0x1p24
+                                                       : std::fabs(got.texels[r * across + c] - means[r]));
         }
-        EXPECT_LE(worst, 0.5 + 1e-6) << width << " x " << height;
+        EXPECT_LE(worst, kind == Floats && width > GRID_SAMPLES ? 1.5 : kind == Floats ? 0 : 0.5 + 1e-6)
+            << width << " x " << height;
+        EXPECT_EQ(got.texels.empty(), kind == Floats);
     }
 
     // Detail finer than the grid averages out: a checkerboard of single
@@ -187,12 +197,16 @@ TEST(Surface, LargerImagesAreAveragedOverEachFootprintAtSixteenBits)
     buildSurfaceTables();
     const std::vector<StripVertex> lifted = surfaceGrid({board.data(), nullptr, side, side});
     const std::vector<StripVertex> whole = surfaceGrid({white, nullptr, 1, 1});
+    // A float height is taken as it is: -0.5 sinks by half what white lifts.
+    const float sinking = -0.5f;
+    const std::vector<StripVertex> sunk = surfaceGrid({white, nullptr, 1, 1, 1.0f, &sinking});
     double worst = 0;
     for (int e = 0; e < GRID_SAMPLES; ++e)
         for (int i = 0; i < GRID_SAMPLES; ++i) {
             const size_t n = size_t(e) * GRID_SAMPLES + i;
             const float base = patchPoint(e, i).y;
             worst = std::max(worst, std::fabs((lifted[n].y - base) / (whole[n].y - base) - 0.5));
+            worst = std::max(worst, std::fabs((sunk[n].y - base) / (whole[n].y - base) + 0.5));
         }
     EXPECT_LT(worst, 0.005);
 }

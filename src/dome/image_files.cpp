@@ -24,7 +24,7 @@ Displacement displacementOf(const ImageRead& image, float scale)
 {
     if (!image.pixels)
         return {nullptr, nullptr, 0, 0, scale};
-    return {image.pixels.get(), image.red16.get(), image.width, image.height, scale};
+    return {image.pixels.get(), image.red16.get(), image.width, image.height, scale, image.heights.get()};
 }
 
 std::string noReliefLine(const Displacement& heights, const char* use)

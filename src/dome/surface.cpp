@@ -53,7 +53,8 @@ TexelSpan texelSpan(float coordinate, int count)
 float bilinear(const SurfaceHeights& heights, const TexelSpan& row, const TexelSpan& column)
 {
     auto T = [&heights](int r, int c) {
-        return static_cast<float>(heights.texels[size_t(r) * size_t(heights.width) + size_t(c)]) / 65535.0f;
+        const size_t n = size_t(r) * size_t(heights.width) + size_t(c);
+        return heights.floats.empty() ? static_cast<float>(heights.texels[n]) / 65535.0f : heights.floats[n];
     };
     const float fx = column.fraction, fy = row.fraction;
     return (1.0f - fy) * (T(row.low, column.high) * fx + T(row.low, column.low) * (1.0f - fx)) +
@@ -113,35 +114,23 @@ std::string missingRelief(const Displacement& image)
     return std::to_string(image.width) + " x " + std::to_string(image.height) + " holds no heights";
 }
 
-SurfaceHeights surfaceHeights(const Displacement& image)
-{
-    SurfaceHeights heights;
-    heights.scale = image.scale;
-    if (!displacementAvailable(image))
-        return heights;
-    AxisWalk rows(image.height);
-    const unsigned width = AxisWalk(image.width).reduced();
-    heights.width = int(width);
-    heights.height = int(rows.reduced());
-    heights.texels.resize(size_t(width) * rows.reduced());
+namespace {
 
-    // Exact sums in 16-bit units: a reduced texel's weights add up to
-    // image.width x image.height, at most MOST_PIXELS (2^28), so a sum stays
-    // below 2^44. Rows are reduced one at a time into the two reduced rows a
-    // source row can fall into: a few kilobytes beside the result, whatever
-    // the image's size.
-    const std::uint64_t total = std::uint64_t(image.width) * std::uint64_t(image.height);
-    std::vector<std::uint64_t> line(width + 1), low(width + 1), high(width + 1);
+// The reduction of surfaceHeights, summing in Sum each source texel's value
+// (read) times its share, and emitting each reduced texel's mean over the
+// total weight (emit): exact integers of 16-bit heights, or doubles of float
+// ones. Rows are reduced one at a time into the two reduced rows a source
+// row can fall into: a few kilobytes beside the result, whatever the
+// image's size.
+template <typename Sum, typename Read, typename Emit>
+void reduceHeights(const Displacement& image, unsigned width, AxisWalk rows, Read read, Emit emit)
+{
+    std::vector<Sum> line(width + 1), low(width + 1), high(width + 1);
     unsigned row = 0;
-    auto emit = [&](const std::vector<std::uint64_t>& sums) {
-        unsigned short* out = &heights.texels[size_t(row) * width];
-        for (unsigned j = 0; j < width; ++j)
-            out[j] = static_cast<unsigned short>((sums[j] + total / 2) / total);
-    };
     for (int r = 0; r < image.height; ++r) {
         const AxisWalk::Share down = rows.next();
         if (down.to != row) {  // the reduced row before is complete
-            emit(low);
+            emit(row, low);
             row = down.to;
             low.swap(high);
             std::fill(high.begin(), high.end(), 0);
@@ -150,18 +139,57 @@ SurfaceHeights surfaceHeights(const Displacement& image)
         AxisWalk columns(image.width);
         const size_t first = size_t(r) * size_t(image.width);
         for (int c = 0; c < image.width; ++c) {
-            const std::uint64_t value =
-                image.red16 ? image.red16[first + c] : image.pixels[4 * (first + c)] * std::uint64_t(257);
+            const Sum value = read(first + c);
             const AxisWalk::Share across = columns.next();
-            line[across.to] += across.here * value;
-            line[across.to + 1] += across.next * value;
+            line[across.to] += Sum(across.here) * value;
+            line[across.to + 1] += Sum(across.next) * value;
         }
         for (unsigned j = 0; j < width; ++j) {
-            low[j] += down.here * line[j];
-            high[j] += down.next * line[j];
+            low[j] += Sum(down.here) * line[j];
+            high[j] += Sum(down.next) * line[j];
         }
     }
-    emit(low);
+    emit(row, low);
+}
+
+}  // namespace
+
+SurfaceHeights surfaceHeights(const Displacement& image)
+{
+    SurfaceHeights heights;
+    heights.scale = image.scale;
+    if (!displacementAvailable(image))
+        return heights;
+    const AxisWalk rows(image.height);
+    const unsigned width = AxisWalk(image.width).reduced();
+    const size_t texels = size_t(width) * rows.reduced();
+    heights.width = int(width);
+    heights.height = int(rows.reduced());
+
+    // A reduced texel's weights add up to image.width x image.height, at
+    // most MOST_PIXELS (2^28).
+    const std::uint64_t total = std::uint64_t(image.width) * std::uint64_t(image.height);
+    if (image.heights) {
+        // Summed in doubles, rounded once to a float: a side not reduced
+        // has every term, a float times a weight below 2^21, and the mean
+        // exact, so its floats come back as they are.
+        heights.floats.resize(texels);
+        reduceHeights<double>(image, width, rows, [&](size_t n) { return double(image.heights[n]); },
+                              [&](unsigned row, const std::vector<double>& sums) {
+                                  for (unsigned j = 0; j < width; ++j)
+                                      heights.floats[size_t(row) * width + j] = float(sums[j] / double(total));
+                              });
+        return heights;
+    }
+    // Exact sums in 16-bit units: a sum stays below 2^44.
+    heights.texels.resize(texels);
+    reduceHeights<std::uint64_t>(
+        image, width, rows,
+        [&](size_t n) { return image.red16 ? image.red16[n] : image.pixels[4 * n] * std::uint64_t(257); },
+        [&](unsigned row, const std::vector<std::uint64_t>& sums) {
+            for (unsigned j = 0; j < width; ++j)
+                heights.texels[size_t(row) * width + j] = static_cast<unsigned short>((sums[j] + total / 2) / total);
+        });
     return heights;
 }
 
@@ -277,7 +305,7 @@ Vector3 patchNormal(int e, int i)
 
 void computeStrip(const SurfaceHeights& heights, int e, StripVertex* out)
 {
-    const bool relief = !heights.texels.empty();
+    const bool relief = heights.width > 0;
     Vector3 points[2][4], normals[2][3];
     for (int side = 0; side < 2; ++side) {  // row e and row e + 1
         patchRowCurve(e + side, points[side]);

@@ -30,25 +30,30 @@ extern Vector3 normalNet[3][3];
 constexpr float DISPLACE_DIVISOR = 7.0f;
 
 // A displacement image as it was read, not owned: rows of width RGBA pixels
-// (row 0 at v = 0), the red channel at 16 bits or null, and the relief
-// scale (1: the viewer's own seventh). The displacement is multiplied by the
-// scale after the division; the tools' --relief sets it.
+// (row 0 at v = 0), the red channel at 16 bits or null, the heights as
+// floats or null (a file of floats: then they are the heights, as they are,
+// on the pixels' 0..1 scale), and the relief scale (1: the viewer's own
+// seventh). The displacement is multiplied by the scale after the division;
+// the tools' --relief sets it.
 struct Displacement {
     const unsigned char* pixels = nullptr;
     const unsigned short* red16 = nullptr;
     int width = 0;
     int height = 0;
     float scale = 1.0f;
+    const float* heights = nullptr;
 };
 
 // The heights as the surface samples them: the whole image, reduced by
 // averaging along any side longer than the grid has samples, so that no
 // side has more than GRID_SAMPLES texels and detail finer than the grid
 // averages out instead of aliasing. Each texel is a height of value / 65535
-// (an 8-bit red r is held as r * 257, the same r / 255), row 0 at v = 0.
-// No texels: no relief.
+// (an 8-bit red r is held as r * 257, the same r / 255), row 0 at v = 0;
+// or, for an image of float heights, each a float in floats (texels then
+// empty). No texels: no relief.
 struct SurfaceHeights {
     std::vector<unsigned short> texels;
+    std::vector<float> floats;
     int width = 0;
     int height = 0;
     float scale = 1.0f;
@@ -97,7 +102,9 @@ std::string missingRelief(const Displacement& image);
 // GRID_SAMPLES texels, texel j the mean of the source over its footprint,
 // [j n / GRID_SAMPLES, (j + 1) n / GRID_SAMPLES) in texels, the texels cut
 // by its ends weighed by the part inside; shorter sides stay as they are.
-// The means are exact, rounded once to 16 bits. None when
+// The means are exact, rounded once to 16 bits; of float heights, summed in
+// double precision and rounded once to a float (a side not reduced keeps
+// its floats exactly). None when
 // !displacementAvailable(image).
 SurfaceHeights surfaceHeights(const Displacement& image);
 

@@ -64,7 +64,9 @@ bool isHeic(const unsigned char* data, size_t size)
 }
 
 // A kind of image known by its first bytes: read by decode, or, with none,
-// known but not read. ends are the file name endings that ask for it.
+// known but not read. ends are the file name endings that ask for it when
+// the first bytes say nothing: only kinds read have them, as a refusal of a
+// kind not read would say what the file is not.
 struct Kind {
     const char* name;
     bool (*is)(const unsigned char* data, size_t size);
@@ -80,13 +82,13 @@ const Kind KINDS[] = {
     {"TIFF", isTiff, decodeTiff, {".tif", ".tiff"}},
     {"OpenEXR", isExr, decodeExr, {".exr"}},
     {"WebP", isWebp, decodeWebp, {".webp"}},
-    {"GIF", isGif, nullptr, {".gif"}},
-    {"BMP", isBmp, nullptr, {".bmp"}},
-    {"AVIF", isAvif, nullptr, {".avif"}},
-    {"HEIC", isHeic, nullptr, {".heic", ".heif"}},
-    {"PSD", isPsd, nullptr, {".psd"}},
-    {"QOI", isQoi, nullptr, {".qoi"}},
-    {"JPEG XL", isJpegXl, nullptr, {".jxl"}},
+    {"GIF", isGif, nullptr, {}},
+    {"BMP", isBmp, nullptr, {}},
+    {"AVIF", isAvif, nullptr, {}},
+    {"HEIC", isHeic, nullptr, {}},
+    {"PSD", isPsd, nullptr, {}},
+    {"QOI", isQoi, nullptr, {}},
+    {"JPEG XL", isJpegXl, nullptr, {}},
 };
 
 ImageRead decodeAs(const Kind& kind, const unsigned char* data, size_t size, bool wantRed16)

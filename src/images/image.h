@@ -15,9 +15,9 @@ constexpr const char* KINDS_READ = "TGA, PNG, JPEG, TIFF, OpenEXR and WebP";
 // the decoder when they are a signature: a PNG (png_decoder.h), a JPEG
 // (jpeg_decoder.h), a TIFF (tiff_decoder.h), an OpenEXR (exr_decoder.h) or
 // a WebP (webp_decoder.h); a GIF, BMP, HEIC, AVIF, PSD, QOI or JPEG XL is
-// refused by its name. Without a signature, a name that ends as one of
-// those kinds' files do (.png, .tif, ...) has it refused as that kind; any
-// other is read as a TGA (tga.h). Rows come bottom row first, as in a TGA
+// refused by its name. Without a signature, a name that ends as a file of
+// a kind read does (.png, .tif, ...) has it refused as that kind; any other
+// is read as a TGA (tga.h). Rows come bottom row first, as in a TGA
 // stored bottom row first.
 ImageRead decodeNamed(const unsigned char* data, size_t size, const char* name, bool wantRed16);
 

@@ -9,7 +9,8 @@
 
 #include <cstddef>
 
-// Whether data starts as a TIFF does: "II*\0" or "MM\0*".
+// Whether data starts as a TIFF does: "II*\0" or "MM\0*", or as a BigTIFF
+// does: "II+\0" or "MM\0+".
 bool isTiff(const unsigned char* data, size_t size);
 
 // Decodes the first image of a whole TIFF file in memory (size bytes at

@@ -6,6 +6,7 @@ PixelBuffer* displacePixels = nullptr;
 PixelBuffer* normalPixels = nullptr;
 
 unsigned short* displaceRed16 = nullptr;
+float* displaceHeights = nullptr;
 const char* colorFile = nullptr;
 const char* displaceFile = nullptr;
 
@@ -17,11 +18,12 @@ void keepDisplacement(ImageRead& image)
     const bool read = image.pixels != nullptr;
     displacePixels = image.pixels.release();
     displaceRed16 = read ? image.red16.release() : nullptr;
+    displaceHeights = read ? image.heights.release() : nullptr;
     displaceWidth = read ? image.width : 0;
     displaceHeight = read ? image.height : 0;
 }
 
 Displacement viewerDisplacement()
 {
-    return {displacePixels, displaceRed16, displaceWidth, displaceHeight, 1.0f};
+    return {displacePixels, displaceRed16, displaceWidth, displaceHeight, 1.0f, displaceHeights};
 }

@@ -21,16 +21,19 @@ extern PixelBuffer* normalPixels;
 // pixel in the rows of displacePixels, when its file has 16 bits per
 // channel; null otherwise.
 extern unsigned short* displaceRed16;
+// Its heights as floats, in the same rows, when its file holds floats
+// (an OpenEXR, a float TIFF); null otherwise.
+extern float* displaceHeights;
 
 // The displacement image's own size as read (0 x 0 when not read): the
 // surface addresses displacePixels with this width.
 extern int displaceWidth;
 extern int displaceHeight;
 
-// Keeps image's pixels, size and 16-bit red channel as the displacement
+// Keeps image's pixels, size, 16-bit red channel and float heights as the displacement
 // image for the whole run (null and 0 x 0 when it was not read).
 void keepDisplacement(ImageRead& image);
 
 // The viewer's displacement image as the surface reads it: displacePixels,
-// displaceRed16 and their size, at scale 1.
+// displaceRed16, displaceHeights and their size, at scale 1.
 Displacement viewerDisplacement();

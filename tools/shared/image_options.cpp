@@ -40,9 +40,12 @@ std::vector<Option> imageOptions(const char* program, ImageOptions& chosen)
 
 std::string imageOptionsUsage(SurfaceNormals byDefault)
 {
-    return "  --color FILE      colour image (default texture/color.tga, else .png or .jpg)\n"
+    return "  --color FILE      colour image: TGA, PNG, JPEG, TIFF, OpenEXR or WebP\n"
+           "                    (default texture/color.tga, else .png, .jpg, .tif,\n"
+           "                    .exr or .webp, the first there)\n"
            "  --displacement FILE  height image, its red channel (default\n"
-           "                    texture/displace.tga, else .png or .jpg)\n"
+           "                    texture/displace.tga, else as above), 16 bits from\n"
+           "                    a PNG or TIFF, floats from an OpenEXR or TIFF\n"
            "  --normals KIND    lighting normals (default " + std::string(NORMALS_KINDS[int(byDefault)]) +
            "): viewer, the\n"
            "                    viewer's smooth normal patch; displaced, the displaced\n"

@@ -142,7 +142,7 @@
   // One of the page's own images read, or why not.
   function embedded(image, kind) {
     const what = kind === 'color' ? 'colour image' : 'heights';
-    if (!image || typeof image.name !== 'string' || typeof image.bytes !== 'string' || !/^(png|jpeg)$/.test(image.type))
+    if (!image || typeof image.name !== 'string' || typeof image.bytes !== 'string' || !/^(png|jpeg|tiff)$/.test(image.type))
       throw new Error(`its data lacks its ${what}`);
     // Read by its kind, whatever its name says.
     const read = module.readImage(image.name, page.decodeBase64(image.bytes), kind, `${what}.${image.type}`);

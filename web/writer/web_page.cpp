@@ -4,6 +4,7 @@
 #include "jpeg_decoder.h"
 #include "navigation.h"
 #include "output_file.h"
+#include "tiff_image.h"
 #include "surface.h"
 #include "view.h"
 #include "web_page_markup.h"
@@ -38,12 +39,17 @@ std::string base64(const unsigned char* data, size_t size)
 
 // The heights as the surface samples them (surfaceHeights(): the whole
 // image, reduced where it is larger than the grid) as a grey PNG: at 8 bits
-// when every texel is an 8-bit red widened (r * 257), else at 16. Its rows
-// are written last first, so that the reader, which turns a PNG bottom row
-// first, gives them back in the surface's order. Empty when libpng fails.
-std::vector<unsigned char> heightsPng(const Displacement& image)
+// when every texel is an 8-bit red widened (r * 257), else at 16; float
+// heights as a float TIFF, every bit kept (type names which). Its rows are
+// written last first, so that the reader, which turns them bottom row
+// first, gives them back in the surface's order. Empty when libpng or
+// libtiff fails.
+std::vector<unsigned char> heightsFile(const Displacement& image, const char*& type)
 {
     const SurfaceHeights heights = surfaceHeights(image);
+    type = heights.floats.empty() ? "png" : "tiff";
+    if (!heights.floats.empty())
+        return encodeFloatTiff(heights.floats.data(), heights.width, heights.height);
     const bool wide = std::any_of(heights.texels.begin(), heights.texels.end(),
                                   [](unsigned short v) { return v % 257 != 0; });
     const size_t width = size_t(heights.width), bytes = wide ? 2 : 1;
@@ -133,10 +139,11 @@ bool writeWebPage(const std::string& path, const PagePicture& picture, const std
                   size_t& bytes)
 {
     const WebPageParts& parts = builtInPageParts();
-    const std::vector<unsigned char> heightsFile = heightsPng(heights);
-    if (heightsFile.empty() || parts.module.empty()) {
-        report(path, "cannot be written (%s)", heightsFile.empty() ? "libpng cannot encode the heights"
-                                                                   : "zlib cannot deflate the module");
+    const char* heightsType = nullptr;
+    const std::vector<unsigned char> heightsBytes = heightsFile(heights, heightsType);
+    if (heightsBytes.empty() || parts.module.empty()) {
+        report(path, "cannot be written (%s)", heightsBytes.empty() ? "the heights cannot be encoded"
+                                                                    : "zlib cannot deflate the module");
         return false;
     }
     const auto image = [](const std::string& name, const char* type, const std::vector<unsigned char>& file) {
@@ -144,7 +151,7 @@ bool writeWebPage(const std::string& path, const PagePicture& picture, const std
     };
     const nlohmann::json data = {
         {"color", picture.bytes.empty() ? nlohmann::json() : image(colorName, picture.type, picture.bytes)},
-        {"heights", image(heightsName, "png", heightsFile)},
+        {"heights", image(heightsName, heightsType, heightsBytes)},
         {"relief", heights.scale},
         {"normals", start.normals == SurfaceNormals::Displaced ? "displaced" : "viewer"},
         {"light", vector(start.light)},
