@@ -365,7 +365,9 @@ EOF
 }
 
 # libtiff's library files but the codecs left out, which its tif_codec.c
-# then names as not configured.
+# then names as not configured. On x86-64 its LZW decoder loads 8 bytes at
+# a time from wherever the code stands, unaligned (elsewhere it copies
+# them), so that check alone is off for it when fuzzing.
 build_tiff() {
     upstream=$(basename "$1")
     upstream=${upstream#tiff-}
@@ -376,7 +378,7 @@ build_tiff() {
     for file in aux close codec color compress dir dirinfo dirread dirwrite dumpmode error extension flush \
         getimage hash_set lzw open packbits predict print read strip swab tile unix version warning write zip; do
         echo "$1/libtiff/tif_$file.c"
-    done | compile tiff libtiff.a -I"$OUT/obj/tiff-config" -I"$PREFIX/include"
+    done | compile tiff libtiff.a -I"$OUT/obj/tiff-config" -I"$PREFIX/include" ${FUZZ:+-fno-sanitize=alignment}
 }
 
 # What OpenEXR's CMake writes into OpenEXRConfig.h, which openexr_conf.h
