@@ -338,7 +338,7 @@ void aimChannels(exr_decode_pipeline_t& decoder, const Planes& planes, const Lay
 
 exr_result_t decodeChunks(exr_context_t exr, const Layout& layout, const Planes& planes)
 {
-    exr_decode_pipeline_t decoder = EXR_DECODE_PIPELINE_INITIALIZER;
+    exr_decode_pipeline_t decoder{};  // all zero, as EXR_DECODE_PIPELINE_INITIALIZER makes it
     exr_result_t result = EXR_ERR_SUCCESS;
     for (int k = 0; k < layout.across * layout.down && result == EXR_ERR_SUCCESS; ++k) {
         exr_chunk_info_t info;

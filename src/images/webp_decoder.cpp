@@ -2,6 +2,7 @@
 
 #include <webp/decode.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -34,9 +35,10 @@ ImageRead decodeWebp(const unsigned char* data, size_t size, bool)
         refuse(image, "an animated WebP: save one frame of it");
         return image;
     }
-    // Decoded straight into our pixels, bottom row first: libwebp writes
-    // its top row at the last row and steps back (a negative stride). Alpha
-    // is kept as a PNG's is, and ignored as it is when shown.
+    // Decoded straight into our pixels, top row first, then turned bottom
+    // row first in place: libwebp's own offsets stay within the buffer, as
+    // a negative stride would not keep them. Alpha is kept as a PNG's is,
+    // and ignored as it is when shown.
     const size_t stride = size_t(image.width) * 4, bytes = stride * size_t(image.height);
     std::unique_ptr<unsigned char[]> pixels(new (std::nothrow) unsigned char[bytes]);
     if (!pixels) {
@@ -45,8 +47,8 @@ ImageRead decodeWebp(const unsigned char* data, size_t size, bool)
     }
     config.output.colorspace = MODE_RGBA;
     config.output.is_external_memory = 1;
-    config.output.u.RGBA.rgba = pixels.get() + bytes - stride;
-    config.output.u.RGBA.stride = -int(stride);
+    config.output.u.RGBA.rgba = pixels.get();
+    config.output.u.RGBA.stride = int(stride);
     config.output.u.RGBA.size = bytes;
     const VP8StatusCode status = WebPDecode(data, size, &config);
     WebPFreeDecBuffer(&config.output);
@@ -56,6 +58,8 @@ ImageRead decodeWebp(const unsigned char* data, size_t size, bool)
         refuse(image, "bad WebP (%s)", unsigned(status) < 8 ? reasons[status] : "unknown error");
         return image;
     }
+    for (size_t top = 0, bottom = bytes - stride; top < bottom; top += stride, bottom -= stride)
+        std::swap_ranges(pixels.get() + top, pixels.get() + top + stride, pixels.get() + bottom);
     image.pixels = std::move(pixels);
     return image;
 }
