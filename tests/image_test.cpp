@@ -96,8 +96,9 @@ TEST(Image, EachKindIsImageMagicksPictureBottomRowFirst)
 TEST(Image, DamagedFilesAreRefusedInOneLineLargeOnesCostWhatIsKept)
 {
     enterTemporaryFolder(false);
-    ASSERT_EQ(runCommand("convert -size 40x30 plasma: -set comment hello image.png && convert image.png image.jpg").status, 0);
-    const std::string png = readFile("image.png"), jpeg = readFile("image.jpg");
+    ASSERT_EQ(runCommand("convert -size 40x30 plasma: -set comment hello image.png && convert image.png image.jpg && "
+                         "convert image.png -alpha off image.webp").status, 0);
+    const std::string png = readFile("image.png"), jpeg = readFile("image.jpg"), webp = readFile("image.webp");
     auto bytes = [](const std::string& text, size_t from = 0, size_t to = std::string::npos) {
         return Bytes(text.begin() + from, text.begin() + std::min(to, text.size()));
     };
@@ -110,6 +111,11 @@ TEST(Image, DamagedFilesAreRefusedInOneLineLargeOnesCostWhatIsKept)
     badCrc[32] ^= 1;  // the last byte of IHDR's CRC
     warned[png.find("hello")] = 'j';  // a comment chunk that fails its CRC: libpng warns and skips it
     const size_t app0 = 4 + size_t(jpeg[4]) * 256 + size_t(jpeg[5]);  // where the marker after APP0 starts
+    // A lossy WebP's frame (its 14-bit width and height after the start
+    // code) claiming 16383 x 16383.
+    Bytes wide = bytes(webp);
+    for (size_t k = 0, at = webp.find("\x9d\x01\x2a") + 3; k < 4; ++k)
+        wide[at + k] = k % 2 ? 0x3f : 0xff;
     // Claims the file cannot hold, refused from its size before anything is
     // allocated: 16384 x 16384 of 16-bit RGBA in a tiny PNG, and in tiny
     // TGAs uncompressed and run-length encoded; 1-bit grey 16384 x 3072 in a
@@ -126,7 +132,9 @@ TEST(Image, DamagedFilesAreRefusedInOneLineLargeOnesCostWhatIsKept)
         {zeroPng(100000, 100000, 0x800, 0, 0), "100000 x 100000 is more pixels than an image may have (16384 x 16384 in all)"}, {warned, ""},
         {tall, "65500 x 65500 is more pixels than an image may have (16384 x 16384 in all)"},
         {bytes(jpeg, 0, jpeg.size() / 2), "bad JPEG (Premature end of JPEG file)"},
-        {bytes(jpeg, 0, app0) + Bytes{1, 2, 3} + bytes(jpeg, app0), "bad JPEG (Corrupt JPEG data: 3 extraneous bytes before marker 0xfe)"}};
+        {bytes(jpeg, 0, app0) + Bytes{1, 2, 3} + bytes(jpeg, app0), "bad JPEG (Corrupt JPEG data: 3 extraneous bytes before marker 0xfe)"},
+        {wide, "claims 16383 x 16383, more pixels than " + std::to_string(webp.size()) + " bytes of lossy WebP can hold"},
+        {bytes(webp, 0, webp.size() / 2), "bad WebP (truncated)"}};
     // Read in a child that may take only 256 MiB more address space than
     // this process has: there a picture past the ceiling cannot be allocated,
     // where an overcommitting system would grant it untouched. None is tried.

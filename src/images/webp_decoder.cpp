@@ -7,6 +7,20 @@
 #include <memory>
 #include <new>
 
+namespace {
+
+// The most pixels a byte of lossy WebP (VP8, always a key frame) can give,
+// checked before anything is allocated. Every 16 x 16 macroblock codes its
+// luma and chroma modes, whose first bits have fixed probabilities (145 and
+// 142 of 256): at least 0.82 + 0.85 bits of the boolean coder, which
+// cannot give more than 8 bits of such choices a byte (and 2 bytes on
+// starting). So a byte holds at most 8 / 1.6 macroblocks, 1280 pixels. A
+// valid file always passes; lossless WebP has no such bound (a picture of
+// one colour costs no bits a pixel).
+constexpr double LOSSY_PIXELS_PER_BYTE = 8 / 1.6 * 256;
+
+}  // namespace
+
 bool isWebp(const unsigned char* data, size_t size)
 {
     return size >= 12 && std::memcmp(data, "RIFF", 4) == 0 && std::memcmp(data + 8, "WEBP", 4) == 0;
@@ -31,6 +45,11 @@ ImageRead decodeWebp(const unsigned char* data, size_t size, bool)
     image.sized = true;
     if (pastCeiling(size_t(image.width), size_t(image.height), image))
         return image;
+    if (config.input.format == 1 && double(image.width) * image.height > LOSSY_PIXELS_PER_BYTE * (double(size) + 2)) {
+        refuse(image, "claims %d x %d, more pixels than %zu bytes of lossy WebP can hold", image.width, image.height,
+               size);
+        return image;
+    }
     if (config.input.has_animation) {
         refuse(image, "an animated WebP: save one frame of it");
         return image;
