@@ -317,22 +317,28 @@ bool allocatePlanes(Planes& planes, const Layout& layout)
 
 // Points each channel of a chunk at its place in its plane, as floats
 // (halves widened, unsigned integers converted); those not shown at the
-// spare one.
+// spare one, as they are stored. Not converting them keeps the core from
+// its shortcuts for three or four halves made floats, which 3.1 takes
+// without looking at a channel's subsampling or whether it is wanted, and
+// which then read past its buffer or write where no channel is aimed.
 void aimChannels(exr_decode_pipeline_t& decoder, const Planes& planes, const Layout& layout, const Place& place)
 {
     for (int16_t c = 0; c < decoder.channel_count; ++c) {
         exr_coding_channel_info_t& channel = decoder.channels[c];
         channel.decode_to_ptr = reinterpret_cast<uint8_t*>(planes.spare.get());
-        channel.user_line_stride = 4 * place.width;
+        channel.user_data_type = channel.data_type;
+        channel.user_bytes_per_element = channel.bytes_per_element;
+        channel.user_pixel_stride = channel.bytes_per_element;
+        channel.user_line_stride = channel.bytes_per_element * place.width;
         for (int k = 0; k < 4; ++k)
             if (planes.found[k] && std::strcmp(planes.found[k]->name.str, channel.channel_name) == 0) {
                 float* first = planes.plane[k].get() + size_t(place.y) * size_t(layout.width) + size_t(place.x);
                 channel.decode_to_ptr = reinterpret_cast<uint8_t*>(first);
+                channel.user_data_type = EXR_PIXEL_FLOAT;
+                channel.user_bytes_per_element = 4;
+                channel.user_pixel_stride = 4;
                 channel.user_line_stride = 4 * layout.width;
             }
-        channel.user_data_type = EXR_PIXEL_FLOAT;
-        channel.user_bytes_per_element = 4;
-        channel.user_pixel_stride = 4;
     }
 }
 
