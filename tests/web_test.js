@@ -734,8 +734,9 @@ if (MODE === '') {
 
   test('a file the desktop refuses gets its line, hostile names as text, and the picture stays', async () => {
     fs.writeFileSync(file('cut-height.png'), fs.readFileSync(file('heights16.png')).subarray(0, 4000));
-    // A GIF the browser would show, under a PNG's name.
+    // A GIF the browser would show, under a PNG's name, and a HEIC.
     execFileSync('convert', [file('texture/color.png'), `gif:${file('colour.png')}`]);
+    execFileSync('convert', [file('texture/color.png'), file('map-height.heic')]);
     // 16000 x 16000 claimed by 18 bytes and a pixel.
     fs.writeFileSync(file('claim.tga'), Buffer.from([0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x80, 0x3e, 0x80, 0x3e, 32, 8, 1, 2, 3, 4]));
     const hostile = '<img src=x onerror="window.hit=1">.jpg';
@@ -743,7 +744,8 @@ if (MODE === '') {
     // (A screenshot may resize the page, and so draw a frame.)
     const shown = await (await dome.$('#view')).screenshot();
     const before = await settled(dome);
-    for (const [name, kind] of [['cut-height.png', 'heights'], ['colour.png', 'color'], ['claim.tga', 'heights'], [hostile, 'color']]) {
+    for (const [name, kind] of [['cut-height.png', 'heights'], ['colour.png', 'color'], ['map-height.heic', 'heights'], ['claim.tga', 'heights'],
+      [hostile, 'color']]) {
       const option = kind === 'color' ? '--color' : '--displacement';
       const expected = spawnSync(RENDER, [option, name, 'refused.png'], { cwd: work, encoding: 'utf8' }).stderr.trim();
       // The last one's name says nothing: dropped on the picture, the page
@@ -769,9 +771,9 @@ if (MODE === '') {
       '-compress', 'lzw', '-define', 'tiff:tile-geometry=64x64', file('turned-height.tif')]);
     execFileSync('convert', ['-size', '400x300', 'gradient:white-black', '-evaluate', 'Multiply', '1.5', '-depth', '16',
       '-compress', 'piz', file('half-height.exr')]);
-    await drop(dome, ['half-height.exr', 'colour.webp']);
-    await expectTaken('webp-exr', 'colour.webp', 'half-height.exr');
-    await expectTaken('webp-tiff', 'colour.webp', 'turned-height.tif', { picked: true });
+    await drop(dome, ['turned-height.tif', 'colour.webp']);
+    await expectTaken('webp-tiff', 'colour.webp', 'turned-height.tif');
+    await expectTaken('webp-exr', 'colour.webp', 'half-height.exr', { picked: true });
   });
 
   test('two files dropped at once are told apart by their names: an EXIF-turned JPEG and 8-bit grey heights', async () => {
