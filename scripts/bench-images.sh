@@ -49,7 +49,7 @@ run=0
 while [ "$run" -lt "$runs" ]; do
     run=$((run + 1))
     for kind in $kinds; do
-        build-bench/bench/image_timing "$work/${kind#*:}" |
+        build-bench/image_timing "$work/${kind#*:}" |
             awk -v kind="${kind%%:*}" '{ print kind " nativeMs " $1; print kind " nativeMB " $2 }' >>"$figures"
     done
 done
@@ -70,7 +70,7 @@ awk -v kinds="$kinds" '
         n = split(kinds, list, " ")
         for (k = 1; k <= n; ++k) {
             kind = list[k]; sub(/:.*/, "", kind)
-            printf "| %s | %.1f MB | %.0f ms, %.0f MB | %.0f ms, %.0f MB |\n", kind, median(values[kind " bytes"]) / 1e6,
+            printf "| %s | %.2f MB | %.0f ms, %.0f MB | %.0f ms, %.0f MB |\n", kind, median(values[kind " bytes"]) / 1e6,
                 median(values[kind " nativeMs"]), median(values[kind " nativeMB"]),
                 median(values[kind " moduleRead"]), median(values[kind " moduleMemoryRead"]) / 1048576
         }

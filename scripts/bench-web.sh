@@ -113,7 +113,7 @@ node bench/web_timing.js "$runs" "$frames" build-bench/puppeteer $cases >>"$figu
 # The module's call natively, here and now: medians of wall and CPU time
 # over at least five repetitions.
 echo "surface_bench: surface/surfaceGrid" >&2
-build-bench/bench/surface_bench --benchmark_filter='^surface/surfaceGrid' \
+build-bench/surface_bench --benchmark_filter='^surface/surfaceGrid' \
     --benchmark_repetitions="$((runs > 5 ? runs : 5))" --benchmark_format=csv 2>/dev/null |
     awk -F, '$1 ~ /_median"$/ { name = $1; gsub(/"|_median/, "", name); sub(/surface\//, "", name)
                                  print "native-" name " real " $3; print "native-" name " cpu " $4 }' >>"$figures"
@@ -126,7 +126,7 @@ while [ "$run" -lt "$runs" ]; do
     run=$((run + 1))
     for build in $builds; do
         bin=$(folder "$build")
-        $display "$bin/bench/viewer_timing" 1 "$frames" "$bin/dispdome-render" 2>/dev/null |
+        $display "$bin/viewer_timing" 1 "$frames" "$bin/dispdome-render" 2>/dev/null |
             awk -F'|' -v build="$build" '
                 index($2, "time to first frame") == 2 { split($3, v, " "); print build "-viewer first " v[1] }
                 index($2, "steady frame (glFinish)") == 2 { split($3, v, " "); print build "-viewer steady " v[1] }' \

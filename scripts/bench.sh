@@ -18,14 +18,14 @@ build_in build-bench "surface_bench viewer_timing render_surface" -DCMAKE_BUILD_
     -DVIEWER_BENCH=ON >/dev/null
 
 echo "surface_bench: $runs repetitions" >&2
-micro=$(./build-bench/bench/surface_bench --benchmark_repetitions="$runs" \
+micro=$(./build-bench/surface_bench --benchmark_repetitions="$runs" \
     --benchmark_report_aggregates_only=true --benchmark_format=csv 2>/dev/null)
 
 echo "viewer_timing: $runs runs of $frames frames" >&2
 if [ -n "${DISPLAY:-}" ]; then
-    timing=$(./build-bench/bench/viewer_timing "$runs" "$frames" "$PWD/build-bench/dispdome-render")
+    timing=$(./build-bench/viewer_timing "$runs" "$frames" "$PWD/build-bench/dispdome-render")
 else
-    timing=$(under_xvfb ./build-bench/bench/viewer_timing "$runs" "$frames" \
+    timing=$(under_xvfb ./build-bench/viewer_timing "$runs" "$frames" \
         "$PWD/build-bench/dispdome-render")
 fi
 
