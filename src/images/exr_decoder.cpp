@@ -367,22 +367,36 @@ exr_result_t decodeChunks(exr_context_t exr, const Layout& layout, const Planes&
 
 // Linear light to an sRGB level, clamped to 0..1 first (NaN as 0): the
 // level the encoded value rounds to, v <= 0.0031308 ? 12.92 v :
-// 1.055 v^(1/2.4) - 0.055, found among the linear values where each level
-// begins (the curve's inverse at k - 1/2 of 255) rather than by a power a
-// channel, which took most of a large file's reading.
+// 1.055 v^(1/2.4) - 0.055. Found from where each level begins (the curve's
+// inverse at k - 1/2 of 255), not by a power a channel, which took most of
+// a large file's reading: the level at the start of v's 1/4096 of 0..1 is
+// looked up, and as the curve climbs less than a level in such a step,
+// one comparison finishes it.
 unsigned char srgb(float linear)
 {
-    static const std::array<double, 255> starts = [] {
-        std::array<double, 255> linears{};
+    struct Levels {
+        std::array<double, 256> starts;  // where level k begins; 256: never
+        std::array<unsigned char, 4097> atStep;
+    };
+    static const Levels levels = [] {
+        Levels made{};
         for (int k = 1; k <= 255; ++k) {
             const double encoded = (k - 0.5) / 255;
-            linears[k - 1] = encoded <= 0.04045 ? encoded / 12.92 : std::pow((encoded + 0.055) / 1.055, 2.4);
+            made.starts[k - 1] = encoded <= 0.04045 ? encoded / 12.92 : std::pow((encoded + 0.055) / 1.055, 2.4);
         }
-        return linears;
+        made.starts[255] = HUGE_VAL;
+        for (int step = 0; step <= 4096; ++step)
+            made.atStep[step] = static_cast<unsigned char>(
+                std::upper_bound(made.starts.begin(), made.starts.end(), step / 4096.0) - made.starts.begin());
+        return made;
     }();
     if (!(linear > 0))
         return 0;
-    return static_cast<unsigned char>(std::upper_bound(starts.begin(), starts.end(), double(linear)) - starts.begin());
+    if (linear >= 1)
+        return 255;
+    unsigned level = levels.atStep[int(linear * 4096.0f)];
+    level += double(linear) >= levels.starts[level];
+    return static_cast<unsigned char>(level);
 }
 
 // Alpha is not light: clamped and scaled alone.
