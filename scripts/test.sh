@@ -61,14 +61,6 @@ passed() { sed -n 's/.* 0 tests failed out of \([0-9]*\)$/\1/p' "$1/ctest.out" |
 build_for_package build -DVIEWER_TESTS=ON -DVIEWER_NODE_FOLDER="$PWD/build"
 stage_done build
 
-# The fuzzing's instrumented libraries (about 90 s of both cores, once) are
-# built meanwhile, at the lowest priority: from the sources the module's
-# step fetched, on what the tests leave idle (the page's test leaves a
-# third or so), so the fuzz stage finds them made.
-nice -n 19 sh scripts/build-wasm-libs.sh --fuzz build-fuzz/libs "${VIEWER_WASM_LIBS:-$PWD/build/wasm-libs}/sources" \
-    >build/fuzz-libs.log 2>&1 &
-fuzz_libraries=$!
-
 run_ctest build
 stage_done tests
 
@@ -91,7 +83,6 @@ stage_done sanitizers
 memcheck_start=$(date +%s)
 sh -c 'sh scripts/memcheck.sh build >build/memcheck.out 2>&1; echo $? >build/memcheck.status; date +%s >build/memcheck.end' &
 memcheck=$!
-wait $fuzz_libraries || { cat build/fuzz-libs.log; exit 1; }
 sh scripts/fuzz.sh 60
 stage_done fuzz
 # The package of the tested build, unpacked into a temporary folder by the
