@@ -59,7 +59,7 @@ if [ -n "$FUZZ" ]; then
     # alone, without libFuzzer's main; -O1 with line tables, as
     # AddressSanitizer advises.
     CC=clang AR=ar packages="clang libclang-rt-14-dev dpkg-dev"
-    CFLAGS_LIBS="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer -g -O1 -w"
+    CFLAGS_LIBS="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer -gline-tables-only -O1 -w"
 else
     CC=emcc AR=emar packages="emscripten dpkg-dev"
     CFLAGS_LIBS="-O2 -w"
