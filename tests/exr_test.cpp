@@ -36,6 +36,13 @@ std::string heightsOf(const std::string& path, std::vector<float>& heights)
     if (!exr.pixels)
         return err;
     heights.assign(exr.heights.get(), exr.heights.get() + exr.width * exr.height);
+    // Red, the heights shown, exactly as the sRGB standard encodes them
+    // (IEC 61966-2-1), clamped, rounded to a level.
+    for (size_t n = 0; n < heights.size(); ++n) {
+        const double v = std::clamp(double(heights[n]), 0.0, 1.0);
+        const double encoded = v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1 / 2.4) - 0.055;
+        EXPECT_EQ(exr.pixels[4 * n], int(encoded * 255 + 0.5)) << path << " pixel " << n;
+    }
     EXPECT_EQ(runCommand("convert " + path + " -colorspace sRGB shown.png").status, 0);
     const Bytes png = bytesOf("shown.png");
     const ImageRead shown = decodePng(png.data(), png.size(), false);
