@@ -6,8 +6,11 @@
 // picture can show the fault; where the camera is what matters, the page's
 // camera (cameraAngles, cameraOffset) is checked against the drag's move
 // worked out by hand. tests/README.md says what each picture catches.
-//     node web_test.js EXPORT RENDER SAMPLES PUPPETEER_FOLDER [moved | firefox]
-// moved: only the first picture and a dragged one (web_moved_start.sh, on
+//     node web_test.js EXPORT RENDER SAMPLES PUPPETEER_FOLDER [view | images | moved | firefox]
+// view: the page's drawing and moving, and its baked data; images: the
+// user's own images and the saves (ctest runs the two side by side; with
+// neither named, both run, in turn). moved: only the first picture and a
+// dragged one (web_moved_start.sh, on
 // programs whose start is moved in the C++ alone); firefox: only the first
 // picture in Firefox, on the X display. scripts/test.sh installs chromium,
 // firefox-esr and puppeteer-core (into the build folder, no browser).
@@ -20,6 +23,8 @@ const path = require('node:path');
 
 const [EXPORT, RENDER, SAMPLES, PUPPETEER] = process.argv.slice(2, 6).map((name) => path.resolve(name));
 const MODE = process.argv[6] || '';
+// Whether the part is run (with no mode, both parts are).
+const part = (name) => MODE === '' || MODE === name;
 const { puppeteerIn, launchChromium, settled: drawn } = require('../web/drivers/chromium.js');
 
 const work = fs.mkdtempSync(path.join(os.tmpdir(), 'web-test-'));
@@ -85,7 +90,7 @@ before(async () => {
   run(EXPORT, ['dome.html']);
   D = pageData('dome.html').data.definitions;
   render('first', []);
-  if (MODE === '') {
+  if (part('view')) {
     run(EXPORT, ['--normals', 'viewer', 'dome.ply']);
     // A colour file whose name would end or upset the page's data element.
     fs.mkdirSync(file(ODD_FOLDER), { recursive: true });
@@ -93,6 +98,14 @@ before(async () => {
     run(EXPORT, ['--color', ODD_COLOR, 'named.html']);
   }
   if (MODE !== 'firefox') browser = await launchChromium(PUPPETEER, { profileParent: work });
+  // The images part alone starts from the samples' page as the view part
+  // leaves it: at a relief of 3, with the heights larger than the grid made.
+  if (MODE === 'images') {
+    heightsLargerThanTheGrid();
+    dome = await open('dome.html');
+    await type(dome, '#relief', '3', 'change');
+    await settled(dome);
+  }
 });
 
 after(async () => {
@@ -295,8 +308,45 @@ if (MODE === 'firefox') {
   });
 }
 
-if (MODE === '') {
-  let dome;
+// ---- Saves, which both parts check ----
+
+// Saves with a button (and a mesh format) into work/saved, emptied first;
+// gives the names the page downloaded, once all are there.
+async function save(page, button, format = null) {
+  fs.rmSync(file('saved'), { recursive: true, force: true });
+  const session = await browser.target().createCDPSession();
+  await session.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: file('saved') });
+  if (format) await page.select('#mesh-format', format);
+  await page.click(button);
+  await page.waitForFunction(() => window.dispdome.saved.length || window.dispdome.saveLine, { polling: 50 });
+  const { saved, saveLine } = await page.evaluate(() => window.dispdome);
+  assert.equal(saveLine, '');
+  for (const name of saved) while (!fs.existsSync(file(`saved/${name}`))) await pause(50);
+  return saved;
+}
+
+// The files the page saved are dispdome-export's with options, to the byte.
+function expectExported(names, options) {
+  run(EXPORT, [...options, names.find((name) => name !== 'dome.png')]);
+  for (const name of names) assert.ok(fs.readFileSync(file(`saved/${name}`)).equals(fs.readFileSync(file(name))), name);
+}
+
+// The samples' page, which each part's checks move on from.
+let dome;
+
+// Heights in red that need all 16 bits (a cut to 8 loses more than 1e-5),
+// in an image larger than the grid both ways, so that a page carries them
+// averaged down; green and blue hold other heights, so that a page baked
+// from another channel shows (work/heights16.png); and the export's PLY of
+// them at a relief of 3 (relief16.ply).
+function heightsLargerThanTheGrid() {
+  execFileSync('convert', ['-size', '1500x1300', 'radial-gradient:white-black', '(', '-size', '1500x1300',
+    'gradient:black-white', ')', '(', '-size', '1300x1500', 'gradient:white-black', '-rotate', '90', ')', '-combine',
+    '-depth', '16', '-define', 'png:bit-depth=16', '-define', 'png:color-type=2', file('heights16.png')]);
+  run(EXPORT, ['--displacement', 'heights16.png', '--relief', '3', '--normals', 'viewer', 'relief16.ply']);
+}
+
+if (part('view')) {
 
   test('from its first paint it says what it does, then draws dispdome-render\'s picture, asks for nothing, and is at most 0.9 MB', async () => {
     assert.ok(fs.statSync(file('dome.html')).size <= 900000, `${fs.statSync(file('dome.html')).size} bytes`);
@@ -492,18 +542,10 @@ if (MODE === '') {
 
 
   test('the heights and relief the export wrote in are evaluated as its PLY: 16-bit RGB larger than the grid, at a relief of 3', async () => {
-    // Heights in red that need all 16 bits (a cut to 8 loses more than
-    // 1e-5), in an image larger than the grid both ways, so that the page
-    // carries them averaged down; green and blue hold other heights, so
-    // that a page baked from another channel shows.
-    execFileSync('convert', ['-size', '1500x1300', 'radial-gradient:white-black', '(', '-size', '1500x1300',
-      'gradient:black-white', ')', '(', '-size', '1300x1500', 'gradient:white-black', '-rotate', '90', ')', '-combine',
-      '-depth', '16', '-define', 'png:bit-depth=16', '-define', 'png:color-type=2', file('heights16.png')]);
+    heightsLargerThanTheGrid();
     const red = execFileSync('convert', [file('heights16.png'), '-channel', 'R', '-separate', '-depth', '16', 'gray:-'], { maxBuffer: 1 << 24 });
     assert.ok(new Uint16Array(red.buffer, red.byteOffset, red.length / 2).some((v) => v % 257), 'the heights are not really 16-bit');
-    const options = ['--displacement', 'heights16.png', '--relief', '3'];
-    run(EXPORT, [...options, 'relief16.html']);
-    run(EXPORT, [...options, '--normals', 'viewer', 'relief16.ply']);
+    run(EXPORT, ['--displacement', 'heights16.png', '--relief', '3', 'relief16.html']);
     await withPage('relief16.html', { until: 'ready' }, (page) => expectPositions(page, 'relief16.ply'));
     // And it carries them as the grid samples them, not the image whole,
     // which the module would average down alike: 1025 x 1025 at 16 bits.
@@ -530,37 +572,6 @@ if (MODE === '') {
     const heights = pageData('float.html').data.heights;
     const carried = execFileSync('identify', ['-format', '%w x %h, %z-bit %m', 'tiff:-'], { input: Buffer.from(heights.bytes, 'base64') });
     assert.deepEqual([heights.type, carried.toString()], ['tiff', '500 x 600, 32-bit TIFF']);
-  });
-
-  // A JPEG with an EXIF orientation, put first as cameras put it.
-  function withOrientation(jpeg, orientation) {
-    const tiff = Buffer.from('II*\0\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0\0\0\0\0\0\0\0\0', 'latin1');
-    tiff[18] = orientation;
-    const app1 = Buffer.concat([Buffer.from([0xff, 0xe1, 0, 2 + 6 + tiff.length]), Buffer.from('Exif\0\0', 'latin1'), tiff]);
-    return Buffer.concat([jpeg.subarray(0, 2), app1, jpeg.subarray(2)]);
-  }
-
-  test('a JPEG travels as itself, turned as the viewer turns it', async () => {
-    // A photo of 4096 x 4096: the page within 1.4 times its bytes and 0.6 MB.
-    execFileSync('convert', ['-size', '4096x4096', 'xc:', '+noise', 'Random', '-blur', '0x3', '-quality', '92',
-      file('photo.jpg')]);
-    // Turned a quarter by its EXIF orientation, and not square: upright only
-    // when the reader's turn is the page's, once.
-    execFileSync('convert', [file('texture/color.png'), '-resize', '512x384!', '-quality', '95', file('stored.jpg')]);
-    fs.writeFileSync(file('turned.jpg'), withOrientation(fs.readFileSync(file('stored.jpg')), 6));
-    for (const name of ['photo', 'turned']) {
-      const output = run(EXPORT, ['--color', `${name}.jpg`, `${name}.html`]).toString();
-      const size = fs.statSync(file(`${name}.html`)).size;
-      assert.match(output, new RegExp(`wrote ${name}.html: a web page of ${size} bytes`));
-      render(name, ['--color', `${name}.jpg`]);
-      await withPage(`${name}.html`, {}, (page) => expectPicture(page, name));
-    }
-    const jpeg = fs.statSync(file('photo.jpg')).size;
-    assert.ok(fs.statSync(file('photo.html')).size <= 1.4 * jpeg + 600000, `${jpeg} bytes of JPEG`);
-    // A pixel wider than 4096, and the export says many a phone draws it untextured.
-    execFileSync('convert', ['-size', '4097x8', 'xc:red', file('wide.png')]);
-    const wide = spawnSync(EXPORT, ['--color', 'wide.png', 'wide.html'], { cwd: work, encoding: 'utf8' });
-    assert.match(wide.stderr, /^wide.png: 4097 x 8 is wider or taller than 4096, the largest texture many phones/);
   });
 
   test('it draws nothing, saying why on the page, without WebGL2 or a definition, with a broken shader or cut data', async () => {
@@ -608,6 +619,40 @@ if (MODE === '') {
       assert.ok(lines.includes(line) && lines.some((text) => text.startsWith('A full frame takes')), lines.join('|'));
       await expectPicture(page, 'plain');
     });
+  });
+
+}
+
+if (part('images')) {
+  // A JPEG with an EXIF orientation, put first as cameras put it.
+  function withOrientation(jpeg, orientation) {
+    const tiff = Buffer.from('II*\0\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0\0\0\0\0\0\0\0\0', 'latin1');
+    tiff[18] = orientation;
+    const app1 = Buffer.concat([Buffer.from([0xff, 0xe1, 0, 2 + 6 + tiff.length]), Buffer.from('Exif\0\0', 'latin1'), tiff]);
+    return Buffer.concat([jpeg.subarray(0, 2), app1, jpeg.subarray(2)]);
+  }
+
+  test('a JPEG travels as itself, turned as the viewer turns it', async () => {
+    // A photo of 4096 x 4096: the page within 1.4 times its bytes and 0.6 MB.
+    execFileSync('convert', ['-size', '4096x4096', 'xc:', '+noise', 'Random', '-blur', '0x3', '-quality', '92',
+      file('photo.jpg')]);
+    // Turned a quarter by its EXIF orientation, and not square: upright only
+    // when the reader's turn is the page's, once.
+    execFileSync('convert', [file('texture/color.png'), '-resize', '512x384!', '-quality', '95', file('stored.jpg')]);
+    fs.writeFileSync(file('turned.jpg'), withOrientation(fs.readFileSync(file('stored.jpg')), 6));
+    for (const name of ['photo', 'turned']) {
+      const output = run(EXPORT, ['--color', `${name}.jpg`, `${name}.html`]).toString();
+      const size = fs.statSync(file(`${name}.html`)).size;
+      assert.match(output, new RegExp(`wrote ${name}.html: a web page of ${size} bytes`));
+      render(name, ['--color', `${name}.jpg`]);
+      await withPage(`${name}.html`, {}, (page) => expectPicture(page, name));
+    }
+    const jpeg = fs.statSync(file('photo.jpg')).size;
+    assert.ok(fs.statSync(file('photo.html')).size <= 1.4 * jpeg + 600000, `${jpeg} bytes of JPEG`);
+    // A pixel wider than 4096, and the export says many a phone draws it untextured.
+    execFileSync('convert', ['-size', '4097x8', 'xc:red', file('wide.png')]);
+    const wide = spawnSync(EXPORT, ['--color', 'wide.png', 'wide.html'], { cwd: work, encoding: 'utf8' });
+    assert.match(wide.stderr, /^wide.png: 4097 x 8 is wider or taller than 4096, the largest texture many phones/);
   });
 
   // ---- The user's own images, read by the program's C++ in the browser ----
@@ -659,28 +704,6 @@ if (MODE === '') {
   });
 
   // ---- Saving, by the export's own C++ in the page's module ----
-
-  // Saves with a button (and a mesh format) into work/saved, emptied first;
-  // gives the names the page downloaded, once all are there.
-  async function save(page, button, format = null) {
-    fs.rmSync(file('saved'), { recursive: true, force: true });
-    const session = await browser.target().createCDPSession();
-    await session.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: file('saved') });
-    if (format) await page.select('#mesh-format', format);
-    await page.click(button);
-    await page.waitForFunction(() => window.dispdome.saved.length || window.dispdome.saveLine, { polling: 50 });
-    const { saved, saveLine } = await page.evaluate(() => window.dispdome);
-    assert.equal(saveLine, '');
-    for (const name of saved) while (!fs.existsSync(file(`saved/${name}`))) await pause(50);
-    return saved;
-  }
-
-  // The files the page saved are dispdome-export's with options, to the byte.
-  function expectExported(names, options) {
-    run(EXPORT, [...options, names.find((name) => name !== 'dome.png')]);
-    for (const name of names) assert.ok(fs.readFileSync(file(`saved/${name}`)).equals(fs.readFileSync(file(name))), name);
-  }
-
   test('the page saves the mesh and itself as dispdome-export writes them for its images, relief and normals', async (t) => {
     await dome.select('#normals', 'displaced');
     // The viewer's normals again for the checks after, also when this fails.
