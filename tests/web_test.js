@@ -704,17 +704,20 @@ if (part('images')) {
   });
 
   // ---- Saving, by the export's own C++ in the page's module ----
-  test('the page saves the mesh and itself as dispdome-export writes them for its images, relief and normals', async (t) => {
+  test('the page saves the mesh and itself as dispdome-export writes them for its images, relief, normals and light', async (t) => {
     await dome.select('#normals', 'displaced');
-    // The viewer's normals again for the checks after, also when this fails.
-    t.after(() => dome.select('#normals', 'viewer'));
+    // The viewer's normals and light again for the checks after, also when
+    // this fails.
+    t.after(() => dome.select('#normals', 'viewer').then(() => dome.click('#light-reset')));
     const options = ['--color', 'rle.tga', '--displacement', 'heights16.png', '--relief', '3', '--normals', 'displaced'];
     expectExported(await save(dome, '#save-mesh', 'glb'), options);
     const report = JSON.parse(execFileSync('node', [path.join(__dirname, 'validate_gltf.js'),
       path.join(PUPPETEER, '..', 'gltf-validator'), file('saved/dome.glb')]));
     assert.equal(report.issues.numErrors, 0);
     expectExported(await save(dome, '#save-mesh', 'ply'), options);
-    expectExported(await save(dome, '#save-page'), [...options, '--light', '0,0,10']);
+    // The page keeps a light moved (the meshes have none).
+    for (const [id, value] of [['x', '-10'], ['y', '2'], ['z', '-8']]) await type(dome, `#light-${id}`, value);
+    expectExported(await save(dome, '#save-page'), [...options, '--light', '-10,2,-8']);
     fs.renameSync(file('saved/dome.html'), file('saved.html'));
     // A save cancelled downloads nothing.
     fs.rmSync(file('saved'), { recursive: true, force: true });
@@ -727,7 +730,8 @@ if (part('images')) {
 
   test('a saved page draws dispdome-render\'s picture, asks for nothing, and saves itself again the same', async () => {
     await withPage('saved.html', {}, async (page) => {
-      render('saved', ['--color', 'rle.tga', '--displacement', 'heights16.png', '--relief', '3', '--normals', 'displaced']);
+      render('saved', ['--color', 'rle.tga', '--displacement', 'heights16.png', '--relief', '3', '--normals', 'displaced',
+        '--light', '-10,2,-8']);
       await expectPicture(page, 'saved');
       assert.deepEqual(page.outside, []);
       await save(page, '#save-page');
