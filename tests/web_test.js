@@ -10,9 +10,8 @@
 // view: the page's drawing and moving, and its baked data; images: the
 // user's own images and the saves (ctest runs the two side by side; with
 // neither named, both run, in turn). moved: only the first picture and a
-// dragged one (web_moved_start.sh, on
-// programs whose start is moved in the C++ alone); firefox: only the first
-// picture in Firefox, on the X display. scripts/test.sh installs chromium,
+// dragged one (web_moved_start.sh, on programs whose start is moved in the
+// C++ alone); firefox: only the first picture in Firefox, on the X display. scripts/test.sh installs chromium,
 // firefox-esr and puppeteer-core (into the build folder, no browser).
 const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
@@ -347,7 +346,6 @@ function heightsLargerThanTheGrid() {
 }
 
 if (part('view')) {
-
   test('from its first paint it says what it does, then draws dispdome-render\'s picture, asks for nothing, and is at most 0.9 MB', async () => {
     assert.ok(fs.statSync(file('dome.html')).size <= 900000, `${fs.statSync(file('dome.html')).size} bytes`);
     // The module started late, as on a slow machine: the picture's place
