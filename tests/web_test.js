@@ -11,8 +11,9 @@
 // user's own images and the saves (ctest runs the two side by side; with
 // neither named, both run, in turn). moved: only the first picture and a
 // dragged one (web_moved_start.sh, on programs whose start is moved in the
-// C++ alone); firefox: only the first picture in Firefox, on the X display. scripts/test.sh installs chromium,
-// firefox-esr and puppeteer-core (into the build folder, no browser).
+// C++ alone); firefox: only the first picture in Firefox, on the X display.
+// scripts/test.sh installs chromium, firefox-esr and puppeteer-core (into
+// the build folder, no browser).
 const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const { execFile, execFileSync, spawnSync } = require('node:child_process');
