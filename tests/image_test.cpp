@@ -50,12 +50,9 @@ Loaded load(const std::string& path, int* size = nullptr)
 
 TEST(Image, EachKindIsImageMagicksPictureBottomRowFirst)
 {
-    // A 16-bit source of 33 x 17 noisy pixels with alpha, made into each kind.
+    // The noisy source, made into each kind.
     enterTemporaryFolder(false);
-    std::string pam = "P7\nWIDTH 33\nHEIGHT 17\nDEPTH 4\nMAXVAL 65535\nTUPLTYPE RGB_ALPHA\nENDHDR\n";
-    for (unsigned n = 0; n < 33 * 17 * 8; ++n)
-        pam += char(n * 2654435761u >> 13);
-    writeFile("source.pam", Bytes(pam.begin(), pam.end()));
+    writeNoisySource("source.pam");
     // A JPEG is decoded by libjpeg-turbo on both sides, but ImageMagick may
     // choose another IDCT or upsampling: a level or two. ImageMagick rounds
     // 16 bits to 8 its own way, a level apart at times: the 8-bit red of a

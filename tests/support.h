@@ -65,6 +65,16 @@ inline std::string readFile(const std::string& path)
     return text.str();
 }
 
+// A 16-bit source picture of 33 x 17 noisy pixels with alpha, as a PAM,
+// which ImageMagick makes into each kind the image tests read.
+inline void writeNoisySource(const std::string& path)
+{
+    std::string pam = "P7\nWIDTH 33\nHEIGHT 17\nDEPTH 4\nMAXVAL 65535\nTUPLTYPE RGB_ALPHA\nENDHDR\n";
+    for (unsigned n = 0; n < 33 * 17 * 8; ++n)
+        pam += char(n * 2654435761u >> 13);
+    writeFile(path, Bytes(pam.begin(), pam.end()));
+}
+
 // Makes a new temporary folder the working directory; with samples, its
 // texture/ holds the sample images. The folders go when the program exits.
 inline void enterTemporaryFolder(bool samples)

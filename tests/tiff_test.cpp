@@ -40,13 +40,10 @@ std::pair<std::string, std::string> magick(const std::string& file, const std::s
 
 TEST(Tiff, EachKindIsImageMagicksPictureBottomRowFirst)
 {
-    // A 16-bit source of 33 x 17 noisy pixels with alpha, in each kind and
-    // each way of storing it: tiles of 16 leave part tiles at the edges.
+    // The noisy source in each kind and each way of storing it: tiles of 16
+    // leave part tiles at the edges.
     enterTemporaryFolder(false);
-    std::string pam = "P7\nWIDTH 33\nHEIGHT 17\nDEPTH 4\nMAXVAL 65535\nTUPLTYPE RGB_ALPHA\nENDHDR\n";
-    for (unsigned n = 0; n < 33 * 17 * 8; ++n)
-        pam += char(n * 2654435761u >> 13);
-    writeFile("source.pam", Bytes(pam.begin(), pam.end()));
+    writeNoisySource("source.pam");
     const std::string tiles = " -define tiff:tile-geometry=16x16", floats = " -define quantum:format=floating-point -depth 32";
     const std::string stores[] = {
         " -depth 8 -compress none", " -depth 16 -compress lzw" + tiles, " -depth 8 -compress zip" + tiles,
